@@ -1,0 +1,88 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace qx {
+
+// Every text the user can see, in the two languages the utility speaks. Texts are
+// UTF-8 here; the Win32 edge converts them to the ANSI code page when it shows them.
+enum class Language { English, Japanese };
+
+// Code page 932 (Shift-JIS) selects Japanese; every other code page English.
+Language LanguageFor(int codePage);
+
+// Placeholders: "%s" is replaced by FormatText; nothing here is ever handed to printf,
+// so a stray '%' in a text can do no harm.
+enum class TextId {
+  // Captions and names shared by every window.
+  Caption,           // "Firmware Update Utility" (message boxes and message dialogs)
+  ModelName,         // "DVD-ROM QX-M4471"
+
+  // Start-up messages (plain message boxes).
+  AcPowerRequired,
+  FirmwareCurrent,
+  TargetNotFound,    // %s = model
+  RebootConfirm,     // the Reboot notice's text when a resume entry was written
+  RebootConfirmNoResume,  // ... when none could be written (English is the same)
+
+  // Initial texts of the message dialogs (Reboot starts empty; the caller sets it).
+  WarningNotice,
+  StartNotice,
+  EndNotice,
+  CancelNotice,
+  RebootNotice,
+  OkButton,
+  CancelButton,      // the Reboot notice's CANCEL
+
+  // Terms dialog.
+  TermsText,         // whole text, %s = model (twice in English, once in Japanese)
+  TermsTitle,        // "Firmware Update Utility For  " (the model is appended)
+  AgreeButton,
+  NotAgreeButton,
+
+  // Main dialog.
+  MainCaption,       // %s = model
+  DriveLabel,        // "CD-Drive"
+  UpdateStartButton,
+  MainCancelButton,
+  AboutMenu,         // menu item 32772
+  AboutSystemMenu,   // system-menu item 0x10
+  ScanComplete,
+  NowUpdating,
+  UpdateFailedStatus,
+  UpdateFailedBox,
+  UpdateComplete,
+  ErrorPrefix,       // put before the device's message in the start-failure box
+
+  // Version check.
+  NotSupport,
+  NotSupportFirmware,
+  UnnecessaryUpdate,
+  StatusBlank,
+  NotSupportVersion,
+
+  // About box.
+  AboutCaption,
+  AboutProduct,
+  AboutVersion,
+  AboutFirmLabel,
+  AboutNotice,
+
+  // Device layer (kept here too so the catalogue is complete; the device layer has its own).
+  OsInfoError,
+  AspiInitFail,
+  HandleError,       // "%d" = the system's error number, followed by a line end
+
+  Count
+};
+
+constexpr std::size_t kTextIdCount = static_cast<std::size_t>(TextId::Count);
+
+// Never fails: every id has a text in both languages (some are deliberately empty or
+// a single blank, as the screens need).
+const std::string& Text(TextId id, Language language);
+
+// Replaces every "%s" in `pattern` with `argument`; any other '%' is left as it is.
+std::string FormatText(const std::string& pattern, const std::string& argument);
+
+}  // namespace qx

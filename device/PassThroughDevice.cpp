@@ -1,0 +1,288 @@
+#include "device/PassThroughDevice.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "device/PassThroughRequest.h"
+#include "device/StatusTexts.h"
+#include "platform/PassThroughPort.h"
+#include "platform/System.h"
+
+namespace qx {
+
+namespace {
+
+constexpr char kTargetProduct[] = "DVD-ROM QX-M4471";
+constexpr std::size_t kProductLength = 16;
+constexpr std::uint8_t kInquiryLength = 44;
+constexpr int kInquiryVendorOffset = 8;
+constexpr int kInquiryProductOffset = 16;
+constexpr std::uint8_t kDeviceTypeMask = 0x1F;
+constexpr std::uint8_t kDeviceTypeWorm = 4;
+constexpr std::uint8_t kDeviceTypeCdDvd = 5;
+constexpr std::uint8_t kDeviceTypeOptical = 7;
+
+constexpr std::uint32_t kProbeMaxTransfer = 0x10000;
+constexpr std::uint32_t kUnknownMaxTransfer = 0x10000;
+constexpr std::uint32_t kMaxTransferCeiling = 0x20000;
+
+constexpr std::uint8_t kScsiStatusGood = 0x00;
+constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
+constexpr int kSenseAdditionalLength = 7;
+constexpr int kSenseAsc = 12;
+constexpr int kSenseAscq = 13;
+// The drive puts its sense-key specific field in bytes 15-17 and a vendor byte after
+// it; byte 19 is the last one the port hands back that still says something about
+// the failure, and the one our support staff ask for.
+constexpr int kSenseExtraByte = 19;
+
+constexpr std::size_t kFormatMessageBufferSize = 80;
+
+// The drive tables shared by every PassThroughDevice.
+struct DriveTables {
+  std::string entry[PassThroughDevice::kSlotCount];
+  std::uint32_t maxTransfer[PassThroughDevice::kSlotCount] = {};
+  int inUse[PassThroughDevice::kSlotCount] = {};
+};
+
+// Like strnlen, which the C runtime of older systems lacks.
+std::size_t BoundedLength(const char* text, std::size_t limit) {
+  std::size_t length = 0;
+  while (length < limit && text[length] != '\0') ++length;
+  return length;
+}
+
+DriveTables& Tables() {
+  static DriveTables tables;
+  return tables;
+}
+
+std::string DevicePath(const std::string& entry) {
+  // The entry starts with the letter and the colon: "E:" opens as "\\.\E:".
+  return "\\\\.\\" + entry.substr(0, 2);
+}
+
+std::uint8_t* AlignedDataStart(PassThroughRequest& block) {
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block.staging);
+  const std::uintptr_t aligned = (start + 16) & ~std::uintptr_t(15);
+  return block.staging + (aligned - start);
+}
+
+std::uint8_t DataInFor(std::uint8_t opcodeByte) {
+  switch (DirectionOf(opcodeByte)) {
+    case DataDirection::Out:
+      return passthrough::kDataOut;
+    case DataDirection::In:
+      return passthrough::kDataIn;
+    default:
+      return passthrough::kDataUnspecified;
+  }
+}
+
+}  // namespace
+
+PassThroughDevice::PassThroughDevice(const Platform& platform) : platform(platform) {}
+
+void PassThroughDevice::ResetTables() { Tables() = DriveTables(); }
+
+int& PassThroughDevice::InUseFlag(std::uint8_t index) {
+  return Tables().inUse[index < kSlotCount ? index : kProbeSlot];
+}
+
+std::string PassThroughDevice::GetDriveEntry(int index) const {
+  if (index < 0 || index >= kSlotCount) return std::string();
+  return Tables().entry[index];
+}
+
+void PassThroughDevice::SelectDrive(std::uint8_t index) {
+  driveIndex = index;
+  lun = 0;
+}
+
+std::uint32_t PassThroughDevice::MaxTransferLength(std::uint8_t index) const {
+  return index < kSlotCount ? Tables().maxTransfer[index] : 0;
+}
+
+bool PassThroughDevice::JapaneseTexts() const {
+  return platform.system != nullptr && platform.system->CodePage() == 932;
+}
+
+void PassThroughDevice::SetHandleErrorMessage(std::uint32_t error) {
+  char text[96];
+  std::snprintf(text, sizeof text,
+                JapaneseTexts() ? "ハンドル取得に失敗しました: %d\n" : "Get Handle Error: %d\n",
+                static_cast<int>(error));
+  // The number is a system error, but it has always been shown with the C runtime's
+  // text for the errno of the same value; users and support know those texts.
+  lastMessage = std::string(text) + std::strerror(static_cast<int>(error));
+}
+
+void PassThroughDevice::SetRequestErrorMessage(std::uint32_t error) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Error opening . Error: %d\n", static_cast<int>(error));
+  lastMessage = text;
+  char systemText[kFormatMessageBufferSize + 1] = {};
+  const std::uint32_t written =
+      platform.passThroughPort->FormatMessage(error, systemText, kFormatMessageBufferSize);
+  if (written == 0) {
+    std::snprintf(text, sizeof text, "Format message failed.  Error: %d\n",
+                  static_cast<int>(platform.passThroughPort->GetLastError()));
+    lastMessage += text;
+    return;
+  }
+  lastMessage += std::string(systemText, BoundedLength(systemText, kFormatMessageBufferSize));
+}
+
+CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t length,
+                                             std::uint32_t /*timeoutSeconds*/) {
+  senseRecord = SenseRecord();
+  hostAdapterStatus = 0;
+  targetStatus = 0;
+
+  if (driveIndex >= kSlotCount || platform.passThroughPort == nullptr) {
+    lastMessage = "No Device.";
+    return status::kError;
+  }
+  DriveTables& tables = Tables();
+  int& inUse = tables.inUse[driveIndex];
+  if (inUse != 0) {
+    lastMessage = "Inuse";
+    return status::kInUse;
+  }
+  inUse = 1;
+
+  // Built here, on this thread's stack, so that the worker and the dialog never share one.
+  PassThroughRequest block;
+  std::uint8_t* const data = AlignedDataStart(block);
+  const std::uint32_t stagingRoom =
+      static_cast<std::uint32_t>(block.staging + passthrough::kStagingSize - data);
+  // The port driver's maximum may exceed what the block can stage; a longer
+  // transfer would run past the block, so it is refused like any other oversize one.
+  if (tables.maxTransfer[driveIndex] < transferLength || stagingRoom < transferLength ||
+      length > sizeof block.spt.Cdb) {
+    lastMessage = "Buffer Too Big";
+    inUse = 0;
+    return status::kBufferTooBig;
+  }
+  lastMessage.clear();
+
+  PassThroughPort& port = *platform.passThroughPort;
+  const PortHandle handle = port.Open(DevicePath(tables.entry[driveIndex]).c_str());
+  if (handle == kInvalidPortHandle) {
+    SetHandleErrorMessage(port.GetLastError());
+    inUse = 0;
+    return status::kError;
+  }
+
+  std::memset(&block, 0, sizeof block);
+  ScsiPassThroughDirect& spt = block.spt;
+  spt.Length = passthrough::kStructLength;
+  spt.TargetId = 1;
+  spt.CdbLength = length;
+  spt.SenseInfoLength = passthrough::kSenseLength;
+  spt.DataIn = DataInFor(cdb[0]);
+  spt.DataTransferLength = transferLength;
+  spt.TimeOutValue = passthrough::kPortTimeoutSeconds;
+  spt.DataBuffer = data;
+  spt.SenseInfoOffset = offsetof(PassThroughRequest, senseData);
+  std::memcpy(spt.Cdb, cdb, length);
+  const bool haveData = transferBuffer != nullptr && transferLength != 0;
+  if (haveData) std::memcpy(data, transferBuffer, transferLength);
+
+  std::uint32_t bytesReturned = 0;
+  const bool sent = port.SendPassThrough(handle, &block, &bytesReturned);
+  // Taken before anything else can overwrite the thread's last error.
+  const std::uint32_t sendError = sent ? 0 : port.GetLastError();
+  // The caller's buffer always receives the staging area; after a refused request
+  // that is its own data, unchanged.
+  if (haveData) std::memcpy(transferBuffer, data, transferLength);
+  port.Close(handle);
+
+  if (!sent) {
+    SetRequestErrorMessage(sendError);
+    inUse = 0;
+    return status::kError;
+  }
+
+  targetStatus = spt.ScsiStatus;
+  hostAdapterStatus = 0;
+  const CommandStatus result = spt.ScsiStatus == kScsiStatusGood ? status::kGood : status::kError;
+  senseLength = static_cast<std::uint32_t>(block.senseData[kSenseAdditionalLength]) + 8;
+  std::memcpy(senseRecord.bytes, block.senseData, sizeof senseRecord.bytes);
+
+  if (result == status::kError) {
+    lastMessage = commandName;
+    if (spt.ScsiStatus == kScsiStatusCheckCondition) {
+      char text[32];
+      std::snprintf(text, sizeof text, " %02X-%02X (%02X)", block.senseData[kSenseAsc],
+                    block.senseData[kSenseAscq], block.senseData[kSenseExtraByte]);
+      lastMessage += text;
+    } else {
+      lastMessage += TargetStatusText(spt.ScsiStatus, TargetTable::PassThrough);
+    }
+  }
+  inUse = 0;
+  return result;
+}
+
+std::uint32_t PassThroughDevice::QueryMaxTransfer(std::uint8_t index) {
+  lastMessage.clear();
+  if (index >= kSlotCount || platform.passThroughPort == nullptr) return 0;
+  DriveTables& tables = Tables();
+  PassThroughPort& port = *platform.passThroughPort;
+  const PortHandle handle = port.Open(DevicePath(tables.entry[index]).c_str());
+  if (handle == kInvalidPortHandle) {
+    SetHandleErrorMessage(port.GetLastError());
+    tables.inUse[index] = 0;
+    return 0;
+  }
+  IoScsiCapabilities capabilities;
+  std::memset(&capabilities, 0, sizeof capabilities);
+  std::uint32_t bytesReturned = 0;
+  const bool answered = port.GetCapabilities(handle, &capabilities, &bytesReturned);
+  port.Close(handle);
+  if (!answered) return kUnknownMaxTransfer;
+  // Transfers beyond 128 KiB have never been tried with this drive; we stay below.
+  return capabilities.MaximumTransferLength < kMaxTransferCeiling
+             ? capabilities.MaximumTransferLength
+             : kMaxTransferCeiling;
+}
+
+std::uint8_t PassThroughDevice::ScanDrives() {
+  DriveTables& tables = Tables();
+  driveIndex = kProbeSlot;
+  lun = 0;
+  tables.inUse[kProbeSlot] = 0;
+  tables.maxTransfer[kProbeSlot] = kProbeMaxTransfer;
+  std::uint8_t count = 0;
+  if (platform.passThroughPort == nullptr) return count;
+
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    std::memset(scanBuffer, 0, sizeof scanBuffer);
+    const char root[3] = {letter, ':', '\0'};
+    tables.entry[kProbeSlot] = root;
+    if (platform.passThroughPort->GetDriveType(root) != passthrough::kDriveTypeCdrom) continue;
+
+    SetBuffer(scanBuffer, kInquiryLength);
+    if (Inquiry(kInquiryLength) != status::kGood) continue;
+    const std::uint8_t type = scanBuffer[0] & kDeviceTypeMask;
+    if (type != kDeviceTypeWorm && type != kDeviceTypeCdDvd && type != kDeviceTypeOptical) continue;
+
+    // The product field ends early when the drive puts a zero byte in it; such a
+    // short product never matches.
+    const char* product = reinterpret_cast<const char*>(scanBuffer + kInquiryProductOffset);
+    std::string productText(product, BoundedLength(product, kProductLength));
+    if (productText != kTargetProduct) continue;
+
+    char entry[64];
+    std::snprintf(entry, sizeof entry, "%c:   %16.28s", letter,
+                  reinterpret_cast<const char*>(scanBuffer + kInquiryVendorOffset));
+    tables.entry[count] = entry;
+    tables.maxTransfer[count] = QueryMaxTransfer(count);
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace qx

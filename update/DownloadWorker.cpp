@@ -1,0 +1,186 @@
+#include "update/DownloadWorker.h"
+
+#include <cstring>
+#include <vector>
+
+#include "device/ScsiDevice.h"
+#include "update/VersionCheck.h"
+
+namespace qx {
+
+namespace {
+
+constexpr std::uint32_t kScrambleBlock = 256;
+// One image and 16 bytes of slack that are never touched.
+constexpr std::uint32_t kImageBufferSize = kImageSize + 16;
+
+// The vendor diagnostic page 0x88: 88 00 <length> 00 <function> <argument> 00.
+constexpr std::uint8_t kPageCode = 0x88;
+constexpr std::uint8_t kFunctionOpen = 0xF0;
+constexpr std::uint8_t kFunctionData = 0xC0;  // data pages and the closing page
+constexpr std::uint16_t kHeaderOnlyLength = 0x0004;
+constexpr std::uint16_t kDataPageLength = 0x8004;
+
+// The fixed waits: the drive needs them to settle after the eject and between the
+// opening pages; they are not polls, and they are not ours to shorten.
+constexpr std::uint32_t kSettleWaitsMs[] = {2000, 60000, 60000};
+constexpr std::uint32_t kAfterFirstOpenMs = 3000;
+constexpr std::uint32_t kAfterSecondOpenMs = 500;
+constexpr std::uint32_t kAfterClosingMs = 2000;
+
+void WriteHeader(std::uint8_t* block, std::uint16_t length, std::uint8_t function,
+                 std::uint8_t argument) {
+  block[0] = kPageCode;
+  block[1] = 0x00;
+  block[2] = static_cast<std::uint8_t>(length >> 8);
+  block[3] = static_cast<std::uint8_t>(length & 0xFF);
+  block[4] = 0x00;
+  block[5] = function;
+  block[6] = argument;
+  block[7] = 0x00;
+}
+
+// Writes a header-only page and sends it; true when the drive accepted it.
+bool SendHeaderPage(ScsiDevice& device, std::uint8_t* block, std::uint8_t function,
+                    std::uint8_t argument) {
+  device.SetBuffer(block, download::kHeaderSize);
+  WriteHeader(block, kHeaderOnlyLength, function, argument);
+  return device.SendDiagnostic(0, download::kHeaderSize) == status::kGood;
+}
+
+}  // namespace
+
+std::array<std::uint32_t, 13> LaneSums(const std::uint8_t* plain, std::uint32_t size) {
+  std::array<std::uint32_t, 13> sums{};
+  for (std::uint32_t k = 0; k < size; ++k) sums[k % 13] += plain[k];
+  return sums;
+}
+
+void Unscramble(const std::uint8_t* stored, const std::array<std::uint8_t, 256>& table,
+                std::uint8_t* plain, std::uint32_t size) {
+  for (std::uint32_t block = 0; block + kScrambleBlock <= size; block += kScrambleBlock) {
+    for (std::uint32_t i = 0; i < kScrambleBlock; ++i) plain[block + i] = stored[block + table[i]];
+  }
+}
+
+std::uint32_t DownloadWorker::Run(void* argument) {
+  auto* request = static_cast<DownloadRequest*>(argument);
+  if (request == nullptr || request->device == nullptr || request->threads == nullptr) {
+    return download::kExitFailure;
+  }
+  ScsiDevice& device = *request->device;
+  Threads& threads = *request->threads;
+  const ImageTable& images = request->images != nullptr ? *request->images : BuiltInImages();
+
+  int index = selectedImageIndex;
+  if (index < 0 || index >= kImageCount) return download::kExitFailure;
+  const FirmwareImage& image = images.Image(index);
+  // Pages beyond the image would send bytes that are not firmware.
+  if (image.blockCount < 1 ||
+      static_cast<std::uint32_t>(image.blockCount) * kPageDataSize > kImageSize) {
+    return download::kExitFailure;
+  }
+
+  std::vector<std::uint8_t> plain(kImageBufferSize, 0);
+  Unscramble(image.storedBytes, *images.unscrambleTable, plain.data(), kImageSize);
+
+  // Verify the whole image before the drive hears a word: a damaged copy never leaves memory.
+  std::array<std::uint32_t, 13> sums = LaneSums(plain.data(), kImageSize);
+  for (int lane = 0; lane < kLaneCount; ++lane) {
+    if (sums[lane] != image.checksumRow[lane]) return download::kExitFailure;
+  }
+
+  device.SelectDrive(request->driveIndex);
+
+  // A transport that cannot carry a whole data page would refuse the first one, after
+  // the opening pages have put the drive into its download state. Find out now.
+  if (device.MaxTransferLength(request->driveIndex) < download::kBlockSize) {
+    return download::kExitFailure;
+  }
+
+  device.PreventAllowMediumRemoval(false);
+  device.StartStopUnit(false, false, true);
+  for (std::uint32_t wait : kSettleWaitsMs) threads.Sleep(wait);
+
+  std::vector<std::uint8_t> block(download::kBlockSize, 0);
+  if (!SendHeaderPage(device, block.data(), kFunctionOpen, 0x00)) return download::kExitFailure;
+  threads.Sleep(kAfterFirstOpenMs);
+  if (!SendHeaderPage(device, block.data(), kFunctionOpen, 0xFF)) return download::kExitFailure;
+  threads.Sleep(kAfterSecondOpenMs);
+
+  device.SetBuffer(block.data(), download::kBlockSize);
+  for (int page = 1; page <= image.blockCount; ++page) {
+    WriteHeader(block.data(), kDataPageLength, kFunctionData, static_cast<std::uint8_t>(page));
+    std::memcpy(block.data() + download::kHeaderSize,
+                plain.data() + static_cast<std::uint32_t>(page - 1) * kPageDataSize, kPageDataSize);
+    if (device.SendDiagnostic(0, static_cast<std::uint16_t>(download::kBlockSize)) !=
+        status::kGood) {
+      return download::kExitFailure;
+    }
+  }
+
+  if (!SendHeaderPage(device, block.data(), kFunctionData, 0x00)) return download::kExitFailure;
+  threads.Sleep(kAfterClosingMs);
+  return download::kExitSuccess;
+}
+
+DownloadMonitor::~DownloadMonitor() {
+  if (workerHandle != 0) threads.CloseHandle(workerHandle);
+  if (workerThread != 0) threads.CloseHandle(workerThread);
+}
+
+bool DownloadMonitor::Start(DownloadRequest* request) {
+  view.BeginWaitCursor();
+  view.SetProgress(2);
+  monitorTicks = 1;
+  lastExitCode = thread::kStillActive;
+
+  workerThread = threads.CreateSuspended(&DownloadWorker::Run, request);
+  if (workerThread == 0) return false;
+  if (!threads.DuplicateHandle(workerThread, &workerHandle)) {
+    workerHandle = 0;
+    return false;
+  }
+
+  // A thread created suspended has a count of 1; a count that will not come down
+  // means someone else holds it, and we give up rather than spin.
+  for (int call = 1;; ++call) {
+    std::uint32_t previous = threads.ResumeThread(workerThread);
+    if (previous == thread::kResumeFailed || call > download::kMaxResumeCalls) return false;
+    if (previous <= 1) break;
+  }
+
+  if (!view.SetTimer(download::kTimerId, download::kTimerPeriodMs)) return false;
+  state = State::Watching;
+  return true;
+}
+
+MonitorOutcome DownloadMonitor::Finish(MonitorOutcome outcome) {
+  state = State::Done;
+  view.KillTimer(download::kTimerId);
+  view.SetProgress(outcome == MonitorOutcome::Succeeded ? 100 : 0);
+  view.Refresh();
+  return outcome;
+}
+
+MonitorOutcome DownloadMonitor::Step(std::uint32_t timerId) {
+  if (timerId != download::kTimerId || state != State::Watching) return MonitorOutcome::NotOurs;
+
+  std::uint32_t code = 0;
+  // An exit code we cannot read is no proof of success.
+  if (!threads.GetExitCodeThread(workerHandle, &code)) code = download::kExitFailure;
+  lastExitCode = code;
+
+  if (code == thread::kStillActive) {
+    ++monitorTicks;
+    if (monitorTicks <= download::kLastProgressTick) {
+      view.SetProgress(2 * monitorTicks);
+      view.Refresh();
+    }
+    if (monitorTicks > download::kTimeoutTick) return Finish(MonitorOutcome::TimedOut);
+    return MonitorOutcome::Running;
+  }
+  return Finish(code == download::kExitSuccess ? MonitorOutcome::Succeeded : MonitorOutcome::Failed);
+}
+
+}  // namespace qx

@@ -1,0 +1,202 @@
+#include "update/VersionCheck.h"
+
+#include <cstring>
+
+#include "device/ScsiDevice.h"
+
+namespace qx {
+
+int selectedImageIndex = 0;
+
+namespace {
+
+constexpr int kLastImageIndex = kImageCount - 1;
+
+// INQUIRY data (allocation length 44).
+constexpr std::uint8_t kInquiryLength = 44;
+constexpr std::size_t kProductOffset = 16;
+constexpr std::size_t kProductLength = 16;
+constexpr std::size_t kRevisionOffset = 32;
+constexpr std::size_t kRevisionLength = 4;
+
+// The identify page of the vendor diagnostic page and its 16-byte reply.
+constexpr std::uint8_t kIdentifyPage[8] = {0x88, 0x00, 0x00, 0x04, 0x00, 0x40, 0x00, 0x00};
+constexpr std::uint16_t kIdentifyReplyLength = 16;
+constexpr std::size_t kDriveCodeOffset = 6;
+constexpr std::size_t kDriveCodeLength = 2;
+constexpr std::size_t kLetterOffset = 15;
+
+constexpr std::size_t kCheckBufferSize = 256;
+
+// Text of at most `length` bytes, ending at the first zero byte.
+std::string FieldText(const std::uint8_t* field, std::size_t length) {
+  std::size_t end = 0;
+  while (end < length && field[end] != 0) ++end;
+  return std::string(reinterpret_cast<const char*>(field), end);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int FirstCandidate(char family) {
+  if (family == '0') return 0;
+  if (family == '7') return 1;
+  return kNoImage;
+}
+
+int FindImage(char family, const std::string& driveCode, const ImageTable& images) {
+  int index = FirstCandidate(family);
+  if (index == kNoImage) return kNoImage;
+  for (; index <= kLastImageIndex; index += 2) {
+    if (driveCode == images.Image(index).driveCode) return index;
+  }
+  return kNoImage;
+}
+
+bool RevisionNumber(const char* text4, int* number) {
+  // A text shorter than four characters ends in a zero byte, which is no digit.
+  for (int i = 0; i < 4; ++i) {
+    if (text4[i] == '\0') return false;
+  }
+  if (!IsDigit(text4[2]) || !IsDigit(text4[3])) return false;
+  *number = (text4[2] - '0') * 10 + (text4[3] - '0');
+  return true;
+}
+
+std::int8_t RevisionLetter(std::uint8_t replyByte15) {
+  auto letter = static_cast<std::int8_t>(replyByte15);
+  if (letter >= 'a') letter = static_cast<std::int8_t>(letter - 32);
+  return letter;
+}
+
+Verdict Judge(const char* revision, std::int8_t letter, const FirmwareImage& image) {
+  int driveNumber = 0;
+  int imageNumber = 0;
+  // Without both numbers there is nothing to compare; offering an update, or calling
+  // the drive current, would each be a guess about firmware we do not know.
+  if (!RevisionNumber(revision, &driveNumber) || !RevisionNumber(image.versionText, &imageNumber)) {
+    return Verdict::NoNumber;
+  }
+  if (driveNumber > imageNumber) return Verdict::Current;
+  if (driveNumber == imageNumber && image.letterThreshold <= letter) return Verdict::Current;
+  return Verdict::UpdateApplies;
+}
+
+bool VersionCheck::Identify(std::uint8_t* buffer) {
+  std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
+  device.SetBuffer(buffer, sizeof kIdentifyPage);
+  if (device.SendDiagnostic(0, sizeof kIdentifyPage) != status::kGood) return false;
+  device.SetBuffer(buffer, kIdentifyReplyLength);
+  return device.ReceiveDiagnosticResults(kIdentifyReplyLength) == status::kGood;
+}
+
+void VersionCheck::SelectionCheck() {
+  std::uint8_t buffer[kCheckBufferSize] = {};
+  char revision[18] = {};
+
+  int selection = view.DriveSelection();
+  bool haveDrive = selection >= 0;
+  // With no drive in the list there is nothing to address: a command would go to
+  // whatever slot 0xFF names. It ends the way a failed INQUIRY does.
+  if (haveDrive) {
+    device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
+    device.SetBuffer(buffer, kInquiryLength);
+  }
+  if (haveDrive && device.Inquiry(kInquiryLength) == status::kGood) {
+    std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
+    view.SetCurrentRevision(FieldText(buffer + kRevisionOffset, kRevisionLength));
+  } else {
+    view.Beep();
+  }
+
+  view.SetStatus(Text(TextId::NotSupport, language));
+  view.EnableUpdateStart(false);
+  view.SetImageVersion("");
+
+  std::string product = FieldText(buffer + kProductOffset, kProductLength);
+  if (product.find(kModelText) == std::string::npos) return;
+  if (revision[0] != '1') return;
+  if (FirstCandidate(revision[1]) == kNoImage) {
+    view.SetStatus(Text(TextId::NotSupportFirmware, language));
+    return;
+  }
+
+  if (!Identify(buffer)) return;
+  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
+  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
+
+  int index = FindImage(revision[1], driveCode, images);
+  if (index == kNoImage) {
+    view.SetStatus(Text(TextId::NotSupport, language));
+    return;
+  }
+  selectedImageIndex = index;
+  const FirmwareImage& image = images.Image(index);
+
+  switch (Judge(revision, letter, image)) {
+    case Verdict::NoNumber:
+      view.SetStatus(Text(TextId::NotSupportFirmware, language));
+      return;
+    case Verdict::Current:
+      view.SetImageVersion(image.versionText);
+      view.SetStatus(Text(TextId::UnnecessaryUpdate, language));
+      return;
+    case Verdict::UpdateApplies:
+      view.SetImageVersion(image.versionText);
+      view.EnableUpdateStart(true);
+      view.SetStatus(Text(TextId::StatusBlank, language));
+      return;
+  }
+}
+
+StartVerdict VersionCheck::StartCheck() {
+  std::uint8_t buffer[kCheckBufferSize] = {};
+
+  selectedImageIndex = 0;
+  int selection = view.DriveSelection();
+  if (selection < 0) return StartVerdict::VersionRefusal;  // Update Start is never enabled then
+  device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
+
+  device.SetBuffer(buffer, kInquiryLength);
+  if (device.Inquiry(kInquiryLength) != status::kGood) return StartVerdict::DeviceRefusal;
+
+  char revision[kRevisionLength + 1] = {};
+  std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
+  char family = revision[1];
+  std::string product(reinterpret_cast<const char*>(buffer + kProductOffset), kProductLength);
+  product = product.substr(0, product.find('\0'));
+
+  // A related model reports itself through the same page but must not get our image.
+  int digits = (buffer[34] - '0') * 10 + (buffer[35] - '0');
+  if (product.find("T5160") != std::string::npos && digits < 30 && buffer[20] == '1' &&
+      buffer[21] == '0') {
+    view.ShowMessage(Text(TextId::NotSupportVersion, language));
+    return StartVerdict::VersionRefusal;
+  }
+
+  if (!Identify(buffer)) return StartVerdict::DeviceRefusal;
+  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
+
+  if (FirstCandidate(family) == kNoImage) {
+    view.ShowMessage(Text(TextId::NotSupportVersion, language));
+    return StartVerdict::VersionRefusal;
+  }
+  int index = FindImage(family, driveCode, images);
+  if (index == kNoImage) {
+    view.ShowMessage(Text(TextId::NotSupport, language));
+    return StartVerdict::VersionRefusal;
+  }
+  // A revision without a number was never offered the update; should the button be
+  // pressed anyway, it is no more supported here than it was there.
+  int number = 0;
+  if (!RevisionNumber(revision, &number) ||
+      !RevisionNumber(images.Image(index).versionText, &number)) {
+    view.ShowMessage(Text(TextId::NotSupportVersion, language));
+    return StartVerdict::VersionRefusal;
+  }
+  selectedImageIndex = index;
+  return StartVerdict::Pass;
+}
+
+}  // namespace qx

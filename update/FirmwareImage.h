@@ -3,6 +3,8 @@
 // (block-permuted) form, with what the checks and the worker need to know of them.
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace qx {
 
@@ -20,8 +22,15 @@ struct FirmwareImage {
   std::int8_t letterThreshold;             // 0x20
 };
 
-// Records 0 and 1; index 1 is the last valid one.
+// Records 0 and 1; index 1 is the last valid one. Any other index yields an
+// inert record (no pages, empty texts, a checksum row no image can match), so a
+// stray index can neither send nor match anything.
 const FirmwareImage& GetFirmwareImage(int index);
+
+// The process-wide lists of the images' version texts ("1009", "1709") and drive
+// codes ("is", "is"), indexed by image index.
+const std::vector<std::string>& FirmwareVersions();
+const std::vector<std::string>& FirmwareCodes();
 
 // The fixed permutation: plain[b + i] = stored[b + UnscrambleTable[i]] in every
 // 256-byte block b.

@@ -1,0 +1,158 @@
+#include "platform/host/ScriptedDialogs.h"
+
+namespace qx {
+
+namespace {
+
+// The window side of a scripted showing: keeps what the logic put on screen.
+class RecordingWindow : public DialogWindow {
+ public:
+  explicit RecordingWindow(ShownDialog& record) : record_(record) {}
+
+  void SetCaption(const std::string& text) override { record_.caption = text; }
+  void SetControlText(int controlId, const std::string& text) override {
+    record_.controls[controlId] = text;
+  }
+  std::string ControlText(int controlId) const override {
+    auto it = record_.controls.find(controlId);
+    return it == record_.controls.end() ? std::string() : it->second;
+  }
+  void EnableControl(int controlId, bool enabled) override {
+    record_.disabled[controlId] = !enabled;
+  }
+  void ShowTooLongPrompt(int, std::size_t) override { ++record_.tooLongPrompts; }
+  void End(int result) override {
+    record_.ended = true;
+    record_.result = result;
+  }
+
+ private:
+  ShownDialog& record_;
+};
+
+struct Query {
+  unsigned message;
+  std::uintptr_t wParam;
+};
+
+constexpr Query kSessionEndQueries[] = {
+    {winmsg::kQueryEndSession, 0},
+    {winmsg::kEndSession, 0},
+    {winmsg::kPower, winmsg::kPwrSuspendRequest},
+    {winmsg::kPowerBroadcast, winmsg::kPbtApmQuerySuspend},
+    {winmsg::kPowerBroadcast, winmsg::kPbtApmQueryStandby},
+};
+
+const char* LanguageTag(Language language) {
+  return language == Language::Japanese ? "ja" : "en";
+}
+
+// Plays a script against one dialog. `filter` is empty for dialogs without a filter;
+// `paint` is called on the first paint and on every Paint action.
+template <typename Dialog, typename Filter, typename PaintFn>
+void Play(Dialog& dialog, const DialogScript& script, ShownDialog& record, bool probe,
+          Filter filter, PaintFn paint) {
+  RecordingWindow window(record);
+  auto send = [&](unsigned message, std::uintptr_t wParam) {
+    FilterAnswer answer = filter(message, wParam);
+    record.filtered.push_back({message, wParam, answer.handled, answer.result});
+    return answer;
+  };
+  auto probeAll = [&](bool expectRefused) {
+    bool all = true;
+    for (const Query& q : kSessionEndQueries) {
+      if (send(q.message, q.wParam).handled != expectRefused) all = false;
+    }
+    return all;
+  };
+
+  dialog.OnOpen(window);
+  paint(window);
+  if (probe) record.refusedWhileOpen = probeAll(true);
+  for (const ScriptAction& action : script) {
+    if (record.ended) break;  // the window is gone; later actions have nothing to reach
+    switch (action.type) {
+      case ScriptAction::Type::Press:
+        dialog.OnCommand(action.controlId, window);
+        break;
+      case ScriptAction::Type::Send:
+        send(action.message, action.wParam);
+        break;
+      case ScriptAction::Type::Paint:
+        paint(window);
+        break;
+      case ScriptAction::Type::Edit:
+        window.SetControlText(action.controlId, action.text);
+        break;
+    }
+  }
+  if (probe && record.ended) record.releasedAfterEnd = probeAll(false);
+}
+
+}  // namespace
+
+DialogScript ScriptedDialogs::NextScript(int defaultButton) {
+  if (!scripts_.empty()) {
+    DialogScript script = std::move(scripts_.front());
+    scripts_.pop_front();
+    return script;
+  }
+  if (answerByDefault_) return {ScriptAction::Press(defaultButton)};
+  return {};
+}
+
+void ScriptedDialogs::Log(const std::string& line) {
+  if (log_) log_(line);
+}
+
+int ScriptedDialogs::RunModal(MessageDialog& dialog) {
+  ShownDialog record;
+  record.name = KindName(dialog.Kind());
+  record.language = dialog.GetLanguage();
+  record.templateId = dialog.TemplateId();
+  const DialogScript script = NextScript(kIdOk);
+  Play(
+      dialog, script, record, probeSessionEnd_,
+      [&](unsigned m, std::uintptr_t w) { return dialog.FilterMessage(m, w); },
+      [](DialogWindow&) {});
+  shown_.push_back(record);
+  Log(std::string("DIALOG ") + record.name + " " + LanguageTag(record.language) + " -> " +
+      std::to_string(record.result));
+  return record.result;
+}
+
+int ScriptedDialogs::RunModal(TermsDialog& dialog) {
+  ShownDialog record;
+  record.name = "Terms";
+  record.language = dialog.GetLanguage();
+  record.templateId = TermsDialog::kTemplateId;
+  // The template's own labels, until the first paint relabels them.
+  record.controls[TermsDialog::kAgreeId] = Text(TextId::AgreeButton, Language::English);
+  record.controls[TermsDialog::kNotAgreeId] = Text(TextId::NotAgreeButton, Language::English);
+  const DialogScript script = NextScript(TermsDialog::kAgreeId);
+  Play(
+      dialog, script, record, probeSessionEnd_,
+      [&](unsigned m, std::uintptr_t w) { return dialog.FilterMessage(m, w); },
+      [&](DialogWindow& window) { dialog.OnPaint(window); });
+  shown_.push_back(record);
+  Log(std::string("TERMS ") + LanguageTag(record.language) + " -> " +
+      std::to_string(record.result));
+  return record.result;
+}
+
+int ScriptedDialogs::RunModal(AboutDialog& dialog) {
+  ShownDialog record;
+  record.name = "About";
+  record.language = dialog.GetLanguage();
+  record.templateId = AboutDialog::kTemplateId;
+  const DialogScript script = NextScript(kIdOk);
+  // The About box has no filter of its own: its owner, the main dialog, keeps refusing.
+  Play(
+      dialog, script, record, false, [](unsigned, std::uintptr_t) { return FilterAnswer{}; },
+      [](DialogWindow&) {});
+  shown_.push_back(record);
+  Log("ABOUT -> " + std::to_string(record.result));
+  return record.result;
+}
+
+}  // namespace qx

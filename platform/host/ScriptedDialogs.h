@@ -1,0 +1,97 @@
+#pragma once
+// Dialogs answered from a script, for native runs of the start-up and for tests. Each
+// showing of any dialog takes the next script from the queue and plays it against the
+// real dialog logic, through the same events the Win32 view sends: the first paint,
+// button commands, window messages. Everything the logic shows is recorded.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/AboutDialog.h"
+#include "ui/MessageDialog.h"
+#include "ui/TermsDialog.h"
+
+namespace qx {
+
+struct ScriptAction {
+  enum class Type { Press, Send, Paint, Edit };
+  Type type = Type::Press;
+  int controlId = 0;          // Press, Edit
+  unsigned message = 0;       // Send
+  std::uintptr_t wParam = 0;  // Send
+  std::string text;           // Edit: what the control holds afterwards
+
+  static ScriptAction Press(int id) { return {Type::Press, id, 0, 0, {}}; }
+  static ScriptAction Send(unsigned message, std::uintptr_t wParam) {
+    return {Type::Send, 0, message, wParam, {}};
+  }
+  static ScriptAction Paint() { return {Type::Paint, 0, 0, 0, {}}; }
+  static ScriptAction Edit(int id, std::string text) {
+    return {Type::Edit, id, 0, 0, std::move(text)};
+  }
+};
+
+using DialogScript = std::vector<ScriptAction>;
+
+// What one window message got from the dialog's filter.
+struct FilterRecord {
+  unsigned message = 0;
+  std::uintptr_t wParam = 0;
+  bool handled = false;
+  std::intptr_t result = 0;
+};
+
+// One showing of a dialog, as the user would have seen it.
+struct ShownDialog {
+  std::string name;  // "Warning", "Start", "End", "Cancel", "Reboot", "Terms", "About"
+  Language language = Language::English;
+  int templateId = 0;
+  std::string caption;
+  std::map<int, std::string> controls;  // control id -> text, as last set
+  std::map<int, bool> disabled;         // control id -> true when the logic disabled it
+  std::vector<FilterRecord> filtered;   // every message sent, probes included
+  int tooLongPrompts = 0;
+  bool ended = false;
+  int result = -1;  // -1: the script ran out while the dialog still waited
+
+  // True when each of the four session-end queries was refused while the dialog waited.
+  bool refusedWhileOpen = false;
+  // True when none of them was refused any more after the dialog had ended.
+  bool releasedAfterEnd = false;
+};
+
+class ScriptedDialogs : public MessageDialogView, public TermsDialogView, public AboutDialogView {
+ public:
+  // Scripts are taken in order, one per showing. With the queue empty a dialog is answered
+  // with its first button (OK, Agree) when answerByDefault is on; otherwise it is left
+  // waiting and counts as stuck (result -1).
+  void Queue(DialogScript script) { scripts_.push_back(std::move(script)); }
+  void SetAnswerByDefault(bool on) { answerByDefault_ = on; }
+  // Off: no extra session-end queries, only those the script sends.
+  void SetProbeSessionEnd(bool on) { probeSessionEnd_ = on; }
+  // Receives one line per showing, e.g. "DIALOG Reboot en -> 2", "TERMS ja -> 1".
+  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+
+  const std::vector<ShownDialog>& Shown() const { return shown_; }
+  std::size_t PendingScripts() const { return scripts_.size(); }
+
+  int RunModal(MessageDialog& dialog) override;
+  int RunModal(TermsDialog& dialog) override;
+  int RunModal(AboutDialog& dialog) override;
+
+ private:
+  DialogScript NextScript(int defaultButton);
+  void Log(const std::string& line);
+
+  std::deque<DialogScript> scripts_;
+  std::vector<ShownDialog> shown_;
+  std::function<void(const std::string&)> log_;
+  bool answerByDefault_ = false;
+  bool probeSessionEnd_ = true;
+};
+
+}  // namespace qx

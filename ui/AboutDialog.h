@@ -1,0 +1,52 @@
+#pragma once
+#include <string>
+
+#include "ui/DialogWindow.h"
+#include "ui/TextCatalogue.h"
+
+namespace qx {
+
+class AboutDialog;
+
+// Shows the About box modally from kTemplateId: OnOpen once, OnCommand for OK and for
+// Escape or the close box (id 2).
+class AboutDialogView {
+ public:
+  virtual ~AboutDialogView() = default;
+  virtual int RunModal(AboutDialog& dialog) = 0;
+};
+
+class AboutDialog {
+ public:
+  static constexpr int kTemplateId = 100;
+  static constexpr int kFirmwareVersionId = 1004;  // hidden, always empty
+  static constexpr int kModelId = 1005;
+
+  explicit AboutDialog(Language language) : language_(language) {}
+
+  // The box has one layout and speaks English in both languages.
+  const std::string& Caption() const { return Text(TextId::AboutCaption, Language::English); }
+  const std::string& ProductText() const { return Text(TextId::AboutProduct, Language::English); }
+  const std::string& VersionText() const { return Text(TextId::AboutVersion, Language::English); }
+  const std::string& NoticeText() const { return Text(TextId::AboutNotice, Language::English); }
+  const std::string& FirmwareVersionText() const { return firmwareVersion_; }
+  const std::string& ModelText() const { return model_; }
+  Language GetLanguage() const { return language_; }
+
+  bool Ended() const { return ended_; }
+  int Result() const { return result_; }
+
+  int Show(AboutDialogView& view) { return view.RunModal(*this); }
+
+  void OnOpen(DialogWindow& window);
+  void OnCommand(int commandId, DialogWindow& window);
+
+ private:
+  Language language_;
+  std::string firmwareVersion_;
+  std::string model_ = Text(TextId::ModelName, Language::English);
+  bool ended_ = false;
+  int result_ = 0;
+};
+
+}  // namespace qx

@@ -1,0 +1,72 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "ui/DialogWindow.h"
+#include "ui/SessionEndFilter.h"
+#include "ui/TextCatalogue.h"
+
+namespace qx {
+
+// The five notices that matter too much for a plain message box.
+enum class MessageDialogKind { Warning, Start, End, Cancel, Reboot };
+
+const char* KindName(MessageDialogKind kind);
+
+class MessageDialog;
+
+// Shows a message dialog modally. The Win32 view creates the window from TemplateId(),
+// calls OnOpen, passes every button command to OnCommand and every message through
+// FilterMessage, and returns the result once the logic has ended the window. A view
+// made for an owner window shows its dialogs owned by it.
+class MessageDialogView {
+ public:
+  virtual ~MessageDialogView() = default;
+  virtual int RunModal(MessageDialog& dialog) = 0;
+};
+
+class MessageDialog {
+ public:
+  static constexpr int kCancelButtonId = 1006;  // Reboot only; Escape's id 2 is ignored
+  static constexpr std::size_t kMaxTextChars = 2000;
+
+  MessageDialog(MessageDialogKind kind, Language language);
+
+  MessageDialogKind Kind() const { return kind_; }
+  Language GetLanguage() const { return language_; }
+  int TemplateId() const;
+  int TextControlId() const;
+  bool HasCancelButton() const { return kind_ == MessageDialogKind::Reboot; }
+  // The control that takes the focus first, and so answers Enter.
+  int InitialFocusId() const { return HasCancelButton() ? kCancelButtonId : kIdOk; }
+  const std::string& Caption() const;
+  // Label of the Reboot notice's CANCEL button in this language.
+  const std::string& CancelLabel() const;
+
+  const std::string& GetText() const { return text_; }
+  void SetText(const std::string& text) { text_ = text; }
+
+  bool AllowClose() const { return allowClose_; }
+  bool Ended() const { return ended_; }
+  int Result() const { return result_; }
+
+  // Returns the command that ended the dialog: 1 for OK, 2 for CANCEL.
+  int Show(MessageDialogView& view) { return view.RunModal(*this); }
+
+  // Events from the view.
+  void OnOpen(DialogWindow& window);
+  void OnCommand(int commandId, DialogWindow& window);
+  FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
+
+ private:
+  void Finish(int result, DialogWindow& window);
+
+  MessageDialogKind kind_;
+  Language language_;
+  std::string text_;
+  bool allowClose_ = false;
+  bool ended_ = false;
+  int result_ = 0;
+};
+
+}  // namespace qx

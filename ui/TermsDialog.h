@@ -1,0 +1,66 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "ui/DialogWindow.h"
+#include "ui/SessionEndFilter.h"
+#include "ui/TextCatalogue.h"
+
+namespace qx {
+
+class TermsDialog;
+
+// Shows the terms modally: creates the window from kTemplateId, calls OnOpen, OnPaint
+// on every paint, OnCommand for the buttons (Escape and the close box arrive as id 2),
+// FilterMessage for every message, and returns the result once the logic ended it.
+class TermsDialogView {
+ public:
+  virtual ~TermsDialogView() = default;
+  virtual int RunModal(TermsDialog& dialog) = 0;
+};
+
+class TermsDialog {
+ public:
+  static constexpr int kTemplateId = 131;
+  static constexpr int kTextControlId = 1004;
+  static constexpr int kAgreeId = kIdOk;
+  static constexpr int kNotAgreeId = kIdCancel;
+  static constexpr std::size_t kMaxTextChars = 2000;
+
+  static constexpr int kAgree = 1;
+  static constexpr int kNotAgree = 2;
+
+  explicit TermsDialog(Language language);
+
+  Language GetLanguage() const { return language_; }
+  const std::string& TermsText() const { return termsText_; }
+  const std::string& ModelName() const { return modelName_; }
+  void SetModelName(const std::string& modelName) { modelName_ = modelName; }
+  std::string Title() const;
+  const std::string& AgreeLabel() const { return Text(TextId::AgreeButton, language_); }
+  const std::string& NotAgreeLabel() const { return Text(TextId::NotAgreeButton, language_); }
+
+  bool Closing() const { return closing_; }
+  bool Ended() const { return ended_; }
+  int Result() const { return result_; }
+
+  // 1 when the terms were accepted, 2 otherwise.
+  int Show(TermsDialogView& view) { return view.RunModal(*this); }
+
+  void OnOpen(DialogWindow& window);
+  void OnPaint(DialogWindow& window);
+  void OnCommand(int commandId, DialogWindow& window);
+  FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
+
+ private:
+  void Finish(int result, DialogWindow& window);
+
+  Language language_;
+  std::string modelName_;
+  bool closing_ = false;
+  bool ended_ = false;
+  int result_ = 0;
+  std::string termsText_;
+};
+
+}  // namespace qx

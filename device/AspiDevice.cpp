@@ -1,23 +1,380 @@
 #include "device/AspiDevice.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "device/StatusTexts.h"
+#include "platform/AspiManager.h"
+
 namespace qx {
 
-AspiDevice::AspiDevice(const Platform& platform) : platform(platform) {}
+namespace {
 
-std::uint8_t AspiDevice::ScanDrives() { return 0; }
+constexpr char kCaption[] = "Firmware Update Utility";
+constexpr char kOsInfoError[] = "Cannot get operationg system information.";
+constexpr char kOsInfoErrorJa[] = "オペレーティングシステムの情報を取得できません。";
+constexpr char kAspiInitFail[] = "ASPI Initialize Fail!";
+constexpr char kAspiInitFailJa[] = "ASPI初期化に失敗しました。";
+constexpr int kJapaneseCodePage = 932;
 
-std::string AspiDevice::GetDriveEntry(int) const { return std::string(); }
+constexpr char kTargetProduct[] = "DVD-ROM QX-M4471";
+constexpr std::size_t kProductLength = 16;
+constexpr std::size_t kDescriptionLength = 28;  // vendor, product, revision
+constexpr std::size_t kInquiryTextOffset = 8;   // vendor identification
+constexpr std::uint8_t kInquiryLength = 44;
+constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
-void AspiDevice::SelectDrive(std::uint8_t) {
-  hostAdapterNumber = 0;
-  targetId = 0;
-  lun = 0;
+// The manager writes the status from its own context while we look.
+std::uint8_t ReadStatus(const std::uint8_t& status) {
+  return *static_cast<const volatile std::uint8_t*>(&status);
 }
 
-CommandStatus AspiDevice::ExecuteOnce(std::uint8_t*, std::uint8_t, std::uint32_t) {
-  // No manager is loaded: every request fails as "not initialised".
-  lastMessage = commandName + " Status : Faild Initailize.";
-  return status::kNotInitialised;
+std::uint8_t FlagsFor(std::uint8_t opcodeByte) {
+  switch (DirectionOf(opcodeByte)) {
+    case DataDirection::Out:
+      return aspi::kFlagEventNotify | aspi::kFlagDirOut;
+    case DataDirection::In:
+      return aspi::kFlagEventNotify | aspi::kFlagDirIn;
+    default:
+      return aspi::kFlagEventNotify;
+  }
+}
+
+// Peripheral device types a DVD-ROM drive may report: WORM, CD/DVD, optical memory.
+bool IsOpticalType(std::uint8_t firstByte) {
+  const std::uint8_t type = firstByte & 0x1F;
+  return type == 4 || type == 5 || type == 7;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[128];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  return text;
+}
+
+}  // namespace
+
+AspiDevice::AspiDevice(const Platform& platform)
+    : platform(platform), manager(platform.aspiManager) {
+  VersionInfo version;
+  if (platform.system == nullptr || !platform.system->GetVersion(&version)) {
+    ShowMessage(kOsInfoError, kOsInfoErrorJa);
+    return;
+  }
+  // The NT family reaches drives by pass-through; it needs no manager.
+  if (version.platformId != sys::kPlatformWindows) return;
+  if (manager == nullptr) {
+    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    return;
+  }
+  const AspiLoadResult found = manager->Load();
+  libraryLoaded = found.library;
+  if (!found.library || !found.supportInfo) {
+    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    return;
+  }
+  const std::uint32_t support = manager->GetSupportInfo();
+  if (aspi::SupportStatus(support) != aspi::kStatusComplete) {
+    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    return;
+  }
+  hostAdapterCount = aspi::SupportAdapterCount(support);
+  if (!found.sendCommand) {
+    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    return;
+  }
+  loaded = true;
+}
+
+AspiDevice::~AspiDevice() {
+  ReclaimAbandoned();
+  // Requests the manager still holds keep their memory: the process is ending, and
+  // freeing it under the manager would be worse than leaking it.
+  if (libraryLoaded) manager->Unload();
+}
+
+void AspiDevice::ShowMessage(const char* english, const char* japanese) {
+  if (platform.system == nullptr) return;
+  const bool japaneseTexts = platform.system->CodePage() == kJapaneseCodePage;
+  platform.system->MessageBox(0, japaneseTexts ? japanese : english, kCaption, sys::kMbOk);
+}
+
+CommandStatus AspiDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t length,
+                                      std::uint32_t timeoutSeconds) {
+  ReclaimAbandoned();
+  const CommandStatus result = Execute(cdb, length, timeoutSeconds);
+  if (result != status::kGood) ComposeMessage(result);
+  return result;
+}
+
+CommandStatus AspiDevice::Execute(const std::uint8_t* cdb, std::uint8_t length,
+                                  std::uint32_t timeoutSeconds) {
+  if (!loaded) return status::kNotInitialised;
+  // An address from a malformed entry must not index past the in-use table.
+  if (hostAdapterNumber >= aspi::kMaxAdapters) return status::kInvalidHostAdapter;
+  if (targetId >= aspi::kMaxTargets) return status::kNoDevice;
+  if (length == 0 || length > sizeof(SrbExecScsiCmd{}.CDBByte)) return status::kInvalidSrb;
+  if (transferLength > 0 && transferBuffer == nullptr) return status::kInvalidSrb;
+  if (transferLength > aspi::kMaxTransferLength) return status::kBufferTooBig;
+
+  // Another command (from the worker, or re-entered) may change the address while
+  // this one waits; the in-use entry is the one this request set.
+  const std::uint8_t adapter = hostAdapterNumber;
+  const std::uint8_t target = targetId;
+  int& busy = inUse[adapter][target];
+  if (busy != 0) return status::kInUse;
+  busy = 1;
+
+  Request request;
+  request.event = manager->CreateEvent();
+  if (request.event == 0) {
+    busy = 0;
+    return status::kInUse;
+  }
+  request.memory = manager->GlobalAlloc(aspiwin::kGmemMoveableZeroInit, sizeof(AspiExecRequest));
+  if (request.memory != 0) {
+    request.block = static_cast<AspiExecRequest*>(manager->GlobalLock(request.memory));
+    if (request.block == nullptr) manager->GlobalFree(request.memory);
+  }
+  if (request.block == nullptr) {
+    manager->CloseHandle(request.event);
+    busy = 0;
+    return status::kNoMemory;
+  }
+
+  std::uint8_t* data = AlignedDataStart(request.block->staging);
+  if (transferLength > 0) std::memcpy(data, transferBuffer, transferLength);
+
+  SrbExecScsiCmd& srb = request.block->srb;
+  srb.SRB_Cmd = aspi::kExecScsiCmd;
+  srb.SRB_HaId = adapter;
+  srb.SRB_Flags = FlagsFor(cdb[0]);
+  srb.SRB_Target = target;
+  srb.SRB_Lun = lun;
+  srb.SRB_BufLen = transferLength;
+  srb.SRB_BufPointer = data;
+  srb.SRB_SenseLen = aspi::kSenseLength;
+  srb.SRB_CDBLen = length;
+  srb.SRB_PostProc = request.event;
+  std::memcpy(srb.CDBByte, cdb, length);
+
+  const std::uint32_t sent = manager->SendCommand(&srb);
+  const std::int64_t start = manager->Time();
+  const bool pending = (sent & 0xFF) == aspi::kStatusPending;
+  if (pending) WaitForCompletion(request, start, timeoutSeconds);
+
+  CommandStatus result = ReadStatus(srb.SRB_Status);
+  // A manager that refuses at once may say so only in its return value.
+  if (!pending && result == aspi::kStatusPending) result = static_cast<CommandStatus>(sent);
+  hostAdapterStatus = srb.SRB_HaStat;
+  targetStatus = srb.SRB_TargStat;
+  senseLength = srb.SenseArea[7] + 8u;
+  std::memcpy(senseRecord.bytes, srb.SenseArea, sizeof senseRecord.bytes);
+
+  if (pending && result == status::kPending && !Withdraw(request)) {
+    // The manager may still write the block, the staging area and signal the event:
+    // none of them may be freed or reused until it lets go of the request.
+    abandoned.push_back(request);
+    busy = 0;
+    return result;
+  }
+  if (transferLength > 0) std::memcpy(transferBuffer, data, transferLength);
+  Release(request);
+  busy = 0;
+  return result;
+}
+
+bool AspiDevice::WaitForCompletion(const Request& request, std::int64_t start,
+                                   std::uint32_t timeoutSeconds) {
+  // Sleeping on the event, a slice at a time, leaves the processor to everyone else
+  // and still ends within a slice of the time-out. No messages are dispatched.
+  for (;;) {
+    const std::int64_t elapsed = manager->Time() - start;
+    if (elapsed >= static_cast<std::int64_t>(timeoutSeconds)) break;
+    const std::int64_t remainingMs = (static_cast<std::int64_t>(timeoutSeconds) - elapsed) * 1000;
+    const std::uint32_t slice =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(remainingMs, kWaitSliceMs));
+    if (manager->WaitForSingleObject(request.event, slice) == aspiwin::kWaitObject0) {
+      manager->ResetEvent(request.event);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool AspiDevice::Withdraw(Request& request) {
+  SrbExecScsiCmd& srb = request.block->srb;
+  SrbAbort abort = {};
+  abort.SRB_Cmd = aspi::kAbortSrb;
+  abort.SRB_HaId = srb.SRB_HaId;
+  abort.SRB_ToAbort = &srb;
+  manager->SendCommand(&abort);
+  for (std::uint32_t waited = 0; ReadStatus(srb.SRB_Status) == aspi::kStatusPending &&
+                                 waited < kAbortGraceMs;
+       waited += kWaitSliceMs) {
+    manager->WaitForSingleObject(request.event, kWaitSliceMs);
+  }
+  return ReadStatus(srb.SRB_Status) != aspi::kStatusPending;
+}
+
+void AspiDevice::Release(Request& request) {
+  manager->GlobalUnlock(request.memory);
+  manager->GlobalFree(request.memory);
+  manager->CloseHandle(request.event);
+  request = Request();
+}
+
+void AspiDevice::ReclaimAbandoned() {
+  for (auto it = abandoned.begin(); it != abandoned.end();) {
+    if (ReadStatus(it->block->srb.SRB_Status) == aspi::kStatusPending) {
+      ++it;
+      continue;
+    }
+    Release(*it);
+    it = abandoned.erase(it);
+  }
+  for (auto it = abandonedInquiries.begin(); it != abandonedInquiries.end();) {
+    if (ReadStatus(it->block->SRB_Status) == aspi::kStatusPending) {
+      ++it;
+    } else {
+      it = abandonedInquiries.erase(it);
+    }
+  }
+}
+
+void AspiDevice::ComposeMessage(CommandStatus result) {
+  std::string text = commandName + " Status : ";
+  switch (result) {
+    case status::kPending: text += "Aspi Timeout Error."; break;
+    case status::kAborted: text += "Aborted."; break;
+    case status::kAbortFailed: text += "Failed Abort."; break;
+    case status::kError: text += ErrorDetail(); break;
+    case status::kInvalidHostAdapter: text += "Invalid Ha."; break;
+    case status::kNoDevice: text += "No Device."; break;
+    case status::kInvalidSrb: text += "Invalid SRB."; break;
+    case status::kNotInitialised: text += "Faild Initailize."; break;
+    case status::kBusy: text += "Aspi is busy."; break;
+    case status::kInUse: text += "This target is executing now."; break;
+    case status::kNoMemory: text += "Memory Allocation Error."; break;
+    case status::kDataCompareError: text += "Data Compare Error."; break;
+    default:
+      lastMessage = text + "ASPI Error";
+      if (platform.system != nullptr) ShowAspiStatus(*platform.system, result);
+      return;
+  }
+  lastMessage = text;
+}
+
+std::string AspiDevice::ErrorDetail() const {
+  if (hostAdapterStatus != 0) return HostAdapterStatusText(hostAdapterStatus);
+  if (targetStatus == 0) return "Scsi Error.";
+  std::string text = TargetStatusText(targetStatus, TargetTable::Aspi);
+  // Only 14 sense bytes come back here, so the sense key stands in the last place.
+  if (targetStatus == kScsiCheckCondition) {
+    text += Format(" %02X-%02X (%02X)", senseRecord.Asc(), senseRecord.Ascq(),
+                   senseRecord.SenseKey());
+  }
+  return text;
+}
+
+CommandStatus AspiDevice::HostAdapterInquiry(std::uint8_t adapter, HostAdapterInfo* info) {
+  if (!inquiryBlock) inquiryBlock.reset(new SrbHaInquiry());
+  SrbHaInquiry& block = *inquiryBlock;
+  block = SrbHaInquiry();
+  block.SRB_Cmd = aspi::kHostAdapterInquiry;
+  block.SRB_HaId = adapter;
+  if (!loaded) return status::kNotInitialised;
+
+  ReclaimAbandoned();
+  manager->SendCommand(&block);
+  const std::int64_t start = manager->Time();
+  // The inquiry is answered from the manager's own tables and has no event; keep the
+  // window alive while it is out.
+  do {
+    manager->PumpMessage();
+  } while (ReadStatus(block.SRB_Status) == aspi::kStatusPending &&
+           manager->Time() - start < static_cast<std::int64_t>(kHostAdapterInquirySeconds));
+
+  if (ReadStatus(block.SRB_Status) == aspi::kStatusPending) {
+    SrbAbort abort = {};
+    abort.SRB_Cmd = aspi::kAbortSrb;
+    abort.SRB_HaId = adapter;
+    abort.SRB_ToAbort = &block;
+    manager->SendCommand(&abort);
+    if (ReadStatus(block.SRB_Status) == aspi::kStatusPending) {
+      // Still the manager's: the next inquiry gets a block of its own.
+      abandonedInquiries.push_back(AbandonedInquiry{std::move(inquiryBlock)});
+      return status::kPending;
+    }
+  }
+  const CommandStatus result = ReadStatus(block.SRB_Status);
+  if (result == status::kGood && info != nullptr) {
+    info->scsiId = block.HA_SCSI_ID;
+    std::memcpy(info->managerId, block.HA_ManagerId, sizeof info->managerId);
+    std::memcpy(info->identifier, block.HA_Identifier, sizeof info->identifier);
+    std::memcpy(info->unique, block.HA_Unique, sizeof info->unique);
+  }
+  return result;
+}
+
+std::uint8_t AspiDevice::ScanDrives() {
+  if (!loaded) return 0;
+  entryCount = 0;
+  // The tables hold 7 adapters; a manager that reports more gets the first 7 looked at.
+  const int adapters = std::min<int>(hostAdapterCount, aspi::kMaxAdapters);
+  for (int adapter = 0; adapter < adapters; ++adapter) {
+    HostAdapterInfo info;
+    if (HostAdapterInquiry(static_cast<std::uint8_t>(adapter), &info) != status::kGood) break;
+    for (std::uint8_t target = 0; target < aspi::kMaxTargets; ++target) {
+      if (target == info.scsiId) continue;  // the adapter itself
+      hostAdapterNumber = static_cast<std::uint8_t>(adapter);
+      targetId = target;
+      lun = 0;
+
+      // Clears a pending unit attention that would otherwise fail the INQUIRY.
+      TestUnitReady();
+      std::memset(scanBuffer, 0, sizeof scanBuffer);
+      SetBuffer(scanBuffer, kInquiryLength);
+      std::uint8_t cdb[6] = {opcode::kInquiry, 0, 0, 0, kInquiryLength, 0};
+      SetCommandName("Inquiry");
+      const CommandStatus result = ExecuteCdb6(cdb, kDiscoveryInquirySeconds);
+
+      std::string text;
+      if (result == status::kGood && IsOpticalType(scanBuffer[0])) {
+        const char* start = reinterpret_cast<const char*>(scanBuffer + kInquiryTextOffset);
+        std::size_t size = 0;
+        while (size < kDescriptionLength && start[size] != '\0') ++size;
+        text.assign(start, size);
+      }
+      const std::string description = Format("%16.28s", text.c_str()).substr(0, kDescriptionLength);
+      if (result == status::kGood && description.size() >= 8 + kProductLength &&
+          description.compare(8, kProductLength, kTargetProduct) == 0) {
+        entries[entryCount] = Format("%d:%d: %s", adapter, target, description.c_str());
+        ++entryCount;
+      }
+    }
+  }
+  return entryCount;
+}
+
+std::string AspiDevice::GetDriveEntry(int index) const {
+  if (index < 0 || index >= kDriveSlots) return std::string();
+  return entries[index];
+}
+
+void AspiDevice::SelectDrive(std::uint8_t index) {
+  const std::string entry = GetDriveEntry(index);
+  // An empty or malformed entry gives an address outside the tables, which every
+  // command then refuses.
+  hostAdapterNumber = entry.size() > 0 ? static_cast<std::uint8_t>(entry[0] - '0') : 0xFF;
+  targetId = entry.size() > 2 ? static_cast<std::uint8_t>(entry[2] - '0') : 0xFF;
+  lun = 0;
 }
 
 }  // namespace qx

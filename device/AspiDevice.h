@@ -1,32 +1,121 @@
 #pragma once
-// The ASPI transport (Windows 95/98/ME). Until the manager is wired in, it holds no
-// manager and answers every command as an unloaded manager does on the NT family.
+// The ASPI transport (Windows 95/98/ME): every command goes to the ASPI manager as
+// a request block in locked memory with its own staging area and completion event.
+// On the NT family the object loads nothing and every command answers 0xE4.
+//
+// The loaded manager, the adapter count, the in-use table and the drive list belong
+// to the object rather than to the module: the program has exactly one, inside the
+// device facade, and tests get a fresh manager with every object.
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "device/AspiRequest.h"
 #include "device/ScsiTransport.h"
 #include "platform/Platform.h"
+#include "platform/System.h"
 
 namespace qx {
 
+// What a host adapter inquiry hands out.
+struct HostAdapterInfo {
+  std::uint8_t scsiId = 0;
+  std::uint8_t managerId[16] = {};
+  std::uint8_t identifier[16] = {};
+  std::uint8_t unique[16] = {};
+};
+
 class AspiDevice : public ScsiTransport {
  public:
-  explicit AspiDevice(const Platform& platform);
+  static constexpr int kDriveSlots = aspi::kMaxAdapters * aspi::kMaxTargets;  // 49
+  // How long ExecuteOnce sleeps on the completion event at a time, so that the
+  // whole-second time-out is still noticed promptly.
+  static constexpr std::uint32_t kWaitSliceMs = 100;
+  // How long a withdrawn request gets to acknowledge the withdrawal.
+  static constexpr std::uint32_t kAbortGraceMs = 2000;
+  static constexpr std::uint32_t kHostAdapterInquirySeconds = 10;
+  static constexpr std::uint32_t kDiscoveryInquirySeconds = 10;
 
+  // Loads the manager on Windows 95/98/ME; tells the user by message box when the
+  // system or the manager cannot be used.
+  explicit AspiDevice(const Platform& platform);
+  ~AspiDevice() override;
+  AspiDevice(const AspiDevice&) = delete;
+  AspiDevice& operator=(const AspiDevice&) = delete;
+
+  // Lists every drive behind the manager's adapters (at most 7) whose INQUIRY product
+  // is the target model; returns the count. 0 and the list untouched without a manager.
   std::uint8_t ScanDrives() override;
+  // A copy of entry `index`; empty for an index outside the list.
   std::string GetDriveEntry(int index) const override;
+  // Takes adapter and target from the entry's text; LUN 0.
   void SelectDrive(std::uint8_t index) override;
+  // The manager's final SRB_Status (0x00 when still pending at the time-out), or the
+  // transport's own refusals: 0xE4 no manager, 0xFD in use or no event, 0xFE no
+  // memory, 0xE6 more data than the staging area holds, 0x81/0x82 an address outside
+  // the tables. Any result but 0x01 rewrites lastMessage.
   CommandStatus ExecuteOnce(std::uint8_t* cdb, std::uint8_t length,
                             std::uint32_t timeoutSeconds) override;
+
+  // SRB_Status of the inquiry (0x01 when `info` was filled), 0xE4 without a manager.
+  CommandStatus HostAdapterInquiry(std::uint8_t adapter, HostAdapterInfo* info);
+
+  bool Loaded() const { return loaded; }
+  int HostAdapterCount() const { return hostAdapterCount; }
+  std::uint8_t HostAdapterNumber() const { return hostAdapterNumber; }
+  std::uint8_t TargetId() const { return targetId; }
+  std::uint8_t HostAdapterStatus() const { return hostAdapterStatus; }
+  std::uint8_t TargetStatus() const { return targetStatus; }
+  std::uint32_t SenseLength() const { return senseLength; }
+  // Every drive gets at most what one staging area holds.
+  static constexpr std::uint32_t MaxTransferLength() { return aspi::kMaxTransferLength; }
+  // Requests the manager never gave back; their memory is left to it.
+  std::size_t AbandonedRequests() const { return abandoned.size(); }
 
  protected:
   std::uint32_t CommandTimeout() const override { return 3600; }
   void SetCommandName(const std::string& name) override { commandName = name; }
 
  private:
+  // A request block with its staging area, in locked global memory.
+  struct Request {
+    SysHandle memory = 0;
+    AspiExecRequest* block = nullptr;
+    SysHandle event = 0;
+  };
+  // An inquiry block the manager never completed.
+  struct AbandonedInquiry {
+    std::unique_ptr<SrbHaInquiry> block;
+  };
+
+  CommandStatus Execute(const std::uint8_t* cdb, std::uint8_t length, std::uint32_t timeoutSeconds);
+  bool WaitForCompletion(const Request& request, std::int64_t start, std::uint32_t timeoutSeconds);
+  bool Withdraw(Request& request);
+  void Release(Request& request);
+  void ReclaimAbandoned();
+  void ComposeMessage(CommandStatus result);
+  std::string ErrorDetail() const;
+  void ShowMessage(const char* english, const char* japanese);
+  int& InUse() { return inUse[hostAdapterNumber][targetId]; }
+
   Platform platform;
+  AspiManager* manager = nullptr;
+  bool libraryLoaded = false;
+  bool loaded = false;
+  int hostAdapterCount = 0;
   std::uint8_t hostAdapterNumber = 0;
   std::uint8_t targetId = 0;
+
+  int inUse[aspi::kMaxAdapters][aspi::kMaxTargets] = {};
+  std::array<std::string, kDriveSlots> entries;
+  std::uint8_t entryCount = 0;
+  // The scan's INQUIRY data; a member so the transfer buffer never dangles after a scan.
+  std::uint8_t scanBuffer[44] = {};
+  std::unique_ptr<SrbHaInquiry> inquiryBlock;
+  std::vector<Request> abandoned;
+  std::vector<AbandonedInquiry> abandonedInquiries;
 };
 
 }  // namespace qx

@@ -1,0 +1,12 @@
+#pragma once
+// <windows.h> for the Win32 side of the seams. The headers map the seams' operation
+// names (CreateMutex, MessageBox, ...) to their ...A or ...W functions by macro,
+// which would rename our own methods; include this instead of <windows.h> and call
+// the ANSI functions by their full names.
+#include <windows.h>
+
+#undef CreateMutex
+#undef ExitWindows
+#undef GetModuleFileName
+#undef LookupPrivilegeValue
+#undef MessageBox

@@ -21,6 +21,7 @@ constexpr RegStatus kInvalidHandle = 6;
 constexpr RegStatus kInvalidParameter = 87;
 constexpr RegStatus kMoreData = 234;
 constexpr RegStatus kNoMoreItems = 259;
+constexpr RegStatus kKeyDeleted = 1018;  // the handle's key was deleted meanwhile
 
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 constexpr std::uint32_t kKeyRead = 0x20019;

@@ -1,0 +1,397 @@
+#include "app/ChangeJournal.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace qx {
+
+namespace {
+
+// Key paths and subkey names never grow past this, as the system's own tools
+// format them.
+constexpr std::size_t kPathCapacity = 512;
+constexpr std::uint32_t kTextBytes = 128;
+constexpr std::uint32_t kHardwareKeyBytes = 512;
+constexpr std::uint32_t kValueNameBytes = 512;
+
+const char kEnumDyn[] = "Config Manager\\Enum";
+const char kEnumMachine[] = "Enum";
+const char kHdcClass[] = "System\\CurrentControlSet\\Services\\Class\\hdc";
+const char kScsiAdapterClass[] = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter";
+const char kAtapiParameters[] = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters";
+const char kControlClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
+const char kCdrom[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
+const char kDmaOff[] = "DmaDetectionLevel = 0x0;";
+
+const char* const kControllerFlags[] = {"AutoInsertNotificationDrive0",
+                                        "AutoInsertNotificationDrive1", "IDEDMADRIVE0",
+                                        "IDEDMADRIVE1"};
+const char* const kDeviceFlags[] = {"AutoInsertNotification", "DMACurrentlyUsed"};
+const char* const kTimingValues[] = {
+    "UserMasterDeviceTimingModeAllowed", "MasterDeviceTimingMode",
+    "MasterDeviceTimingModeAllowed",     "UserSlaveDeviceTimingModeAllowed",
+    "SlaveDeviceTimingMode",             "SlaveDeviceTimingModeAllowed"};
+
+constexpr std::uint32_t kTimingAllowedLimit = 31;
+constexpr std::uint32_t kTimingModeLimit = 16;
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+template <std::size_t N>
+bool OneOf(const std::string& name, const char* const (&names)[N]) {
+  for (const char* n : names) {
+    if (EqualNoCase(name, n)) return true;
+  }
+  return false;
+}
+
+// The components of path below prefix, or false when path does not lie below it.
+bool Below(const std::string& path, const std::string& prefix, std::vector<std::string>* parts) {
+  parts->clear();
+  if (path.size() <= prefix.size() + 1 || !EqualNoCase(path.substr(0, prefix.size()), prefix) ||
+      path[prefix.size()] != '\\') {
+    return false;
+  }
+  std::string rest = path.substr(prefix.size() + 1);
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = rest.find('\\', start);
+    std::string part = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part.empty()) return false;
+    parts->push_back(part);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return true;
+}
+
+// A record name back to its number: optional leading spaces, then digits only.
+bool ParseRecordName(const char* name, int* number) {
+  const char* p = name;
+  while (*p == ' ') ++p;
+  if (*p == '\0') return false;
+  long value = 0;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + (*p - '0');
+    if (value > 1000000000L) return false;
+  }
+  *number = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+ChangeJournal::ChangeJournal(Registry& registry, ProfileStore& profile, bool isNtFamily)
+    : registry_(registry), profile_(profile), isNtFamily_(isNtFamily) {}
+
+std::string ChangeJournal::RecordName(int number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "%3d", number);
+  return name;
+}
+
+std::string ChangeJournal::RecordSection(int number) { return "Change\\" + RecordName(number); }
+
+std::string ChangeJournal::JournalPath() const {
+  return "Software\\" + profile_.registryKeyName() + "\\" + profile_.applicationName() +
+         "\\Change";
+}
+
+template <typename Visit>
+void ChangeJournal::ForEachSubKey(RegKey root, const std::string& path, Visit visit) {
+  RegistryKey parent(registry_);
+  if (parent.Open(root, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
+  for (std::uint32_t index = 0;; ++index) {
+    char name[kPathCapacity];
+    if (parent.EnumSubKey(index, name, sizeof name) != reg::kSuccess) break;
+    std::string child = path + "\\" + name;
+    if (child.size() >= kPathCapacity) continue;
+    visit(std::string(name), child);
+  }
+}
+
+bool ChangeJournal::Scan(bool apply) {
+  apply_ = apply;
+  needed_ = false;
+  if (apply_) {
+    // A crash between journalling and storing "Changed" leaves records the stored
+    // count does not cover: number on past every record already there, so that no
+    // record holding an original value is ever overwritten.
+    nextNumber_ = std::max(changedCount, HighestRecordNumber());
+    if (nextNumber_ < 0) nextNumber_ = 0;
+    ++nextNumber_;
+  }
+  if (isNtFamily_) {
+    ScanNt();
+  } else {
+    ScanWindows9x();
+  }
+  return needed_;
+}
+
+int ChangeJournal::HighestRecordNumber() {
+  int highest = 0;
+  RegistryKey journal(registry_);
+  if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
+    return highest;
+  }
+  for (std::uint32_t index = 0;; ++index) {
+    char name[kPathCapacity];
+    if (journal.EnumSubKey(index, name, sizeof name) != reg::kSuccess) break;
+    int number = 0;
+    if (ParseRecordName(name, &number)) highest = std::max(highest, number);
+  }
+  return highest;
+}
+
+bool ChangeJournal::Journal(const std::string& path, const char* valueName, std::uint32_t type,
+                            const std::string& oldText, std::uint32_t oldNumber) {
+  int number = nextNumber_++;
+  changedCount = number;
+  std::string section = RecordSection(number);
+  if (!profile_.WriteString(section, "SubKey_Name", path)) return false;
+  if (!profile_.WriteString(section, "Value_Name", valueName)) return false;
+  if (!profile_.WriteInt(section, "Value_Type", static_cast<int>(type))) return false;
+  if (type == reg::kTypeString) return profile_.WriteString(section, "Value", oldText);
+  return profile_.WriteInt(section, "Value", static_cast<int>(oldNumber));
+}
+
+void ChangeJournal::ApplyFlagRule(RegistryKey& key, const std::string& path,
+                                  const char* valueName) {
+  std::uint8_t bytes[4] = {0, 0, 0, 0};
+  std::uint32_t size = sizeof bytes;
+  if (registry_.QueryValue(key.Handle(), valueName, nullptr, bytes, &size) != reg::kSuccess) {
+    return;
+  }
+  if (size == 0 || bytes[0] == 0) return;
+  needed_ = true;
+  if (!apply_) return;
+  if (!Journal(path, valueName, reg::kTypeBinary, std::string(), bytes[0])) return;
+  const std::uint8_t off = 0;
+  key.SetValue(valueName, reg::kTypeBinary, &off, 1);
+}
+
+void ChangeJournal::ScanWindows9x() {
+  ForEachSubKey(reg::kDynData, kEnumDyn, [&](const std::string&, const std::string& devicePath) {
+    RegistryKey device(registry_);
+    if (device.Open(reg::kDynData, devicePath.c_str()) != reg::kSuccess) return;
+    std::string hardwareKey;
+    if (device.QueryText(&hardwareKey, "HardWareKey", kHardwareKeyBytes) != reg::kSuccess) return;
+    if (hardwareKey.compare(0, 4, "SCSI") != 0) return;
+    std::string path = std::string(kEnumMachine) + "\\" + hardwareKey;
+    if (path.size() >= kPathCapacity) return;
+    RegistryKey target(registry_);
+    if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
+    for (const char* flag : kDeviceFlags) ApplyFlagRule(target, path, flag);
+  });
+  for (const char* classPath : {kHdcClass, kScsiAdapterClass}) {
+    ForEachSubKey(reg::kLocalMachine, classPath,
+                  [&](const std::string&, const std::string& path) {
+                    RegistryKey controller(registry_);
+                    if (controller.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
+                    for (const char* flag : kControllerFlags) ApplyFlagRule(controller, path, flag);
+                  });
+  }
+}
+
+void ChangeJournal::ApplyTimingRule(RegistryKey& key, const std::string& path,
+                                    const char* userAllowed, const char* mode,
+                                    const char* allowed) {
+  std::uint32_t value = 0;
+  if (key.QueryDword(&value, userAllowed) == reg::kSuccess) {
+    // The user's own limit rules this side; the mode itself is not looked at.
+    if (value <= kTimingAllowedLimit) return;
+    needed_ = true;
+    if (apply_ && Journal(path, userAllowed, reg::kTypeDword, std::string(), value)) {
+      key.SetDword(kTimingAllowedLimit, userAllowed);
+    }
+    return;
+  }
+  if (key.QueryDword(&value, mode) != reg::kSuccess || value <= kTimingModeLimit) return;
+  needed_ = true;
+  if (!apply_) return;
+  if (!Journal(path, mode, reg::kTypeDword, std::string(), value)) return;
+  key.SetDword(kTimingModeLimit, mode);
+  std::uint32_t allowedValue = 0;
+  if (key.QueryDword(&allowedValue, allowed) == reg::kSuccess &&
+      Journal(path, allowed, reg::kTypeDword, std::string(), allowedValue)) {
+    key.SetDword(kTimingAllowedLimit, allowed);
+  }
+}
+
+void ChangeJournal::ScanNt() {
+  ForEachSubKey(reg::kLocalMachine, kAtapiParameters,
+                [&](const std::string&, const std::string& path) {
+                  RegistryKey port(registry_);
+                  if (port.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
+                  std::string text;
+                  if (port.QueryText(&text, "DriverParameter", kTextBytes) != reg::kSuccess) return;
+                  std::size_t hex = text.find("0x");
+                  std::size_t at = hex == std::string::npos ? 1 : hex + 2;
+                  if (at < text.size() && text[at] == '0') return;
+                  needed_ = true;
+                  if (!apply_ || !Journal(path, "DriverParameter", reg::kTypeString, text, 0)) {
+                    return;
+                  }
+                  char fixed[kTextBytes] = {};
+                  std::memcpy(fixed, kDmaOff, sizeof kDmaOff);
+                  port.SetValue("DriverParameter", reg::kTypeString, fixed, sizeof fixed);
+                });
+
+  ForEachSubKey(reg::kLocalMachine, kControlClass,
+                [&](const std::string&, const std::string& classPath) {
+                  RegistryKey cls(registry_);
+                  if (cls.Open(reg::kLocalMachine, classPath.c_str()) != reg::kSuccess) return;
+                  std::string className;
+                  if (cls.QueryText(&className, "Class", kTextBytes) != reg::kSuccess ||
+                      className != "hdc") {
+                    return;
+                  }
+                  ForEachSubKey(reg::kLocalMachine, classPath,
+                                [&](const std::string&, const std::string& path) {
+                                  RegistryKey controller(registry_);
+                                  if (controller.Open(reg::kLocalMachine, path.c_str()) !=
+                                      reg::kSuccess) {
+                                    return;
+                                  }
+                                  ApplyTimingRule(controller, path, kTimingValues[0],
+                                                  kTimingValues[1], kTimingValues[2]);
+                                  ApplyTimingRule(controller, path, kTimingValues[3],
+                                                  kTimingValues[4], kTimingValues[5]);
+                                });
+                });
+
+  RegistryKey cdrom(registry_);
+  if (cdrom.Open(reg::kLocalMachine, kCdrom) != reg::kSuccess) return;
+  std::uint32_t autorun = 0;
+  if (cdrom.QueryDword(&autorun, "Autorun") != reg::kSuccess || autorun == 0) return;
+  needed_ = true;
+  if (apply_ && Journal(kCdrom, "Autorun", reg::kTypeDword, std::string(), autorun)) {
+    cdrom.SetDword(0, "Autorun");
+  }
+}
+
+bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::string& valueName,
+                                        std::uint32_t type) const {
+  std::vector<std::string> parts;
+  if (isNtFamily_) {
+    if (type == reg::kTypeString) {
+      return Below(path, kAtapiParameters, &parts) && parts.size() == 1 &&
+             EqualNoCase(valueName, "DriverParameter");
+    }
+    if (type != reg::kTypeDword) return false;
+    if (EqualNoCase(path, kCdrom)) return EqualNoCase(valueName, "Autorun");
+    return Below(path, kControlClass, &parts) && parts.size() == 2 &&
+           OneOf(valueName, kTimingValues);
+  }
+  if (type != reg::kTypeBinary) return false;
+  if (Below(path, kEnumMachine, &parts)) {
+    return parts[0].compare(0, 4, "SCSI") == 0 && OneOf(valueName, kDeviceFlags);
+  }
+  return (Below(path, kHdcClass, &parts) || Below(path, kScsiAdapterClass, &parts)) &&
+         parts.size() == 1 && OneOf(valueName, kControllerFlags);
+}
+
+ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
+                                                          const std::string& name) {
+  RegistryKey record(registry_);
+  if (record.Open(journal.Handle(), name.c_str()) != reg::kSuccess) return RestoreResult::Kept;
+
+  std::string path;
+  std::string valueName;
+  std::uint32_t type = 0;
+  std::string oldText;
+  std::uint32_t oldNumber = 0;
+  RegStatus reads[4];
+  reads[0] = record.QueryText(&path, "SubKey_Name", kTextBytes);
+  reads[1] = record.QueryText(&valueName, "Value_Name", kValueNameBytes);
+  reads[2] = record.QueryDword(&type, "Value_Type");
+  reads[3] = type == reg::kTypeString ? record.QueryText(&oldText, "Value", kTextBytes)
+                                      : record.QueryDword(&oldNumber, "Value");
+  // The four values are written in order and the setting only after the last of
+  // them: a record that lacks one was cut short before its setting was touched,
+  // so there is nothing to put back and it can go.
+  for (RegStatus status : reads) {
+    if (status == reg::kFileNotFound) {
+      record.Close();
+      return journal.DeleteSubKey(name.c_str()) == reg::kSuccess ? RestoreResult::Discarded
+                                                                 : RestoreResult::Kept;
+    }
+  }
+  for (RegStatus status : reads) {
+    if (status != reg::kSuccess) return RestoreResult::Kept;
+  }
+  // The journal is the user's to write, the target is the machine's: only a
+  // setting this journal itself changes is ever written back.
+  if (!IsJournalledSetting(path, valueName, type)) return RestoreResult::Kept;
+
+  RegistryKey target(registry_);
+  if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return RestoreResult::Kept;
+  std::uint8_t current[kValueNameBytes];
+  std::uint32_t currentSize = sizeof current;
+  if (registry_.QueryValue(target.Handle(), valueName.c_str(), nullptr, current, &currentSize) !=
+      reg::kSuccess) {
+    return RestoreResult::Kept;
+  }
+  RegStatus written;
+  if (type == reg::kTypeString) {
+    char fixed[kTextBytes] = {};
+    std::memcpy(fixed, oldText.data(), oldText.size());  // at most 128, cut at its zero
+    written = target.SetValue(valueName.c_str(), reg::kTypeString, fixed, sizeof fixed);
+  } else if (type == reg::kTypeBinary) {
+    const std::uint8_t flag = static_cast<std::uint8_t>(oldNumber & 0xFF);
+    written = target.SetValue(valueName.c_str(), reg::kTypeBinary, &flag, 1);
+  } else {
+    written = target.SetDword(oldNumber, valueName.c_str());
+  }
+  // A record whose value did not go back must not go: it is the only copy.
+  if (written != reg::kSuccess) return RestoreResult::Kept;
+  target.Close();
+  record.Close();
+  return journal.DeleteSubKey(name.c_str()) == reg::kSuccess ? RestoreResult::Restored
+                                                              : RestoreResult::Kept;
+}
+
+void ChangeJournal::Restore() {
+  RegistryKey journal(registry_);
+  if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
+    return;
+  }
+  struct Entry {
+    std::string name;
+    int number;
+    bool numbered;
+  };
+  std::vector<Entry> entries;
+  for (std::uint32_t index = 0;; ++index) {
+    char name[kPathCapacity];
+    if (journal.EnumSubKey(index, name, sizeof name) != reg::kSuccess) break;
+    Entry entry{name, 0, false};
+    entry.numbered = ParseRecordName(name, &entry.number);
+    entries.push_back(entry);
+  }
+  // Newest first: when one setting was journalled twice, the oldest record holds
+  // the value from before the utility and must be the one written last.
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (a.numbered != b.numbered) return a.numbered;
+    return a.numbered && a.number > b.number;
+  });
+  int kept = 0;
+  for (const Entry& entry : entries) {
+    if (RestoreRecord(journal, entry.name) == RestoreResult::Kept) ++kept;
+  }
+  changedCount = kept;
+}
+
+}  // namespace qx

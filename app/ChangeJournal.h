@@ -1,0 +1,62 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ProfileStore.h"
+#include "app/RegistryKey.h"
+
+namespace qx {
+
+// Finds the system settings that would disturb a firmware transfer (DMA, transfer
+// timing, auto-insert notification, autorun), changes them, and keeps each old value
+// as a numbered record in the profile's "Change" section so that Restore can put it
+// back after the update.
+class ChangeJournal {
+ public:
+  ChangeJournal(Registry& registry, ProfileStore& profile, bool isNtFamily);
+
+  // True when at least one setting needs a change. With apply false nothing is
+  // written; with apply true every such setting is journalled, then changed, and
+  // changedCount ends at the last record number used.
+  bool Scan(bool apply);
+  // Puts back every record it can and deletes it; changedCount ends at the number
+  // of records left in the journal.
+  void Restore();
+
+  // Record names: "%3d" of the number.
+  static std::string RecordName(int number);
+  // "Change\%3d".
+  static std::string RecordSection(int number);
+
+  int changedCount = 0;
+
+ private:
+  template <typename Visit>
+  void ForEachSubKey(RegKey root, const std::string& path, Visit visit);
+  void ScanWindows9x();
+  void ScanNt();
+  void ApplyFlagRule(RegistryKey& key, const std::string& path, const char* valueName);
+  void ApplyTimingRule(RegistryKey& key, const std::string& path, const char* userAllowed,
+                       const char* mode, const char* allowed);
+  // Writes one record; true only when all four of its values were stored, which is
+  // the only case in which the setting itself may be changed.
+  bool Journal(const std::string& path, const char* valueName, std::uint32_t type,
+               const std::string& oldText, std::uint32_t oldNumber);
+  int HighestRecordNumber();
+  std::string JournalPath() const;
+  // Whether a record names a setting that Scan itself changes on this platform.
+  bool IsJournalledSetting(const std::string& path, const std::string& valueName,
+                           std::uint32_t type) const;
+  enum class RestoreResult { Restored, Kept, Discarded };
+  RestoreResult RestoreRecord(RegistryKey& journal, const std::string& name);
+
+  Registry& registry_;
+  ProfileStore& profile_;
+  bool isNtFamily_;
+  bool apply_ = false;
+  bool needed_ = false;
+  int nextNumber_ = 1;
+};
+
+}  // namespace qx

@@ -1,0 +1,40 @@
+#pragma once
+#include <string>
+
+#include "app/RegistryKey.h"
+
+namespace qx {
+
+// The utility's own settings area: HKEY_CURRENT_USER "software\<registry key
+// name>\<application name>", with sections as backslash-separated subkey paths
+// below it ("" is the area itself). Opening a section creates what is missing,
+// also for a read.
+class ProfileStore {
+ public:
+  ProfileStore(Registry& registry, std::string applicationName,
+               std::string registryKeyName = "Velmora_ODD");
+
+  void SetRegistryKeyName(const std::string& name) { registryKeyName_ = name; }
+  const std::string& registryKeyName() const { return registryKeyName_; }
+  const std::string& applicationName() const { return applicationName_; }
+  // "software\<registry key name>\<application name>" relative to HKEY_CURRENT_USER.
+  std::string ProfilePath() const;
+
+  // The stored REG_DWORD, or defaultValue when anything fails.
+  int GetInt(const std::string& section, const std::string& entry, int defaultValue);
+  bool WriteInt(const std::string& section, const std::string& entry, int value);
+  bool WriteString(const std::string& section, const std::string& entry, const std::string& text);
+
+  // Opens (creating what is missing) the section's key into *key for reading and
+  // writing.
+  RegStatus OpenSection(const std::string& section, RegistryKey* key);
+
+  Registry& registry() const { return registry_; }
+
+ private:
+  Registry& registry_;
+  std::string applicationName_;
+  std::string registryKeyName_;
+};
+
+}  // namespace qx

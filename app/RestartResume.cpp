@@ -1,0 +1,116 @@
+#include "app/RestartResume.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "app/RegistryKey.h"
+#include "platform/System.h"
+#include "platform/Threads.h"
+
+namespace qx {
+
+const char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\run";
+
+namespace {
+constexpr std::uint32_t kResumeBufferBytes = 1024;
+}  // namespace
+
+RestartResume::RestartResume(Registry& registry, System& system, Threads& threads,
+                             std::string makerKeyName)
+    : registry_(registry), system_(system), threads_(threads),
+      makerKeyName_(std::move(makerKeyName)) {}
+
+void RestartResume::Yield() { threads_.Sleep(0); }
+
+std::string RestartResume::ResumeCommand(const std::string& modulePath) {
+  if (modulePath.find(' ') == std::string::npos) return modulePath;
+  if (modulePath.size() >= 2 && modulePath.front() == '"' && modulePath.back() == '"') {
+    return modulePath;
+  }
+  return "\"" + modulePath + "\"";
+}
+
+RestartResume::ResumeState RestartResume::TakeResumeEntry(const std::string& executableName) {
+  ResumeState state;
+  RegistryKey run(registry_);
+  if (run.Create(reg::kCurrentUser, kRunKeyPath) != reg::kSuccess) {
+    state.noResumeEntry = true;
+    return state;
+  }
+  // Only whether it is there matters, whatever it holds; the buffer is never read
+  // as text.
+  char entry[kResumeBufferBytes];
+  std::uint32_t size = sizeof entry;
+  if (run.QueryString(entry, executableName.c_str(), &size) == reg::kSuccess) {
+    state.resumed = true;
+    run.DeleteValue(executableName.c_str());
+    Yield();
+  }
+  run.Close();
+  return state;
+}
+
+void RestartResume::WriteResumeEntry(const std::string& executableName,
+                                     const std::string& modulePath) {
+  RegistryKey run(registry_);
+  if (run.Open(reg::kCurrentUser, kRunKeyPath) != reg::kSuccess) return;
+  run.SetString(ResumeCommand(modulePath).c_str(), executableName.c_str());
+  run.Close();
+  Yield();
+}
+
+bool RestartResume::ReadMakerKeyFlag(const std::string& applicationName) {
+  std::string makerPath = "Software\\" + makerKeyName_;
+  RegistryKey maker(registry_);
+  if (maker.Open(reg::kCurrentUser, makerPath.c_str()) != reg::kSuccess) return false;
+  RegistryKey application(registry_);
+  if (application.Open(reg::kCurrentUser, (makerPath + "\\" + applicationName).c_str()) !=
+      reg::kSuccess) {
+    return true;
+  }
+  std::uint32_t flag = 0;
+  if (application.QueryDword(&flag, "Velmora_ODD_Add") != reg::kSuccess) return true;
+  return flag == 1;
+}
+
+void RestartResume::WriteMakerKeyFlag(const std::string& applicationName,
+                                      bool makerKeyPreexisted) {
+  RegistryKey application(registry_);
+  std::string path = "Software\\" + makerKeyName_ + "\\" + applicationName;
+  if (application.Open(reg::kCurrentUser, path.c_str()) != reg::kSuccess) return;
+  application.SetDword(makerKeyPreexisted ? 1 : 0, "Velmora_ODD_Add");
+  application.Close();
+  Yield();
+}
+
+void RestartResume::RemoveUtilityKeys(const std::string& applicationName,
+                                      bool makerKeyPreexisted, bool isNtFamily) {
+  RegistryKey parent(registry_);
+  std::string parentPath = makerKeyPreexisted ? "Software\\" + makerKeyName_ : "Software";
+  const std::string& child = makerKeyPreexisted ? applicationName : makerKeyName_;
+  if (parent.Open(reg::kCurrentUser, parentPath.c_str()) != reg::kSuccess) return;
+  if (isNtFamily) {
+    parent.DeleteTree(child.c_str());
+  } else {
+    parent.DeleteSubKey(child.c_str());
+  }
+  parent.Close();
+}
+
+bool RestartResume::RestartSystem(bool isNtFamily) {
+  if (isNtFamily) {
+    SysHandle token = 0;
+    if (!system_.OpenProcessToken(sys::kTokenAdjustPrivileges | sys::kTokenQuery, &token)) {
+      return false;
+    }
+    std::uint64_t luid = 0;
+    bool granted = system_.LookupPrivilegeValue("SeShutdownPrivilege", &luid) &&
+                   system_.AdjustTokenPrivileges(token, luid, sys::kSePrivilegeEnabled);
+    system_.CloseHandle(token);
+    if (!granted) return false;
+  }
+  system_.ExitWindows(sys::kEwxReboot, 0);
+  return true;
+}
+
+}  // namespace qx

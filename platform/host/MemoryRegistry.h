@@ -1,0 +1,144 @@
+#pragma once
+// An in-memory registry with the behaviour of either platform family, so that the
+// registry logic runs natively and whole machines can be set up, watched and kept
+// across a simulated restart.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+
+namespace qx {
+
+enum class RegistryFlavor {
+  // Windows 2000/XP: subkeys enumerate sorted case-insensitively; a key that still
+  // has subkeys cannot be deleted.
+  Nt,
+  // Windows 95/98/ME: subkeys enumerate in creation order; deleting a key removes
+  // its whole subtree.
+  Windows9x,
+};
+
+// One change the registry made, reported to the write observer after it happened.
+struct RegistryWrite {
+  enum class Kind { CreateKey, SetValue, DeleteValue, DeleteKey };
+  Kind kind = Kind::SetValue;
+  std::string keyPath;    // "HKCU\Software\..." with the names as they were created
+  std::string valueName;  // SetValue and DeleteValue only
+  std::uint32_t type = 0;  // SetValue only
+  std::vector<std::uint8_t> data;  // SetValue only
+};
+
+// "REG CREATE HKCU\...", "REG SET HKCU\... "Changed" 4 1", "REG DELVALUE ...",
+// "REG DELKEY ...": one transcript line per write.
+std::string DescribeRegistryWrite(const RegistryWrite& write);
+
+class MemoryRegistry : public Registry {
+ public:
+  explicit MemoryRegistry(RegistryFlavor flavor = RegistryFlavor::Nt);
+  ~MemoryRegistry() override;
+  MemoryRegistry(const MemoryRegistry&) = delete;
+  MemoryRegistry& operator=(const MemoryRegistry&) = delete;
+
+  RegStatus CreateKey(RegKey parent, const char* subKey, std::uint32_t options,
+                      std::uint32_t access, RegKey* result,
+                      std::uint32_t* disposition) override;
+  RegStatus OpenKey(RegKey parent, const char* subKey, std::uint32_t access,
+                    RegKey* result) override;
+  RegStatus QueryValue(RegKey key, const char* name, std::uint32_t* type,
+                       std::uint8_t* data, std::uint32_t* size) override;
+  RegStatus SetValue(RegKey key, const char* name, std::uint32_t type,
+                     const std::uint8_t* data, std::uint32_t size) override;
+  RegStatus EnumKey(RegKey key, std::uint32_t index, char* name,
+                    std::uint32_t* nameLength) override;
+  RegStatus DeleteKey(RegKey key, const char* subKey) override;
+  RegStatus DeleteValue(RegKey key, const char* name) override;
+  RegStatus CloseKey(RegKey key) override;
+
+  RegistryFlavor flavor() const { return flavor_; }
+
+  // --- Watching the writes -------------------------------------------------
+  // Called after every write that changed the tree (a create only when it made a
+  // new key: once per key it made).
+  void SetWriteObserver(std::function<void(const RegistryWrite&)> observer);
+  // Writes that changed the tree since construction (seeding below not counted).
+  std::size_t writeCount() const { return writeCount_; }
+  // Crash simulation: once `budget` more writes have gone through, every further
+  // write fails with ERROR_ACCESS_DENIED and changes nothing, as if the machine had
+  // stopped there. Reads go on working. ClearWriteBudget lifts it.
+  void SetWriteBudget(std::size_t budget);
+  void ClearWriteBudget();
+
+  // Refuse write access to one key (and deletion of it), as a key whose security
+  // forbids it would. Opening it with KEY_ALL_ACCESS then fails with
+  // ERROR_ACCESS_DENIED; opening it with KEY_READ works.
+  void SetKeyProtected(RegKey root, const std::string& path, bool protect);
+
+  // Handles open now (roots not counted): leak checks.
+  std::size_t openHandleCount() const { return handles_.size(); }
+
+  // --- Setting up and looking at a machine --------------------------------
+  // These bypass handles, the observer and the write budget. Paths are relative
+  // to one of the three roots, components separated by backslashes.
+  void PutValue(RegKey root, const std::string& path, const std::string& name,
+                std::uint32_t type, const std::vector<std::uint8_t>& data);
+  // Stores the text with its terminating zero, as REG_SZ.
+  void PutString(RegKey root, const std::string& path, const std::string& name,
+                 const std::string& text);
+  void PutDword(RegKey root, const std::string& path, const std::string& name,
+                std::uint32_t value);
+  void PutKey(RegKey root, const std::string& path);
+  bool KeyExists(RegKey root, const std::string& path) const;
+  // False when the key or value is missing.
+  bool GetValue(RegKey root, const std::string& path, const std::string& name,
+                std::uint32_t* type, std::vector<std::uint8_t>* data) const;
+
+  // The whole tree as text, roots in a fixed order, subkeys in enumeration order,
+  // values in creation order. Two registries hold the same keys and values exactly
+  // when their dumps are equal.
+  std::string Dump() const;
+  // Dump() of one root only.
+  std::string Dump(RegKey root) const;
+  // Replace the whole tree with one read from Dump() text; false (tree unchanged)
+  // when the text is malformed. Handles are closed.
+  bool Load(const std::string& text);
+  bool SaveToFile(const std::string& fileName) const;
+  bool LoadFromFile(const std::string& fileName);
+
+ private:
+  struct Node;
+  struct Handle {
+    std::shared_ptr<Node> node;
+    std::uint32_t access = 0;
+  };
+
+  std::shared_ptr<Node> Resolve(RegKey key, RegStatus* status, std::uint32_t* access) const;
+  std::shared_ptr<Node> RootNode(RegKey root) const;
+  std::shared_ptr<Node> FindPath(const std::shared_ptr<Node>& from, const std::string& path) const;
+  std::shared_ptr<Node> MakePath(const std::shared_ptr<Node>& from, const std::string& path,
+                                 bool observe, bool* created, RegStatus* status);
+  RegKey NewHandle(std::shared_ptr<Node> node, std::uint32_t access);
+  bool WriteAllowed();
+  void Report(RegistryWrite write);
+  void DetachChild(Node& parent, const std::shared_ptr<Node>& child);
+  void DumpNode(const Node& node, const std::string& path, std::string* out) const;
+  std::vector<std::shared_ptr<Node>> OrderedChildren(const Node& node) const;
+
+  RegistryFlavor flavor_;
+  std::shared_ptr<Node> currentUser_;
+  std::shared_ptr<Node> localMachine_;
+  std::shared_ptr<Node> dynData_;
+  std::map<RegKey, Handle> handles_;
+  RegKey nextHandle_ = 0x1000;
+  std::uint64_t nextSerial_ = 1;
+  std::function<void(const RegistryWrite&)> observer_;
+  std::size_t writeCount_ = 0;
+  bool budgetSet_ = false;
+  std::size_t budget_ = 0;
+};
+
+}  // namespace qx

@@ -39,8 +39,10 @@ int main(int argc, char** argv) {
     const std::vector<std::uint8_t> stored = qx::firmware::Scramble(plain);
     const char family = static_cast<char>(plain[qx::firmware::kFamilyOffset]);
     // Never write an image that would not come back intact or that a drive would refuse.
-    if (stored.size() != qx::kImageSize || qx::firmware::Unscramble(stored) != plain ||
-        qx::firmware::CheckPlainImage(plain.data(), plain.size(), family) != qx::firmware::ImageCheck::Ok) {
+    using qx::firmware::ImageCheck;
+    const ImageCheck check = qx::firmware::CheckPlainImage(plain.data(), plain.size(), family);
+    const bool accepted = check == ImageCheck::Ok;
+    if (stored.size() != qx::kImageSize || qx::firmware::Unscramble(stored) != plain || !accepted) {
       std::fprintf(stderr, "imagegen: image %d failed its self-check\n", index);
       return 1;
     }

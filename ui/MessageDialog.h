@@ -17,8 +17,9 @@ class MessageDialog;
 
 // Shows a message dialog modally. The Win32 view creates the window from TemplateId(),
 // calls OnOpen, passes every button command to OnCommand and every message through
-// FilterMessage, and returns the result once the logic has ended the window. A view
-// made for an owner window shows its dialogs owned by it.
+// FilterMessage, and returns the result once the logic has ended the window. Escape and
+// WM_CLOSE arrive as command 2, which the logic ignores. A view made for an owner
+// window shows its dialogs owned by it.
 class MessageDialogView {
  public:
   virtual ~MessageDialogView() = default;
@@ -37,7 +38,7 @@ class MessageDialog {
   int TemplateId() const;
   int TextControlId() const;
   bool HasCancelButton() const { return kind_ == MessageDialogKind::Reboot; }
-  // The control that takes the focus first, and so answers Enter.
+  // The control that takes the focus first and is the default button, so answers Enter.
   int InitialFocusId() const { return HasCancelButton() ? kCancelButtonId : kIdOk; }
   const std::string& Caption() const;
   // Label of the Reboot notice's CANCEL button in this language.

@@ -11,7 +11,8 @@ namespace qx {
 class TermsDialog;
 
 // Shows the terms modally: creates the window from kTemplateId, calls OnOpen, OnPaint
-// on every paint, OnCommand for the buttons (Escape and the close box arrive as id 2),
+// on every paint, OnCommand for the buttons (Escape and the close box, WM_CLOSE, arrive
+// as id 2, as the dialog manager sends them),
 // FilterMessage for every message, and returns the result once the logic ended it.
 class TermsDialogView {
  public:
@@ -25,6 +26,8 @@ class TermsDialog {
   static constexpr int kTextControlId = 1004;
   static constexpr int kAgreeId = kIdOk;
   static constexpr int kNotAgreeId = kIdCancel;
+  // Enter chooses Not Agree: accepting must be a deliberate click.
+  static constexpr int kDefaultButtonId = kNotAgreeId;
   static constexpr std::size_t kMaxTextChars = 2000;
 
   static constexpr int kAgree = 1;

@@ -50,8 +50,8 @@ const char* LanguageTag(Language language) {
 // Plays a script against one dialog. `filter` is empty for dialogs without a filter;
 // `paint` is called on the first paint and on every Paint action.
 template <typename Dialog, typename Filter, typename PaintFn>
-void Play(Dialog& dialog, const DialogScript& script, ShownDialog& record, bool probe,
-          Filter filter, PaintFn paint) {
+void Play(Dialog& dialog, const DialogScript& script, int defaultButton, ShownDialog& record,
+          bool probe, Filter filter, PaintFn paint) {
   RecordingWindow window(record);
   auto send = [&](unsigned message, std::uintptr_t wParam) {
     FilterAnswer answer = filter(message, wParam);
@@ -74,6 +74,9 @@ void Play(Dialog& dialog, const DialogScript& script, ShownDialog& record, bool 
     switch (action.type) {
       case ScriptAction::Type::Press:
         dialog.OnCommand(action.controlId, window);
+        break;
+      case ScriptAction::Type::Enter:
+        dialog.OnCommand(defaultButton, window);
         break;
       case ScriptAction::Type::Send:
         send(action.message, action.wParam);
@@ -112,7 +115,7 @@ int ScriptedDialogs::RunModal(MessageDialog& dialog) {
   record.templateId = dialog.TemplateId();
   const DialogScript script = NextScript(kIdOk);
   Play(
-      dialog, script, record, probeSessionEnd_,
+      dialog, script, dialog.InitialFocusId(), record, probeSessionEnd_,
       [&](unsigned m, std::uintptr_t w) { return dialog.FilterMessage(m, w); },
       [](DialogWindow&) {});
   shown_.push_back(record);
@@ -131,7 +134,7 @@ int ScriptedDialogs::RunModal(TermsDialog& dialog) {
   record.controls[TermsDialog::kNotAgreeId] = Text(TextId::NotAgreeButton, Language::English);
   const DialogScript script = NextScript(TermsDialog::kAgreeId);
   Play(
-      dialog, script, record, probeSessionEnd_,
+      dialog, script, TermsDialog::kDefaultButtonId, record, probeSessionEnd_,
       [&](unsigned m, std::uintptr_t w) { return dialog.FilterMessage(m, w); },
       [&](DialogWindow& window) { dialog.OnPaint(window); });
   shown_.push_back(record);
@@ -148,7 +151,7 @@ int ScriptedDialogs::RunModal(AboutDialog& dialog) {
   const DialogScript script = NextScript(kIdOk);
   // The About box has no filter of its own: its owner, the main dialog, keeps refusing.
   Play(
-      dialog, script, record, false, [](unsigned, std::uintptr_t) { return FilterAnswer{}; },
+      dialog, script, kIdOk, record, false, [](unsigned, std::uintptr_t) { return FilterAnswer{}; },
       [](DialogWindow&) {});
   shown_.push_back(record);
   Log("ABOUT -> " + std::to_string(record.result));

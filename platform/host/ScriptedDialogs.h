@@ -18,7 +18,7 @@
 namespace qx {
 
 struct ScriptAction {
-  enum class Type { Press, Send, Paint, Edit };
+  enum class Type { Press, Enter, Send, Paint, Edit };
   Type type = Type::Press;
   int controlId = 0;          // Press, Edit
   unsigned message = 0;       // Send
@@ -26,6 +26,8 @@ struct ScriptAction {
   std::string text;           // Edit: what the control holds afterwards
 
   static ScriptAction Press(int id) { return {Type::Press, id, 0, 0, {}}; }
+  // The Enter key: presses whichever button is the dialog's default.
+  static ScriptAction Enter() { return {Type::Enter, 0, 0, 0, {}}; }
   static ScriptAction Send(unsigned message, std::uintptr_t wParam) {
     return {Type::Send, 0, message, wParam, {}};
   }

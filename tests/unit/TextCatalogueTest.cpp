@@ -61,10 +61,5 @@ TEST(TextCatalogue, FormatTextReplacesEveryPlaceholderAndNothingElse) {
             "Firmware Update Utility Ver.5.2.0 for  DVD-ROM QX-M4471");
 }
 
-TEST(TextCatalogue, OutOfRangeIdGivesEmptyText) {
-  EXPECT_TRUE(Text(TextId::Count, Language::English).empty());
-  EXPECT_TRUE(Text(static_cast<TextId>(9999), Language::Japanese).empty());
-}
-
 }  // namespace
 }  // namespace qx

@@ -84,6 +84,19 @@ TEST(ScriptedDialogs, TermsRelabelledOnPaintAndAnsweredInOrder) {
   EXPECT_EQ(log, (std::vector<std::string>{"TERMS ja -> 2", "TERMS en -> 1"}));
 }
 
+TEST(ScriptedDialogs, EnterRightAfterOpeningDeclines) {
+  ScriptedDialogs dialogs;
+  dialogs.Queue({A::Enter()});
+  dialogs.Queue({A::Enter()});
+  dialogs.Queue({A::Enter()});
+  MessageDialog reboot(MessageDialogKind::Reboot, Language::Japanese);
+  EXPECT_EQ(reboot.Show(dialogs), 2);  // CANCEL has the focus
+  TermsDialog terms(Language::English);
+  EXPECT_EQ(terms.Show(dialogs), 2);  // Not Agree is the default
+  MessageDialog end(MessageDialogKind::End, Language::English);
+  EXPECT_EQ(end.Show(dialogs), 1);  // OK is the only button
+}
+
 TEST(ScriptedDialogs, WithoutScriptOrDefaultNothingIsAnswered) {
   ScriptedDialogs dialogs;
   AboutDialog about(Language::English);

@@ -1,4 +1,14 @@
 # Program targets of the Windows build.
+
+# Marks a program as one we ship: the import check (below) holds it against
+# tests/win98-imports.txt, so it must run on Windows 98 SE.
+function(qx_ship_program target)
+  set_property(GLOBAL APPEND PROPERTY QX_SHIPPED_PROGRAMS ${target})
+  if(WIN32)
+    target_link_libraries(${target} PRIVATE qxwin98rt)
+  endif()
+endfunction()
+
 if(NOT WIN32)
   return()
 endif()
@@ -15,3 +25,26 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND PROPERTY OBJECT_D
   ${CMAKE_SOURCE_DIR}/res/resource.h
   ${CMAKE_SOURCE_DIR}/res/qxupdate.ico
   ${CMAKE_SOURCE_DIR}/res/qxupdate.manifest)
+
+# ANSI stand-ins for the wide-character calls of the static runtime, linked as
+# objects ahead of the import libraries (see Win98Runtime.cpp).
+add_library(qxwin98rt OBJECT ${CMAKE_SOURCE_DIR}/platform/win32/runtime/Win98Runtime.cpp)
+target_include_directories(qxwin98rt PUBLIC ${CMAKE_SOURCE_DIR})
+
+# Added once every folder has had its say, so programs marked anywhere are checked.
+# Only the 32-bit build is the product; the 64-bit one exists to run tests.
+function(qx_add_import_check)
+  get_property(programs GLOBAL PROPERTY QX_SHIPPED_PROGRAMS)
+  if(NOT QX_IMPORTCHECK OR NOT programs OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    return()
+  endif()
+  set(files)
+  foreach(program IN LISTS programs)
+    list(APPEND files $<TARGET_FILE:${program}>)
+  endforeach()
+  # The required import proves the reader found the table, not an empty list.
+  add_test(NAME import_check
+    COMMAND ${QX_IMPORTCHECK} --allow ${CMAKE_SOURCE_DIR}/tests/win98-imports.txt
+            --require KERNEL32.dll!GetVersionExA ${files})
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qx_add_import_check)

@@ -75,18 +75,6 @@ TEST(RevisionRule, VerdictAgainstImageNumberAndThreshold) {
   EXPECT_EQ(Judge("1005", 'A', broken), Verdict::NoNumber);
 }
 
-TEST(ImageArithmetic, UnscrambleInvertsTheBlockPermutation) {
-  std::array<std::uint8_t, 256> table{};
-  for (int i = 0; i < 256; ++i) table[i] = static_cast<std::uint8_t>((i * 37 + 11) & 0xFF);
-  std::vector<std::uint8_t> plain(1024), stored(1024), back(1024, 0xEE);
-  for (std::size_t k = 0; k < plain.size(); ++k) plain[k] = static_cast<std::uint8_t>(k * 7 + k / 256);
-  for (std::size_t b = 0; b < plain.size(); b += 256) {
-    for (int i = 0; i < 256; ++i) stored[b + table[i]] = plain[b + i];
-  }
-  Unscramble(stored.data(), table, back.data(), 1024);
-  EXPECT_EQ(back, plain);
-}
-
 TEST(ImageArithmetic, LaneSumsOfAConstantImageAndOfOneChangedByte) {
   std::vector<std::uint8_t> image(kImageSize, 0xFF);
   std::array<std::uint32_t, 13> sums = LaneSums(image.data(), kImageSize);

@@ -63,29 +63,6 @@ TEST(VirtualThreads, SuspendedThreadRunsOnlyWhenResumedAndReportsItsExitCode) {
   EXPECT_FALSE(threads.GetExitCodeThread(thread, &code));
 }
 
-TEST(VirtualThreads, WorkerSleepTakesNoRealTimeAndWakesExactlyOnItsClock) {
-  VirtualThreads threads;
-  Script script{&threads, {2000, 60000, 60000}, {}, 0};
-  ThreadRef thread = StartWorker(threads, script);
-
-  // The clock stands still until the owner moves it.
-  std::uint64_t wake = 0;
-  ASSERT_TRUE(threads.NextWakeTime(&wake));
-  EXPECT_EQ(wake, 2000u);
-  threads.AdvanceTo(61999);
-  EXPECT_EQ(script.wokeAt, (std::vector<std::uint64_t>{2000}));
-  std::uint32_t code = 0;
-  threads.GetExitCodeThread(thread, &code);
-  EXPECT_EQ(code, thread::kStillActive);
-
-  threads.AdvanceTo(500000);
-  EXPECT_EQ(script.wokeAt, (std::vector<std::uint64_t>{2000, 62000, 122000}));
-  EXPECT_EQ(threads.NowMs(), 500000u);
-  threads.GetExitCodeThread(thread, &code);
-  EXPECT_EQ(code, 0u);
-  EXPECT_TRUE(threads.AllEnded());
-}
-
 TEST(VirtualThreads, OwnerSleepMovesTheClockThroughEveryWorkerWake) {
   VirtualThreads threads(1000);
   Script script{&threads, {1000, 1000}, {}, 3};
@@ -103,27 +80,6 @@ TEST(VirtualThreads, OwnerSleepMovesTheClockThroughEveryWorkerWake) {
   EXPECT_EQ(sleeps[1].milliseconds, 5500u);
   EXPECT_TRUE(sleeps[2].onWorker);
   EXPECT_EQ(sleeps[2].startMs, 1000u);
-}
-
-TEST(VirtualThreads, InjectedFailuresOfCreateDuplicateAndResume) {
-  VirtualThreads threads;
-  threads.SetCreateFails(true);
-  EXPECT_EQ(threads.CreateSuspended(&CountRun, nullptr), 0u);
-  threads.SetCreateFails(false);
-
-  ranCount = 0;
-  ThreadRef thread = threads.CreateSuspended(&CountRun, nullptr);
-  ThreadRef duplicate = 0;
-  threads.SetDuplicateFails(true);
-  EXPECT_FALSE(threads.DuplicateHandle(thread, &duplicate));
-
-  threads.SetResumeMode(VirtualThreads::ResumeMode::CountStaysHigh);
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(threads.ResumeThread(thread), 2u);
-  threads.SetResumeMode(VirtualThreads::ResumeMode::Fails);
-  EXPECT_EQ(threads.ResumeThread(thread), thread::kResumeFailed);
-  EXPECT_EQ(threads.ResumeCalls(), 21);
-  threads.WaitUntilIdle();
-  EXPECT_EQ(ranCount.load(), 0);  // neither kind of failure lets it run
 }
 
 TEST(VirtualThreads, DestructionLetsASleepingWorkerFinish) {
@@ -161,21 +117,6 @@ TEST(HostMessageLoop, TimerEventsInterleaveWithWorkerWakesTheSameWayEveryRun) {
     return events;
   };
   EXPECT_EQ(run(), run());
-}
-
-TEST(HostMessageLoop, StopsAtTheLimitAndWhenNothingIsLeft) {
-  VirtualThreads threads;
-  HostMessageLoop loop(threads);
-  int events = 0;
-  loop.SetTimerHandler([&](std::uint32_t) { ++events; });
-  EXPECT_FALSE(loop.RunUntil([] { return false; }, 10000));  // nothing to wait for
-  loop.SetTimerFails(true);
-  EXPECT_FALSE(loop.SetTimer(107, 3000));
-  loop.SetTimerFails(false);
-  ASSERT_TRUE(loop.SetTimer(107, 3000));
-  EXPECT_FALSE(loop.RunUntil([] { return false; }, 10000));
-  EXPECT_EQ(events, 3);
-  EXPECT_EQ(threads.NowMs(), 9000u);
 }
 
 }  // namespace

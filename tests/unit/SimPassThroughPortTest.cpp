@@ -1,0 +1,264 @@
+#include "sim/SimPassThroughPort.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qx {
+namespace {
+
+// A request block filled the way the transport fills it, the data placed on
+// the first 16-byte boundary inside the staging area.
+struct Block {
+  std::unique_ptr<PassThroughRequest> request = std::make_unique<PassThroughRequest>();
+
+  Block(std::vector<std::uint8_t> cdb, std::uint8_t dataIn, std::uint32_t length) {
+    std::memset(request.get(), 0, sizeof *request);
+    ScsiPassThroughDirect& s = request->spt;
+    s.Length = sizeof(ScsiPassThroughDirect);
+    s.TargetId = 1;
+    s.CdbLength = static_cast<std::uint8_t>(cdb.size());
+    s.SenseInfoLength = passthrough::kSenseLength;
+    s.DataIn = dataIn;
+    s.DataTransferLength = length;
+    s.TimeOutValue = passthrough::kPortTimeoutSeconds;
+    s.DataBuffer = Data();
+    s.SenseInfoOffset = offsetof(PassThroughRequest, senseData);
+    std::memcpy(s.Cdb, cdb.data(), cdb.size());
+  }
+  std::uint8_t* Data() {
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(request->staging) + 16;
+    return request->staging + ((start & ~std::uintptr_t(15)) - start + 16);
+  }
+  PassThroughRequest* get() { return request.get(); }
+  ScsiPassThroughDirect& spt() { return request->spt; }
+};
+
+const std::vector<std::uint8_t> kInquiry = {0x12, 0, 0, 0, 44, 0};
+const std::vector<std::uint8_t> kTestUnitReady = {0x00, 0, 0, 0, 0, 0};
+
+class SimPassThroughPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port.AddDrive('E');
+    port.AddOtherDrive('C', drivetype::kFixed);
+    port.AddUnopenableDrive('F', win32error::kAccessDenied);
+    SimDriveConfig other;
+    other.product = "DVD-ROM OTHER";
+    port.AddDrive('g', other);
+  }
+  // Opens, sends one block and closes, as the transport does.
+  bool Send(char letter, Block& block) {
+    const char path[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};
+    const PortHandle h = port.Open(path);
+    EXPECT_NE(h, kInvalidPortHandle);
+    std::uint32_t returned = 0;
+    const bool ok = port.SendPassThrough(h, block.get(), &returned);
+    const std::uint32_t error = port.GetLastError();
+    port.Close(h);
+    lastError = error;
+    return ok;
+  }
+
+  SimPassThroughPort port;
+  std::uint32_t lastError = 0;
+};
+
+TEST_F(SimPassThroughPortTest, LettersTypesAndOpening) {
+  EXPECT_EQ(port.GetDriveType("E:"), drivetype::kCdrom);
+  EXPECT_EQ(port.GetDriveType("e:\\"), drivetype::kCdrom);
+  EXPECT_EQ(port.GetDriveType("G:"), drivetype::kCdrom);
+  EXPECT_EQ(port.GetDriveType("F:"), drivetype::kCdrom);
+  EXPECT_EQ(port.GetDriveType("C:"), drivetype::kFixed);
+  EXPECT_EQ(port.GetDriveType("D:"), drivetype::kNoRootDir);
+  EXPECT_EQ(port.GetDriveType("E"), drivetype::kNoRootDir);
+
+  EXPECT_EQ(port.Open("\\\\.\\F:"), kInvalidPortHandle);
+  EXPECT_EQ(port.GetLastError(), win32error::kAccessDenied);
+  EXPECT_EQ(port.Open("\\\\.\\D:"), kInvalidPortHandle);
+  EXPECT_EQ(port.GetLastError(), win32error::kFileNotFound);
+  EXPECT_EQ(port.Open("E:"), kInvalidPortHandle);
+
+  const PortHandle e = port.Open("\\\\.\\E:");
+  const PortHandle c = port.Open("\\\\.\\C:");
+  ASSERT_NE(e, kInvalidPortHandle);
+  ASSERT_NE(c, kInvalidPortHandle);
+  EXPECT_NE(e, c);
+  EXPECT_EQ(port.OpenHandles(), 2u);
+  // A fixed disc opens but is no CD drive to talk SCSI to here.
+  Block block(kTestUnitReady, passthrough::kDataUnspecified, 0);
+  EXPECT_FALSE(port.SendPassThrough(c, block.get(), nullptr));
+  EXPECT_EQ(port.GetLastError(), win32error::kInvalidFunction);
+  port.Close(e);
+  port.Close(c);
+  EXPECT_EQ(port.OpenHandles(), 0u);
+  EXPECT_FALSE(port.SendPassThrough(e, block.get(), nullptr)) << "a closed handle";
+  EXPECT_EQ(port.GetLastError(), win32error::kInvalidHandle);
+}
+
+TEST_F(SimPassThroughPortTest, CarriesDataStatusAndSenseThroughTheBlock) {
+  Block inquiry(kInquiry, passthrough::kDataIn, 44);
+  ASSERT_TRUE(Send('E', inquiry));
+  EXPECT_EQ(inquiry.spt().ScsiStatus, 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(inquiry.Data()) + 8, 24),
+            "VELMORA DVD-ROM QX-M4471");
+  Block other(kInquiry, passthrough::kDataIn, 44);
+  ASSERT_TRUE(Send('G', other));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(other.Data()) + 16, 16), "DVD-ROM OTHER   ");
+
+  // The first command after power-on meets the unit attention; the sense lands
+  // at SenseInfoOffset and nothing past its 18 bytes is touched.
+  Block tur(kTestUnitReady, passthrough::kDataUnspecified, 0);
+  std::memset(tur.get()->senseData, 0xEE, sizeof tur.get()->senseData);
+  ASSERT_TRUE(Send('E', tur));
+  EXPECT_EQ(tur.spt().ScsiStatus, 2);
+  EXPECT_EQ(tur.spt().SenseInfoLength, 18);
+  EXPECT_EQ(tur.get()->senseData[0], 0x70);
+  EXPECT_EQ(tur.get()->senseData[2], 0x06);
+  EXPECT_EQ(tur.get()->senseData[12], 0x29);
+  EXPECT_EQ(tur.get()->senseData[18], 0xEE);
+
+  ASSERT_EQ(port.Requests().size(), 3u);
+  const SimPortRequest& r = port.Requests()[2];
+  EXPECT_EQ(r.letter, 'E');
+  EXPECT_EQ(r.cdb, kTestUnitReady);
+  EXPECT_TRUE(r.accepted);
+  EXPECT_EQ(r.scsiStatus, 2);
+  EXPECT_EQ(port.OpenHandles(), 0u);
+}
+
+TEST_F(SimPassThroughPortTest, RefusesMalformedRequestsBeforeTheDrive) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> cdb;
+    std::uint8_t dataIn;
+    std::uint32_t length;
+    void (*spoil)(Block&);
+  };
+  const Case cases[] = {
+      {"out for a command that reads", kInquiry, passthrough::kDataOut, 44, nullptr},
+      {"in for a command that writes", {0x1D, 0, 0, 0, 8, 0}, passthrough::kDataIn, 8, nullptr},
+      {"no buffer", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) { b.spt().DataBuffer = nullptr; }},
+      {"odd buffer", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) { b.spt().DataBuffer = b.Data() + 1; }},
+      {"above the maximum transfer", {0x28, 0, 0, 0, 0, 16, 0, 0, 33, 0}, passthrough::kDataIn,
+       65537, nullptr},
+      {"wrong structure length", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) { b.spt().Length = 40; }},
+      {"sense outside the block", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) { b.spt().SenseInfoOffset = sizeof(PassThroughRequest) - 8; }},
+      {"unknown direction", kInquiry, 3, 44, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Block block(c.cdb, c.dataIn, c.length);
+    if (c.spoil) c.spoil(block);
+    EXPECT_FALSE(Send('E', block));
+    EXPECT_EQ(lastError, win32error::kInvalidParameter);
+    ASSERT_FALSE(port.Requests().empty());
+    EXPECT_FALSE(port.Requests().back().accepted);
+  }
+  EXPECT_TRUE(port.Drive('E')->Log().empty()) << "nothing may reach the drive";
+  EXPECT_TRUE(port.Drive('E')->UnitAttentionPending());
+}
+
+TEST_F(SimPassThroughPortTest, HangFailsAfterThePortTimeoutOnTheVirtualClock) {
+  std::uint64_t clock = 0;
+  port.SetSleepHook([&](std::uint32_t ms) { clock += ms; });
+  ASSERT_TRUE(port.Drive('E')->Faults().Add("inquiry:hang"));
+  Block inquiry(kInquiry, passthrough::kDataIn, 44);
+  EXPECT_FALSE(Send('E', inquiry));
+  EXPECT_EQ(lastError, win32error::kSemaphoreTimeout);
+  EXPECT_EQ(clock, 200000u);
+
+  // A drive added after the hook was set sleeps through it as well.
+  SimDrive& late = port.AddDrive('H');
+  ASSERT_TRUE(late.Faults().Add("read10:delay=1500"));
+  Block read(std::vector<std::uint8_t>{0x28, 0, 0, 0, 0, 16, 0, 0, 1, 0}, passthrough::kDataIn,
+             2048);
+  EXPECT_TRUE(Send('H', read));
+  EXPECT_EQ(clock, 201500u);
+  EXPECT_EQ(port.OpenHandles(), 0u);
+}
+
+TEST_F(SimPassThroughPortTest, CapabilitiesPerLetter) {
+  port.SetMaxTransfer('G', 262144);
+  port.FailCapabilities('E', win32error::kInvalidFunction);
+  IoScsiCapabilities caps;
+  std::uint32_t returned = 0;
+
+  PortHandle h = port.Open("\\\\.\\G:");
+  ASSERT_TRUE(port.GetCapabilities(h, &caps, &returned));
+  EXPECT_EQ(caps.MaximumTransferLength, 262144u);
+  EXPECT_EQ(returned, 24u);
+  port.Close(h);
+
+  h = port.Open("\\\\.\\E:");
+  EXPECT_FALSE(port.GetCapabilities(h, &caps, &returned));
+  EXPECT_EQ(port.GetLastError(), win32error::kInvalidFunction);
+  port.Close(h);
+
+  port.SetMaxTransfer('E', 0x8000);
+  h = port.Open("\\\\.\\E:");
+  ASSERT_TRUE(port.GetCapabilities(h, &caps, &returned));
+  EXPECT_EQ(caps.MaximumTransferLength, 0x8000u);
+  // Exactly the maximum passes; the 32776-byte data page would not.
+  Block page({0x1D, 0, 0, 0x80, 0x08, 0}, passthrough::kDataOut, 32776);
+  EXPECT_FALSE(port.SendPassThrough(h, page.get(), &returned));
+  EXPECT_EQ(port.GetLastError(), win32error::kInvalidParameter);
+  Block read({0x28, 0, 0, 0, 0, 16, 0, 0, 16, 0}, passthrough::kDataIn, 0x8000);
+  EXPECT_TRUE(port.SendPassThrough(h, read.get(), &returned));
+  port.Close(h);
+}
+
+TEST_F(SimPassThroughPortTest, FormatMessageKnowsAFewErrors) {
+  char text[80];
+  std::memset(text, 0x55, sizeof text);
+  const std::uint32_t n = port.FormatMessage(5, text, sizeof text);
+  EXPECT_EQ(std::string(text), "Access is denied.\r\n");
+  EXPECT_EQ(n, std::strlen(text));
+  EXPECT_GT(port.FormatMessage(121, text, sizeof text), 0u);
+  EXPECT_EQ(port.FormatMessage(4242, text, sizeof text), 0u);
+  EXPECT_EQ(port.GetLastError(), win32error::kMessageNotFound);
+  EXPECT_EQ(port.FormatMessage(5, text, 5), 0u);
+  EXPECT_EQ(port.GetLastError(), win32error::kInsufficientBuffer);
+}
+
+TEST(SimPassThroughPortState, DrivesComeFromAndGoBackToTheStateFile) {
+  std::vector<SimDriveEntry> entries;
+  std::string error;
+  ASSERT_TRUE(ParseSimState("[E]\nrevision = 1009\nletter = 0x00\nmaxtransfer = 131072\n"
+                            "[C]\ndrivetype = 3\n"
+                            "[F]\nopenerror = 2\n"
+                            "[1:0]\nrevision = 1709\n",
+                            &entries, &error))
+      << error;
+  SimPassThroughPort port;
+  ASSERT_TRUE(port.AddDrives(entries, &error)) << error;
+  ASSERT_NE(port.Drive('E'), nullptr);
+  EXPECT_EQ(port.Drive('E')->Revision(), "1009");
+  EXPECT_EQ(port.Drive('E')->Letter(), 0x00);
+  EXPECT_EQ(port.GetDriveType("C:"), drivetype::kFixed);
+  EXPECT_EQ(port.Open("\\\\.\\F:"), kInvalidPortHandle);
+  EXPECT_EQ(port.GetLastError(), 2u);
+  EXPECT_EQ(port.Drive('1'), nullptr) << "ASPI addresses are not letters";
+
+  const std::vector<SimDriveEntry> states = port.DriveStates();
+  ASSERT_EQ(states.size(), 3u);
+  EXPECT_EQ(states[0].address, "C");
+  EXPECT_EQ(states[1].address, "E");
+  EXPECT_EQ(states[1].maxTransfer, 131072u);
+  EXPECT_EQ(states[2].openError, 2u);
+
+  entries[0].config.fault = "nonsense";
+  SimPassThroughPort refusing;
+  EXPECT_FALSE(refusing.AddDrives(entries, &error));
+  EXPECT_NE(error.find("drive E"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace qx

@@ -36,9 +36,6 @@ TEST(FirmwareImage, EmbeddedImagesAndRowsMatchTheGenerator) {
     EXPECT_TRUE(stored == firmware::Scramble(plain)) << "res/firmware is stale: run imagegen";
     EXPECT_TRUE(UnscrambleByRule(stored) == plain);
     EXPECT_EQ(GetFirmwareImage(index).checksumRow, firmware::ChecksumRow(plain));
-    const auto lanes = firmware::LaneSums(UnscrambleByRule(stored).data(), kImageSize);
-    for (int j = 0; j < kLaneCount; ++j)
-      EXPECT_EQ(GetFirmwareImage(index).checksumRow[j], lanes[j]) << "lane " << j;
   }
   EXPECT_FALSE(EmbeddedStored(0) == EmbeddedStored(1));
   EXPECT_TRUE(firmware::GeneratePlainImage(1) == firmware::GeneratePlainImage(1));

@@ -86,6 +86,7 @@ class SimAspiManager : public AspiManager {
   // --- what happened ---
   std::int64_t NowMs() const { return nowMs; }
   const std::vector<SimAspiRecord>& Log() const { return log; }
+  void ClearLog() { log.clear(); }
   int loads = 0;
   int unloads = 0;
   int supportQueries = 0;

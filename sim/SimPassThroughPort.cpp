@@ -189,7 +189,12 @@ bool SimPassThroughPort::SendPassThrough(PortHandle handle, PassThroughRequest* 
 
   // Only a CD letter has a SCSI device behind it here.
   if (!l->drive) return refuse(win32error::kInvalidFunction);
-  if (spt.Length != sizeof(ScsiPassThroughDirect) || spt.CdbLength == 0 ||
+  // The program states the 32-bit length of the structure; a native build's
+  // structure is wider, and a 64-bit system takes the 32-bit form from 32-bit
+  // programs too.
+  const bool knownLength =
+      spt.Length == passthrough::kStructLength || spt.Length == sizeof(ScsiPassThroughDirect);
+  if (!knownLength || spt.CdbLength == 0 ||
       spt.CdbLength > sizeof spt.Cdb || spt.DataIn > passthrough::kDataUnspecified)
     return refuse(win32error::kInvalidParameter);
   if (spt.DataTransferLength > 0 &&

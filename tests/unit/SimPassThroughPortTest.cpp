@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "device/PassThroughDevice.h"
+#include "platform/Platform.h"
+#include "sim/FirmwareGenerator.h"
+
 namespace qx {
 namespace {
 
@@ -18,7 +22,7 @@ struct Block {
   Block(std::vector<std::uint8_t> cdb, std::uint8_t dataIn, std::uint32_t length) {
     std::memset(request.get(), 0, sizeof *request);
     ScsiPassThroughDirect& s = request->spt;
-    s.Length = sizeof(ScsiPassThroughDirect);
+    s.Length = passthrough::kStructLength;
     s.TargetId = 1;
     s.CdbLength = static_cast<std::uint8_t>(cdb.size());
     s.SenseInfoLength = passthrough::kSenseLength;
@@ -258,6 +262,63 @@ TEST(SimPassThroughPortState, DrivesComeFromAndGoBackToTheStateFile) {
   SimPassThroughPort refusing;
   EXPECT_FALSE(refusing.AddDrives(entries, &error));
   EXPECT_NE(error.find("drive E"), std::string::npos) << error;
+}
+
+
+// The real transport over the simulated port: the scan lists only the target
+// drive, and the generator's image goes through as the drive expects it.
+TEST(SimPassThroughPortWithTransport, ScanAndUpdateThroughTheRealTransport) {
+  PassThroughDevice::ResetTables();
+  SimPassThroughPort port;
+  SimDriveConfig target;
+  target.revision = "1005";
+  port.AddDrive('E', target);
+  port.AddOtherDrive('C', drivetype::kFixed);
+  port.AddUnopenableDrive('F', win32error::kAccessDenied);
+  SimDriveConfig disk;
+  disk.deviceType = 0;
+  port.AddDrive('G', disk);
+  port.SetMaxTransfer('E', 262144);
+  Platform platform;
+  platform.passThroughPort = &port;
+  PassThroughDevice device(platform);
+
+  ASSERT_EQ(device.ScanDrives(), 1);
+  EXPECT_EQ(device.GetDriveEntry(0).substr(0, 33), "E:   VELMORA DVD-ROM QX-M44711005");
+  EXPECT_EQ(device.MaxTransferLength(0), 131072u);
+  device.SelectDrive(0);
+
+  std::vector<std::uint8_t> page(32776, 0);
+  auto header = [&](std::uint8_t hi, std::uint8_t function, std::uint8_t argument) {
+    const std::uint8_t h[8] = {0x88, 0, hi, 0x04, 0, function, argument, 0};
+    std::memcpy(page.data(), h, 8);
+  };
+  const std::vector<std::uint8_t> image = firmware::GeneratePlainImage(0);
+  ASSERT_EQ(image.size(), firmware::kPlainSize);
+  device.SetBuffer(page.data(), 8);
+  header(0, 0xF0, 0x00);
+  EXPECT_EQ(device.SendDiagnostic(0, 8), status::kGood);  // after the unit attention's retry
+  header(0, 0xF0, 0xFF);
+  EXPECT_EQ(device.SendDiagnostic(0, 8), status::kGood);
+  device.SetBuffer(page.data(), 32776);
+  for (std::uint8_t n = 1; n <= 4; ++n) {
+    header(0x80, 0xC0, n);
+    std::memcpy(page.data() + 8, image.data() + (n - 1) * 32768, 32768);
+    EXPECT_EQ(device.SendDiagnostic(0, 32776), status::kGood) << int(n);
+  }
+  device.SetBuffer(page.data(), 8);
+  header(0, 0xC0, 0x00);
+  EXPECT_EQ(device.SendDiagnostic(0, 8), status::kGood) << device.GetLastMessage();
+  EXPECT_EQ(port.Drive('E')->Revision(), "1009");
+  EXPECT_EQ(port.OpenHandles(), 0u);
+
+  // A closing page out of turn comes back as the drive's sense, as text.
+  EXPECT_EQ(device.SendDiagnostic(0, 8), status::kError);
+  std::uint8_t asc = 0, ascq = 0;
+  device.GetSenseCodes(&asc, &ascq);
+  EXPECT_EQ(asc, 0x2C);
+  EXPECT_EQ(device.GetLastMessage().substr(0, 7), " 2C-00 ");
+  PassThroughDevice::ResetTables();
 }
 
 }  // namespace

@@ -110,11 +110,7 @@ SimDrive::SimDrive(const SimDriveConfig& initial) : config(initial) {
   if (!config.fault.empty() && !faults.Add(config.fault, &configError)) config.fault.clear();
 }
 
-SimDriveConfig SimDrive::CurrentConfig() const {
-  SimDriveConfig current = config;
-  current.fault = faults.Text();
-  return current;
-}
+SimDriveConfig SimDrive::CurrentConfig() const { return config; }
 
 void SimDrive::Reset() {
   AbandonDownload();

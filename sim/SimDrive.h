@@ -98,7 +98,8 @@ class SimDrive {
   const std::string& ConfigError() const { return configError; }
 
   // The drive as it is now (revision after an update, tray, medium), in the
-  // form the state file keeps.
+  // form the state file keeps. Its fault is the one it was configured with:
+  // rules added through Faults() belong to this run only.
   SimDriveConfig CurrentConfig() const;
   const std::string& Revision() const { return config.revision; }
   std::uint8_t Letter() const { return config.letter; }

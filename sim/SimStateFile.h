@@ -20,6 +20,8 @@
 //   maxtransfer = 65536      pass-through only: capability answer, or "fail"
 //
 // Keys missing from a section keep the defaults of SimDriveConfig and SimDriveEntry.
+// A loaded drive starts as if just powered on: a unit attention is pending and
+// the counters of its fault rules start afresh.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -383,6 +383,7 @@ TEST(SimStateFile, RoundTripKeepsEveryDriveAndTheRevisionAfterAnUpdate) {
   Host host(updated);
   host.Settle();
   ASSERT_EQ(host.Download(MakeImage('0', "1009")).status, 0);
+  ASSERT_TRUE(updated.Faults().Add("tur:hang"));  // this run only: not saved
 
   std::vector<SimDriveEntry> drives(3);
   drives[0].address = "E";
@@ -408,6 +409,7 @@ TEST(SimStateFile, RoundTripKeepsEveryDriveAndTheRevisionAfterAnUpdate) {
   ASSERT_EQ(loaded.size(), 3u);
   EXPECT_EQ(loaded[0].config.revision, "1009");
   EXPECT_EQ(loaded[0].config.vendor, "VELMORA ");
+  EXPECT_EQ(loaded[0].config.fault, "");
   EXPECT_EQ(loaded[1].address, "1:0");
   EXPECT_EQ(loaded[1].config.vendor, "OTHER");
   EXPECT_EQ(loaded[1].config.letter, 0x9F);

@@ -1,0 +1,105 @@
+#pragma once
+// The whole run of the utility: the start-up routine checks the platform, the power
+// source and the single-instance lock, pauses the screen saver, looks for a drive
+// that needs the update, and then either ends with a message, prepares the system
+// and restarts it, or shows the main dialog and restores the system afterwards.
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/System.h"
+#include "ui/MainDialog.h"
+#include "ui/MessageDialog.h"
+#include "ui/TermsDialog.h"
+#include "update/ImageTable.h"
+
+namespace qx {
+
+class ScsiDevice;
+
+// The dialogs' views. Not owned. `notices` shows the Reboot and Warning notices
+// without an owner window.
+struct UpdateAppViews {
+  MessageDialogView* notices = nullptr;
+  TermsDialogView* terms = nullptr;
+  MainDialogView* mainDialog = nullptr;
+};
+
+// Where a start-up ended, for the tests and the transcript; the program itself
+// only ever returns false.
+enum class StartupEnd {
+  NotRun,
+  VersionQueryFailed,
+  UnknownPlatform,
+  PowerQueryFailed,
+  NotOnAcPower,
+  SecondInstance,
+  DriveNotFound,
+  FirmwareCurrent,
+  TermsDeclined,
+  RebootCancelled,
+  Prepared,         // settings changed and journalled, restart requested
+  LeftAsIs,         // main dialog ended with 2: nothing restored, no restart
+  RestoredRestart,  // main dialog ended otherwise: journal restored, restart requested
+};
+
+const char* StartupEndName(StartupEnd end);
+
+// The drive check's verdict over every candidate drive.
+struct DriveCheckResult {
+  bool updateNeeded = false;
+  bool firmwareCurrent = false;
+  int driveIndex = -1;  // the drive that needs the update, still selected
+};
+
+class UpdateApp {
+ public:
+  // A drive that keeps reporting a unit attention is given this many READs before
+  // it is left out of the check.
+  static constexpr int kMaxUnitAttentionReads = 20;
+  static constexpr std::uint32_t kModulePathSize = 1020;
+  static constexpr std::uint32_t kDriveBufferSize = 3000;
+
+  // `applicationName` is the executable's file name without its extension: it names
+  // the profile key and the resume value.
+  UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppViews views,
+            std::string applicationName, const ImageTable& images = BuiltInImages());
+
+  // The start-up routine. Always false: the process ends when it returns.
+  bool InitInstance();
+  // The exit routine: releases the single-instance mutex. Returns the exit code 0.
+  int ExitInstance();
+
+  // The drive check over the device's candidate drives.
+  DriveCheckResult CheckDrives();
+
+  // --- What the run left, for the tests -------------------------------------
+  StartupEnd End() const { return end; }
+  int changedCount = 0;
+  bool isNtFamily = false;
+  SysHandle instanceMutex = 0;
+  std::uint32_t screenSaverActive = 0;
+  int codePage = 0;
+  int mainEndCode = -1;  // the main dialog's end code, -1 when it was not shown
+
+ private:
+  bool Finish(StartupEnd how);
+  void RestoreScreenSaver();
+  void Yield();
+  void ShowPlainMessage(const std::string& text);
+  bool PreparationPath(bool noResumeEntry, bool makerKeyPreexisted);
+  bool MainPath(bool makerKeyPreexisted);
+  // One drive of the check: false when it is skipped; otherwise *verdict is set.
+  bool CheckOneDrive(int index, bool* updateNeeded);
+
+  Platform platform;
+  ScsiDevice& device;
+  UpdateAppViews views;
+  std::string applicationName;
+  const ImageTable& images;
+  Language language = Language::English;
+  std::uint32_t majorVersion = 0;
+  StartupEnd end = StartupEnd::NotRun;
+};
+
+}  // namespace qx

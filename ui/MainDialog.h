@@ -1,0 +1,150 @@
+#pragma once
+// The main dialog's logic: the drive list, the status line, Update Start and the
+// worker it starts, CANCEL, and the end code the start-up reads when it closes.
+// The window itself is a view (Win32 over template 102, or a scripted host view);
+// the view tells the logic what happened and the logic tells the view what to show.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ui/AboutDialog.h"
+#include "ui/MessageDialog.h"
+#include "ui/SessionEndFilter.h"
+#include "ui/TextCatalogue.h"
+#include "update/DownloadWorker.h"
+#include "update/ImageTable.h"
+#include "update/VersionCheck.h"
+
+namespace qx {
+
+class ScsiDevice;
+class MainDialog;
+
+namespace maindlg {
+constexpr int kTemplateId = 102;
+constexpr int kIconId = 128;
+constexpr int kMenuId = 129;
+constexpr int kNotesId = 103;          // static, always empty
+constexpr int kTargetLabelId = 104;    // "CD-Drive"
+constexpr int kStatusId = 115;         // the status line
+constexpr int kDriveListId = 1000;
+constexpr int kCurrentRevisionId = 1004;  // hidden
+constexpr int kImageVersionId = 1005;     // hidden
+constexpr int kUpdateStartId = 1006;
+constexpr int kCancelId = 1007;
+constexpr int kProgressId = 1012;
+constexpr int kAboutCommandId = 32772;    // menu item
+constexpr unsigned kAboutSysCommand = 0x10;  // system-menu item
+constexpr unsigned kSysCommandMask = 0xFFF0;
+// While a worker that outlived its time-out is still writing, CANCEL waits for it on
+// this timer before the dialog may end.
+constexpr std::uint32_t kWorkerWaitTimerId = 108;
+constexpr std::uint32_t kWorkerWaitPeriodMs = 1000;
+}  // namespace maindlg
+
+// The open main dialog window, as its logic sees it. The status line, Update Start
+// and the hidden fields come from VersionCheckView (SetStatus refreshes the dialog);
+// the wait cursor, timers, the progress bar and Refresh from DownloadMonitorView.
+class MainDialogWindow : public VersionCheckView, public DownloadMonitorView {
+ public:
+  virtual void SetCaption(const std::string& text) = 0;
+  // Adds a separator and then the item to the window's system menu.
+  virtual void AppendSystemMenuItem(unsigned commandId, const std::string& text) = 0;
+  virtual void SetMenuItemText(int commandId, const std::string& text) = 0;
+  // Static texts and button labels.
+  virtual void SetControlText(int controlId, const std::string& text) = 0;
+  // CANCEL and the drive list (Update Start goes through EnableUpdateStart).
+  virtual void EnableControl(int controlId, bool enabled) = 0;
+  virtual void SetProgressRange(int low, int high) = 0;
+  virtual void ClearDriveList() = 0;
+  virtual void AddDriveEntry(const std::string& text) = 0;
+  virtual void SelectDriveEntry(int index) = 0;
+  virtual void EndWaitCursor() = 0;
+  // The notices and the About box, owned by this window.
+  virtual MessageDialogView& Notices() = 0;
+  virtual AboutDialogView& AboutBox() = 0;
+  // Ends the modal loop; the modal call returns `result`.
+  virtual void EndDialog(int result) = 0;
+};
+
+// Runs the dialog modally: creates the window from template 102, sets icon 128 as
+// its large and small icon, calls OnInitDialog once, then forwards the events below
+// until the logic ends the window, and returns the result it ended with.
+class MainDialogView {
+ public:
+  virtual ~MainDialogView() = default;
+  virtual int RunModal(MainDialog& dialog) = 0;
+};
+
+class MainDialog {
+ public:
+  static constexpr int kEndLeaveSystem = 2;  // endCode: do not restore, do not restart
+
+  MainDialog(ScsiDevice& device, Threads& threads, Language language,
+             const ImageTable& images = BuiltInImages());
+  ~MainDialog();
+  MainDialog(const MainDialog&) = delete;
+  MainDialog& operator=(const MainDialog&) = delete;
+
+  void SetChangedCount(int count) { changedCount = count; }
+  int ChangedCount() const { return changedCount; }
+  Language GetLanguage() const { return language; }
+
+  int Show(MainDialogView& view) { return view.RunModal(*this); }
+
+  // --- Events from the view -----------------------------------------------
+  void OnInitDialog(MainDialogWindow& window);
+  // CBN_SELCHANGE of the drive list.
+  void OnSelectionChange();
+  // WM_COMMAND from buttons and the menu: 1006, 1007, 2 (Escape), 32772.
+  void OnCommand(int commandId);
+  // WM_SYSCOMMAND; false: give it default processing.
+  bool OnSysCommand(unsigned commandId);
+  // WM_CLOSE: the close step only; the dialog stays open.
+  void OnClose();
+  // WM_TIMER; every timer event goes on to default processing afterwards.
+  void OnTimer(std::uint32_t timerId);
+  // WM_SETCURSOR; true: the wait cursor is showing, answer 0 without default processing.
+  bool OnSetCursor() const { return busy || waitingForWorker; }
+  // WM_PAINT, before default painting (the view draws the icon when minimised).
+  void OnPaint();
+  // Applied to every message before default processing.
+  FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
+
+  // --- State ---------------------------------------------------------------
+  int EndCode() const { return endCode; }
+  bool Finished() const { return finished; }
+  bool Busy() const { return busy; }
+  // CANCEL was pressed while a worker was still writing; the dialog ends when it does.
+  bool WaitingForWorker() const { return waitingForWorker; }
+  // True while a worker thread this dialog started has not ended, watched or not.
+  bool WorkerAlive() const;
+  const std::string& Caption() const { return caption; }
+
+ private:
+  void Scan();
+  void UpdateStart();
+  void StartFailure(bool deviceRefusal);
+  void HandleOutcome(MonitorOutcome outcome);
+  void CloseStep();
+  void CancelPressed();
+  void EndWith(int result);
+  const std::string& T(TextId id) const { return Text(id, language); }
+
+  ScsiDevice& device;
+  Threads& threads;
+  Language language;
+  const ImageTable& images;
+  MainDialogWindow* window = nullptr;
+  std::unique_ptr<DownloadMonitor> monitor;
+
+  int changedCount = 0;
+  int endCode = 0;
+  bool finished = false;
+  bool busy = false;
+  bool waitCursor = false;
+  bool waitingForWorker = false;
+  std::string caption;
+};
+
+}  // namespace qx

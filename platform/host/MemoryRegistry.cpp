@@ -18,6 +18,9 @@ constexpr std::uint32_t kWriteBits = 0x0002 | 0x0004 | 0x0020 | 0x00010000 | 0x0
                                      0x00080000;
 constexpr std::uint32_t kMaxKeyNameLength = 255;
 
+// REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
+bool IsText(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
+
 char Upper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -346,6 +349,12 @@ RegStatus MemoryRegistry::QueryValue(RegKey key, const char* name, std::uint32_t
     return reg::kMoreData;
   }
   if (length > 0) std::memcpy(data, value->data.data(), length);
+  // NT terminates a text stored without its zero when the buffer has room for
+  // one, and does not count it.
+  if (flavor_ == RegistryFlavor::Nt && IsText(value->type) && length < *size &&
+      (length == 0 || data[length - 1] != 0)) {
+    data[length] = 0;
+  }
   *size = length;
   return reg::kSuccess;
 }
@@ -358,6 +367,11 @@ RegStatus MemoryRegistry::SetValue(RegKey key, const char* name, std::uint32_t t
   if (node == nullptr) return status;
   if ((access & kKeySetValue) == 0) return reg::kAccessDenied;
   if (data == nullptr && size != 0) return reg::kInvalidParameter;
+  // NT stores the zero of a text whose caller forgot to count it, when one follows.
+  if (flavor_ == RegistryFlavor::Nt && IsText(type) && size > 0 && data[size - 1] != 0 &&
+      data[size] == 0) {
+    ++size;
+  }
   if (!WriteAllowed()) return reg::kAccessDenied;
   std::vector<std::uint8_t> bytes(data, data + size);
   Node::Value* value = node->FindValue(name ? name : "");

@@ -6,7 +6,16 @@ namespace qx {
 
 namespace {
 
-HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+// The roots are sign-extended handle values: on a 64-bit build 0x80000001 must
+// become HKEY_CURRENT_USER, not a zero-extended number no key has.
+HKEY ToHkey(RegKey key) {
+  switch (key) {
+    case reg::kCurrentUser: return HKEY_CURRENT_USER;
+    case reg::kLocalMachine: return HKEY_LOCAL_MACHINE;
+    case reg::kDynData: return HKEY_DYN_DATA;
+    default: return reinterpret_cast<HKEY>(key);
+  }
+}
 RegKey FromHkey(HKEY key) { return reinterpret_cast<RegKey>(key); }
 
 }  // namespace

@@ -1,0 +1,296 @@
+#pragma once
+// One set of registry cases, run against the in-memory registry natively and
+// against the real registry under Wine. Include it in exactly one test file of a
+// build, then instantiate RegistryConformance with a factory.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ProfileStore.h"
+#include "app/RegistryKey.h"
+#include "platform/Registry.h"
+
+namespace qx {
+
+using RegistryFactory = std::unique_ptr<Registry> (*)();
+
+class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
+ protected:
+  static constexpr const char* kScratch = "Software\\QxRegistryConformance";
+
+  void SetUp() override {
+    registry_ = GetParam()();
+    RemoveScratch();
+    ASSERT_EQ(reg::kSuccess, registry_->CreateKey(reg::kCurrentUser, kScratch, 0,
+                                                  reg::kKeyAllAccess, &scratch_, nullptr));
+  }
+  void TearDown() override {
+    if (scratch_ != 0) registry_->CloseKey(scratch_);
+    RemoveScratch();
+  }
+  void RemoveScratch() {
+    RegistryKey software(*registry_);
+    if (software.Open(reg::kCurrentUser, "Software") == reg::kSuccess) {
+      software.DeleteTree("QxRegistryConformance");
+    }
+  }
+  RegKey MakeKey(const char* path) {
+    RegKey key = 0;
+    EXPECT_EQ(reg::kSuccess,
+              registry_->CreateKey(scratch_, path, 0, reg::kKeyAllAccess, &key, nullptr));
+    return key;
+  }
+  void MakeAndClose(const char* path) { registry_->CloseKey(MakeKey(path)); }
+  bool Exists(const char* path) {
+    RegKey key = 0;
+    if (registry_->OpenKey(scratch_, path, reg::kKeyRead, &key) != reg::kSuccess) return false;
+    registry_->CloseKey(key);
+    return true;
+  }
+  std::vector<std::string> Enumerate(RegKey key) {
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0;; ++i) {
+      char name[256];
+      std::uint32_t length = sizeof name;
+      RegStatus status = registry_->EnumKey(key, i, name, &length);
+      if (status != reg::kSuccess) {
+        EXPECT_EQ(reg::kNoMoreItems, status);
+        break;
+      }
+      EXPECT_EQ(std::strlen(name), length);
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  std::unique_ptr<Registry> registry_;
+  RegKey scratch_ = 0;
+};
+
+TEST_P(RegistryConformance, FailuresReportTheSystemsStatusCodes) {
+  RegKey key = 12345;
+  EXPECT_EQ(reg::kFileNotFound, registry_->OpenKey(scratch_, "missing", reg::kKeyRead, &key));
+  std::uint8_t data[4];
+  std::uint32_t size = sizeof data;
+  EXPECT_EQ(reg::kFileNotFound, registry_->QueryValue(scratch_, "missing", nullptr, data, &size));
+  EXPECT_EQ(reg::kFileNotFound, registry_->DeleteValue(scratch_, "missing"));
+  EXPECT_EQ(reg::kFileNotFound, registry_->DeleteKey(scratch_, "missing"));
+  char name[16];
+  std::uint32_t length = sizeof name;
+  EXPECT_EQ(reg::kNoMoreItems, registry_->EnumKey(scratch_, 0, name, &length));
+  EXPECT_EQ(reg::kInvalidHandle, registry_->CloseKey(0));
+  size = sizeof data;
+  EXPECT_EQ(reg::kInvalidHandle, registry_->QueryValue(0, "x", nullptr, data, &size));
+}
+
+TEST_P(RegistryConformance, CreateTellsNewFromExistingAndNamesIgnoreCase) {
+  RegKey first = 0, second = 0;
+  std::uint32_t disposition = 0;
+  ASSERT_EQ(reg::kSuccess, registry_->CreateKey(scratch_, "Mixed\\Case", 0, reg::kKeyAllAccess,
+                                                &first, &disposition));
+  EXPECT_EQ(reg::kCreatedNewKey, disposition);
+  ASSERT_EQ(reg::kSuccess, registry_->CreateKey(scratch_, "MIXED\\case", 0, reg::kKeyAllAccess,
+                                                &second, &disposition));
+  EXPECT_EQ(reg::kOpenedExistingKey, disposition);
+
+  RegistryKey writer(*registry_);
+  ASSERT_EQ(reg::kSuccess, writer.Open(scratch_, "mixed\\CASE"));
+  EXPECT_EQ(reg::kSuccess, writer.SetDword(0x01020304, "Value"));
+  std::uint32_t read = 0;
+  RegistryKey reader(*registry_);
+  ASSERT_EQ(reg::kSuccess, reader.Open(scratch_, "Mixed\\Case", reg::kKeyRead));
+  EXPECT_EQ(reg::kSuccess, reader.QueryDword(&read, "VALUE"));
+  EXPECT_EQ(0x01020304u, read);
+  // Creation kept the first spelling.
+  EXPECT_EQ(std::vector<std::string>{"Mixed"}, Enumerate(scratch_));
+  registry_->CloseKey(first);
+  registry_->CloseKey(second);
+}
+
+TEST_P(RegistryConformance, FailedOpenOrCreateKeepsTheHeldKey) {
+  MakeAndClose("held");
+  RegistryKey key(*registry_);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, "held"));
+  RegKey held = key.Handle();
+  EXPECT_EQ(reg::kFileNotFound, key.Open(scratch_, "not\\there"));
+  EXPECT_EQ(held, key.Handle());
+  // A name too long for a key cannot be created.
+  std::string tooLong(300, 'k');
+  EXPECT_NE(reg::kSuccess, key.Create(scratch_, tooLong.c_str()));
+  EXPECT_EQ(held, key.Handle());
+  EXPECT_EQ(reg::kSuccess, key.SetDword(7, "still usable"));
+
+  EXPECT_EQ(reg::kSuccess, key.Close());
+  EXPECT_EQ(0u, key.Handle());
+  EXPECT_EQ(reg::kSuccess, key.Close());  // closing a closed key does nothing
+}
+
+TEST_P(RegistryConformance, ReadOnlyKeyRefusesWrites) {
+  MakeAndClose("ro");
+  RegistryKey key(*registry_);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, "ro", reg::kKeyRead));
+  EXPECT_EQ(reg::kAccessDenied, key.SetDword(1, "x"));
+  EXPECT_EQ(reg::kAccessDenied, key.DeleteValue("x"));
+}
+
+TEST_P(RegistryConformance, SetStringStoresTheTerminatingZero) {
+  RegistryKey key(*registry_);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, nullptr));
+  ASSERT_EQ(reg::kSuccess, key.SetString("abc", "text"));
+  std::uint32_t type = 0;
+  std::uint8_t data[8];
+  std::memset(data, 0xBD, sizeof data);
+  std::uint32_t size = sizeof data;
+  ASSERT_EQ(reg::kSuccess, registry_->QueryValue(scratch_, "text", &type, data, &size));
+  EXPECT_EQ(reg::kTypeString, type);
+  EXPECT_EQ(4u, size);
+  EXPECT_EQ(0, std::memcmp(data, "abc\0", 4));
+  EXPECT_EQ(0xBD, data[4]);
+}
+
+TEST_P(RegistryConformance, SmallBufferGetsMoreDataAndTheNeededSize) {
+  const std::uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  ASSERT_EQ(reg::kSuccess,
+            registry_->SetValue(scratch_, "blob", reg::kTypeBinary, bytes, sizeof bytes));
+  std::uint8_t data[4];
+  std::uint32_t size = sizeof data;
+  std::uint32_t type = 0;
+  EXPECT_EQ(reg::kMoreData, registry_->QueryValue(scratch_, "blob", &type, data, &size));
+  EXPECT_EQ(10u, size);
+  EXPECT_EQ(reg::kTypeBinary, type);
+  size = 0;
+  EXPECT_EQ(reg::kSuccess, registry_->QueryValue(scratch_, "blob", nullptr, nullptr, &size));
+  EXPECT_EQ(10u, size);
+
+  // QueryDword reads whatever is there, up to four bytes, and no more.
+  RegistryKey key(*registry_);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, nullptr));
+  std::uint32_t value = 0;
+  EXPECT_EQ(reg::kMoreData, key.QueryDword(&value, "blob"));
+  const std::uint8_t one = 1;
+  ASSERT_EQ(reg::kSuccess, key.SetValue("flag", reg::kTypeBinary, &one, 1));
+  EXPECT_EQ(reg::kSuccess, key.QueryDword(&value, "flag"));
+  EXPECT_EQ(1u, value);
+}
+
+TEST_P(RegistryConformance, TextsAreReadWithinTheirBoundEvenWithoutAZero) {
+  RegistryKey key(*registry_);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, nullptr));
+  // Eight letters, no terminating zero, in an eight-byte buffer: nothing past it
+  // may be touched, and the text read must stop at its end.
+  const char source[] = "ABCDEFGHX";  // stored without the X: no zero behind it
+  ASSERT_EQ(reg::kSuccess, key.SetValue("full", reg::kTypeString, source, 8));
+  char buffer[12];
+  std::uint32_t size = 0;
+  ASSERT_EQ(reg::kSuccess, key.QueryString(nullptr, "full", &size));
+  EXPECT_EQ(8u, size);
+  // With room to spare the system terminates the text, without counting the zero.
+  std::memset(buffer, 0x5A, sizeof buffer);
+  size = sizeof buffer;
+  ASSERT_EQ(reg::kSuccess, key.QueryString(buffer, "full", &size));
+  EXPECT_EQ(8u, size);
+  EXPECT_EQ(0, buffer[8]);
+  EXPECT_EQ(0x5A, buffer[9]);
+  std::memset(buffer, 0x5A, sizeof buffer);
+  size = 8;
+  ASSERT_EQ(reg::kSuccess, key.QueryString(buffer, "full", &size));
+  EXPECT_EQ(8u, size);
+  EXPECT_EQ(0, std::memcmp(buffer, "ABCDEFGH", 8));
+  EXPECT_EQ(0x5A, buffer[8]);
+
+  std::string text = "stale";
+  EXPECT_EQ(reg::kSuccess, key.QueryText(&text, "full", 8));
+  EXPECT_EQ("ABCDEFGH", text);
+  EXPECT_EQ(reg::kMoreData, key.QueryText(&text, "full", 7));
+  EXPECT_EQ("", text);
+  // A text counted without its zero while one follows it gets the zero stored,
+  // as the system does for callers who forgot to count it.
+  ASSERT_EQ(reg::kSuccess, key.SetValue("forgot", reg::kTypeString, "xyz", 3));
+  size = 0;
+  ASSERT_EQ(reg::kSuccess, key.QueryString(nullptr, "forgot", &size));
+  EXPECT_EQ(4u, size);
+  ASSERT_EQ(reg::kSuccess, key.SetString("abc", "short"));
+  EXPECT_EQ(reg::kSuccess, key.QueryText(&text, "short", 128));
+  EXPECT_EQ("abc", text);
+}
+
+TEST_P(RegistryConformance, SubkeysEnumerateSortedWithoutCase) {
+  for (const char* name : {"b", "C0", "  9", "A", " 10", "c1", "100", " 99"}) MakeAndClose(name);
+  std::vector<std::string> expected = {"  9", " 10", " 99", "100", "A", "b", "C0", "c1"};
+  EXPECT_EQ(expected, Enumerate(scratch_));
+}
+
+TEST_P(RegistryConformance, EnumerationNeedsRoomForTheZero) {
+  MakeAndClose("abcdef");
+  char name[16];
+  std::uint32_t length = 6;
+  EXPECT_EQ(reg::kMoreData, registry_->EnumKey(scratch_, 0, name, &length));
+  length = 7;
+  EXPECT_EQ(reg::kSuccess, registry_->EnumKey(scratch_, 0, name, &length));
+  EXPECT_EQ(6u, length);
+  EXPECT_STREQ("abcdef", name);
+}
+
+TEST_P(RegistryConformance, KeyWithSubkeysCannotBeDeletedDirectly) {
+  MakeAndClose("parent\\child");
+  EXPECT_EQ(reg::kAccessDenied, registry_->DeleteKey(scratch_, "parent"));
+  EXPECT_TRUE(Exists("parent\\child"));
+  EXPECT_EQ(reg::kSuccess, registry_->DeleteKey(scratch_, "parent\\child"));
+  EXPECT_EQ(reg::kSuccess, registry_->DeleteKey(scratch_, "parent"));
+  EXPECT_FALSE(Exists("parent"));
+}
+
+TEST_P(RegistryConformance, DeleteTreeRemovesThreeLevelsAndNothingElse) {
+  MakeAndClose("tree\\one\\two\\three");
+  MakeAndClose("tree\\one\\second");
+  MakeAndClose("tree\\other");
+  MakeAndClose("treeSibling");
+  RegistryKey leaf(*registry_);
+  ASSERT_EQ(reg::kSuccess, leaf.Open(scratch_, "tree\\one\\two\\three"));
+  ASSERT_EQ(reg::kSuccess, leaf.SetString("deep", "v"));
+  leaf.Close();
+
+  RegistryKey parent(*registry_);
+  ASSERT_EQ(reg::kSuccess, parent.Open(scratch_, nullptr));
+  EXPECT_EQ(reg::kSuccess, parent.DeleteTree("tree"));
+  EXPECT_FALSE(Exists("tree"));
+  EXPECT_TRUE(Exists("treeSibling"));
+  EXPECT_EQ(reg::kFileNotFound, parent.DeleteTree("tree"));
+}
+
+TEST_P(RegistryConformance, HandleOfADeletedKeyFailsButCloses) {
+  RegKey doomed = MakeKey("doomed");
+  ASSERT_EQ(reg::kSuccess, registry_->DeleteKey(scratch_, "doomed"));
+  const std::uint8_t one = 1;
+  EXPECT_EQ(reg::kKeyDeleted, registry_->SetValue(doomed, "x", reg::kTypeBinary, &one, 1));
+  std::uint8_t data[4];
+  std::uint32_t size = sizeof data;
+  EXPECT_EQ(reg::kKeyDeleted, registry_->QueryValue(doomed, "x", nullptr, data, &size));
+  EXPECT_EQ(reg::kSuccess, registry_->CloseKey(doomed));
+  // A key of the same name made afterwards is a different key.
+  MakeAndClose("doomed");
+  EXPECT_TRUE(Exists("doomed"));
+}
+
+TEST_P(RegistryConformance, ReadingTheProfileCreatesItsKeys) {
+  // The profile lives at software\<key name>\<application>; put it in the scratch key.
+  ProfileStore profile(*registry_, "qxapp", "QxRegistryConformance\\Maker");
+  EXPECT_FALSE(Exists("Maker"));
+  EXPECT_EQ(-7, profile.GetInt("", "Changed", -7));
+  EXPECT_TRUE(Exists("Maker\\qxapp"));
+  EXPECT_TRUE(profile.WriteInt("", "Changed", 3));
+  EXPECT_EQ(3, profile.GetInt("", "Changed", -7));
+  EXPECT_TRUE(profile.WriteString("Change\\  1", "Value_Name", "Autorun"));
+  RegistryKey record(*registry_);
+  ASSERT_EQ(reg::kSuccess, record.Open(scratch_, "Maker\\qxapp\\Change\\  1"));
+  std::string text;
+  EXPECT_EQ(reg::kSuccess, record.QueryText(&text, "Value_Name", 128));
+  EXPECT_EQ("Autorun", text);
+  // A text where a number is expected reads as the default.
+  EXPECT_EQ(5, profile.GetInt("Change\\  1", "Value_Name", 5));
+}
+
+}  // namespace qx

@@ -77,7 +77,9 @@ constexpr char kRebootJapaneseHead[] =
     "ファームウェアを書き換えられるCD ドライブが見つかりました。\r\n"
     "ファームウェアを書き換えられるようシステム設定を変更して再起動します。\r\n";
 
-constexpr char kAboutNotice[] = "Copyright (C) 2005 VELMORA Corporation. All rights reserved.";
+// The About template carries this same text in a static control, which is what the box
+// shows; keep the two alike.
+constexpr char kAboutNotice[] = "Copyright (C) 2005 VELMORA. All rights reserved.";
 
 // Listed in the order of TextId, which the compiler checks below.
 constexpr Entry kEntries[] = {

@@ -10,3 +10,5 @@
 #undef GetModuleFileName
 #undef LookupPrivilegeValue
 #undef MessageBox
+// winbase.h defines Yield() as nothing; the start-up routine has a Yield of its own.
+#undef Yield

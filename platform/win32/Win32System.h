@@ -14,8 +14,10 @@ class Win32System : public System {
   bool SetScreenSaverActive(std::uint32_t active) override;
   // 0 also when the path did not fit: a cut path would name another file.
   std::uint32_t GetModuleFileName(char* buffer, std::uint32_t size) override;
-  // The C runtime's multibyte code page: 0 unless the ANSI code page is a
-  // double-byte one, 932 on Japanese systems.
+  // The C runtime's multibyte code page, which it takes from the ANSI code page at
+  // start: 932 on Japanese systems; on single-byte systems 0 (Windows) or the code
+  // page itself (Wine), English either way. No fallback to GetACP is needed: a 0
+  // can only mean a single-byte code page.
   int CodePage() override;
   bool OpenProcessToken(std::uint32_t access, SysHandle* token) override;
   bool LookupPrivilegeValue(const char* name, std::uint64_t* luid) override;

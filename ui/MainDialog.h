@@ -123,11 +123,15 @@ class MainDialog {
 
  private:
   void Scan();
+  void RunSelectionCheck();
+  void ShowAbout();
   void UpdateStart();
   void StartFailure(bool deviceRefusal);
   void HandleOutcome(MonitorOutcome outcome);
+  void EndWaitCursor();
   void CloseStep();
   void CancelPressed();
+  void FinishCancel();
   void EndWith(int result);
   const std::string& T(TextId id) const { return Text(id, language); }
 
@@ -144,6 +148,11 @@ class MainDialog {
   bool busy = false;
   bool waitCursor = false;
   bool waitingForWorker = false;
+  // What the logic itself enabled: handlers check these, not the window.
+  bool updateStartEnabled = false;
+  bool cancelEnabled = false;
+  bool listEnabled = false;
+  bool updateStarted = false;  // one start per dialog
   std::string caption;
 };
 

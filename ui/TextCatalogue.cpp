@@ -137,6 +137,8 @@ constexpr Entry kEntries[] = {
     {TextId::UpdateFailedBox, "Update Failed.", "アップデートに失敗しました。"},
     {TextId::UpdateComplete, "Update Complete.", "アップデート終了。"},
     {TextId::ErrorPrefix, "", "エラー:"},
+    {TextId::WaitingForWorker, "Waiting for the update to end...",
+     "アップデートの終了を待っています…"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},

@@ -53,6 +53,7 @@ enum class TextId {
   UpdateFailedBox,
   UpdateComplete,
   ErrorPrefix,       // put before the device's message in the start-failure box
+  WaitingForWorker,  // CANCEL after a time-out while the worker still writes
 
   // Version check.
   NotSupport,

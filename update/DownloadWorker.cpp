@@ -129,6 +129,14 @@ DownloadMonitor::~DownloadMonitor() {
   if (workerThread != 0) threads.CloseHandle(workerThread);
 }
 
+bool DownloadMonitor::WorkerAlive() const {
+  ThreadRef handle = workerHandle != 0 ? workerHandle : workerThread;
+  if (!resumed || handle == 0) return false;
+  std::uint32_t code = 0;
+  if (!threads.GetExitCodeThread(handle, &code)) return false;
+  return code == thread::kStillActive;
+}
+
 bool DownloadMonitor::Start(DownloadRequest* request) {
   view.BeginWaitCursor();
   view.SetProgress(2);
@@ -147,7 +155,10 @@ bool DownloadMonitor::Start(DownloadRequest* request) {
   for (int call = 1;; ++call) {
     std::uint32_t previous = threads.ResumeThread(workerThread);
     if (previous == thread::kResumeFailed || call > download::kMaxResumeCalls) return false;
-    if (previous <= 1) break;
+    if (previous <= 1) {
+      resumed = true;
+      break;
+    }
   }
 
   if (!view.SetTimer(download::kTimerId, download::kTimerPeriodMs)) return false;

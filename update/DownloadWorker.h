@@ -85,6 +85,9 @@ class DownloadMonitor {
   State CurrentState() const { return state; }
   int MonitorTicks() const { return monitorTicks; }
   std::uint32_t LastExitCode() const { return lastExitCode; }
+  // True while a worker this monitor resumed has not ended, even after a time-out
+  // or a start failure that left it running.
+  bool WorkerAlive() const;
 
  private:
   MonitorOutcome Finish(MonitorOutcome outcome);
@@ -96,6 +99,7 @@ class DownloadMonitor {
   ThreadRef workerThread = 0;  // the thread object; unused once resumed
   ThreadRef workerHandle = 0;  // our duplicate, through which the exit code is read
   std::uint32_t lastExitCode = thread::kStillActive;
+  bool resumed = false;  // a thread never resumed stays suspended and sends nothing
 };
 
 }  // namespace qx

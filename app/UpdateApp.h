@@ -16,6 +16,9 @@
 namespace qx {
 
 class ScsiDevice;
+class RestartResume;
+class ProfileStore;
+class ChangeJournal;
 
 // The dialogs' views. Not owned. `notices` shows the Reboot and Warning notices
 // without an owner window.
@@ -87,9 +90,12 @@ class UpdateApp {
   void RestoreScreenSaver();
   void Yield();
   void ShowPlainMessage(const std::string& text);
-  bool PreparationPath(bool noResumeEntry, bool makerKeyPreexisted);
-  bool MainPath(bool makerKeyPreexisted);
-  // One drive of the check: false when it is skipped; otherwise *verdict is set.
+  bool PreparationPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,
+                       bool noResumeEntry, bool makerKeyPreexisted);
+  bool MainPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,
+                bool makerKeyPreexisted);
+  // One drive of the check: false when it is skipped; otherwise *updateNeeded says
+  // whether it is older than its image.
   bool CheckOneDrive(int index, bool* updateNeeded);
 
   Platform platform;
@@ -99,6 +105,7 @@ class UpdateApp {
   const ImageTable& images;
   Language language = Language::English;
   std::uint32_t majorVersion = 0;
+  std::string modulePath;
   StartupEnd end = StartupEnd::NotRun;
 };
 

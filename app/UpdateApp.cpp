@@ -1,0 +1,319 @@
+#include "app/UpdateApp.h"
+
+#include <cstring>
+#include <utility>
+
+#include "app/ChangeJournal.h"
+#include "app/ProfileStore.h"
+#include "app/RestartResume.h"
+#include "device/ScsiDevice.h"
+#include "platform/Threads.h"
+#include "update/VersionCheck.h"
+
+namespace qx {
+
+namespace {
+
+constexpr char kMutexNameGlobal[] = "Global\\MERIDO";
+constexpr char kMutexNameLocal[] = "MERIDO";
+constexpr char kMakerKeyName[] = "Velmora_ODD";
+constexpr char kVendor[] = "VELMORA ";
+constexpr std::size_t kVendorOffset = 5;  // in the drive list text
+constexpr std::size_t kVendorLength = 8;
+
+constexpr std::uint8_t kAcOffline = 0;  // 1 on AC power, 255 unknown
+
+constexpr std::uint8_t kAscPowerOnReset = 0x29;
+constexpr std::uint8_t kAscMediumChanged = 0x28;
+constexpr std::uint32_t kReadLength = 2048;
+constexpr std::uint32_t kReadBlock = 16;
+constexpr std::uint8_t kInquiryLength = 44;
+constexpr std::size_t kProductOffset = 16;
+constexpr std::size_t kProductLength = 16;
+constexpr std::size_t kRevisionOffset = 32;
+constexpr std::size_t kRevisionLength = 4;
+constexpr std::uint8_t kIdentifyPage[8] = {0x88, 0x00, 0x00, 0x04, 0x00, 0x40, 0x00, 0x00};
+constexpr std::uint16_t kIdentifyReplyLength = 16;
+constexpr std::size_t kDriveCodeOffset = 6;
+constexpr std::size_t kLetterOffset = 15;
+
+// Characters from `data` up to the first zero, at most `length` of them.
+std::string FieldText(const std::uint8_t* data, std::size_t length) {
+  std::size_t n = 0;
+  while (n < length && data[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(data), n);
+}
+
+}  // namespace
+
+const char* StartupEndName(StartupEnd end) {
+  switch (end) {
+    case StartupEnd::NotRun: return "NotRun";
+    case StartupEnd::VersionQueryFailed: return "VersionQueryFailed";
+    case StartupEnd::UnknownPlatform: return "UnknownPlatform";
+    case StartupEnd::PowerQueryFailed: return "PowerQueryFailed";
+    case StartupEnd::NotOnAcPower: return "NotOnAcPower";
+    case StartupEnd::SecondInstance: return "SecondInstance";
+    case StartupEnd::DriveNotFound: return "DriveNotFound";
+    case StartupEnd::FirmwareCurrent: return "FirmwareCurrent";
+    case StartupEnd::TermsDeclined: return "TermsDeclined";
+    case StartupEnd::RebootCancelled: return "RebootCancelled";
+    case StartupEnd::Prepared: return "Prepared";
+    case StartupEnd::LeftAsIs: return "LeftAsIs";
+    case StartupEnd::RestoredRestart: return "RestoredRestart";
+  }
+  return "?";
+}
+
+UpdateApp::UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppViews views,
+                     std::string applicationName, const ImageTable& images)
+    : platform(platform),
+      device(device),
+      views(views),
+      applicationName(std::move(applicationName)),
+      images(images) {}
+
+bool UpdateApp::Finish(StartupEnd how) {
+  end = how;
+  return false;
+}
+
+void UpdateApp::Yield() { platform.threads->Sleep(0); }
+
+void UpdateApp::RestoreScreenSaver() {
+  if (screenSaverActive == 1) platform.system->SetScreenSaverActive(1);
+}
+
+void UpdateApp::ShowPlainMessage(const std::string& text) {
+  platform.system->MessageBox(0, text, Text(TextId::Caption, language), sys::kMbOk);
+}
+
+bool UpdateApp::InitInstance() {
+  System& system = *platform.system;
+
+  codePage = system.CodePage();
+  language = LanguageFor(codePage);
+
+  VersionInfo version;
+  if (!system.GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
+  if (version.platformId == sys::kPlatformWindows) {
+    isNtFamily = false;
+  } else if (version.platformId == sys::kPlatformNt) {
+    isNtFamily = true;
+  } else {
+    return Finish(StartupEnd::UnknownPlatform);
+  }
+  majorVersion = version.majorVersion;
+  const bool modernNt = isNtFamily && majorVersion >= 5;
+
+  device.SetUsePassThrough(isNtFamily);
+
+  if (!isNtFamily || modernNt) {
+    std::uint8_t acLine = 0;
+    if (!system.GetPowerStatus(&acLine)) return Finish(StartupEnd::PowerQueryFailed);
+    // Desktops without power management report 255 (unknown): they run on mains.
+    if (acLine == kAcOffline) {
+      ShowPlainMessage(Text(TextId::AcPowerRequired, language));
+      return Finish(StartupEnd::NotOnAcPower);
+    }
+  }
+
+  std::uint32_t lastError = 0;
+  instanceMutex = system.CreateMutex(modernNt ? kMutexNameGlobal : kMutexNameLocal, &lastError);
+  if (instanceMutex == 0 || lastError == sys::kErrorAlreadyExists) {
+    return Finish(StartupEnd::SecondInstance);
+  }
+
+  screenSaverActive = 0;
+  if (!system.GetScreenSaverActive(&screenSaverActive)) screenSaverActive = 0;
+  if (screenSaverActive == 1) system.SetScreenSaverActive(0);
+
+  DriveCheckResult check = CheckDrives();
+  if (!check.updateNeeded) {
+    if (check.firmwareCurrent) {
+      ShowPlainMessage(Text(TextId::FirmwareCurrent, language));
+    } else {
+      ShowPlainMessage(FormatText(Text(TextId::TargetNotFound, language),
+                                  Text(TextId::ModelName, language)));
+    }
+    RestoreScreenSaver();
+    return Finish(check.firmwareCurrent ? StartupEnd::FirmwareCurrent : StartupEnd::DriveNotFound);
+  }
+
+  RestartResume restart(*platform.registry, system, *platform.threads, kMakerKeyName);
+  bool resumed = false;
+  bool noResumeEntry = false;
+  char modulePath[kModulePathSize] = {};
+  std::uint32_t pathLength = system.GetModuleFileName(modulePath, kModulePathSize);
+  if (pathLength == 0 || pathLength >= kModulePathSize) {
+    noResumeEntry = true;
+  } else {
+    RestartResume::ResumeState state = restart.TakeResumeEntry(applicationName);
+    resumed = state.resumed;
+    noResumeEntry = state.noResumeEntry;
+  }
+  this->modulePath.assign(modulePath, noResumeEntry ? 0 : pathLength);
+
+  if (!resumed) {
+    TermsDialog terms(language);
+    terms.SetModelName(Text(TextId::ModelName, Language::English));
+    if (terms.Show(*views.terms) == TermsDialog::kNotAgree) {
+      RestoreScreenSaver();
+      return Finish(StartupEnd::TermsDeclined);
+    }
+  }
+
+  bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
+
+  ProfileStore profile(*platform.registry, applicationName);
+  ChangeJournal journal(*platform.registry, profile, isNtFamily);
+  if (journal.Scan(false)) return PreparationPath(restart, profile, journal, noResumeEntry,
+                                                  makerKeyPreexisted);
+  return MainPath(restart, profile, journal, makerKeyPreexisted);
+}
+
+bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
+                                ChangeJournal& journal, bool noResumeEntry,
+                                bool makerKeyPreexisted) {
+  // Both languages are made; the one the user reads is shown.
+  MessageDialog reboot[] = {MessageDialog(MessageDialogKind::Reboot, Language::English),
+                            MessageDialog(MessageDialogKind::Reboot, Language::Japanese)};
+  TextId textId = noResumeEntry ? TextId::RebootConfirmNoResume : TextId::RebootConfirm;
+  for (MessageDialog& dialog : reboot) dialog.SetText(Text(textId, dialog.GetLanguage()));
+  MessageDialog& shown = reboot[language == Language::Japanese ? 1 : 0];
+  if (shown.Show(*views.notices) == kIdCancel) {
+    RestoreScreenSaver();
+    return Finish(StartupEnd::RebootCancelled);
+  }
+
+  profile.SetRegistryKeyName(kMakerKeyName);
+  changedCount = profile.GetInt("", "Changed", 0);
+  journal.changedCount = changedCount;
+  journal.Scan(true);
+  changedCount = journal.changedCount;
+  profile.WriteInt("", "Changed", changedCount);
+  Yield();
+  if (!noResumeEntry) restart.WriteResumeEntry(applicationName, modulePath);
+  restart.WriteMakerKeyFlag(applicationName, makerKeyPreexisted);
+  RestoreScreenSaver();
+  restart.RestartSystem(isNtFamily);
+  return Finish(StartupEnd::Prepared);
+}
+
+bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,
+                         bool makerKeyPreexisted) {
+  profile.SetRegistryKeyName(kMakerKeyName);
+  changedCount = profile.GetInt("", "Changed", 0);
+
+  MainDialog dialog(device, *platform.threads, language, images);
+
+  MessageDialog warning[] = {MessageDialog(MessageDialogKind::Warning, Language::English),
+                             MessageDialog(MessageDialogKind::Warning, Language::Japanese)};
+  warning[language == Language::Japanese ? 1 : 0].Show(*views.notices);
+
+  dialog.SetChangedCount(changedCount);
+  dialog.Show(*views.mainDialog);
+  mainEndCode = dialog.EndCode();
+
+  // The dialog only ends once its worker has; should a view end it some other way,
+  // the settings still wait until the drive is no longer being written.
+  while (dialog.WorkerAlive()) platform.threads->Sleep(maindlg::kWorkerWaitPeriodMs);
+
+  StartupEnd how = StartupEnd::LeftAsIs;
+  if (mainEndCode != MainDialog::kEndLeaveSystem) {
+    journal.changedCount = changedCount;
+    journal.Restore();
+    changedCount = journal.changedCount;
+    Yield();
+    if (changedCount == 0) {
+      restart.RemoveUtilityKeys(applicationName, makerKeyPreexisted, isNtFamily);
+    }
+    Yield();
+    RestoreScreenSaver();
+    restart.RestartSystem(isNtFamily);
+    how = StartupEnd::RestoredRestart;
+  }
+  RestoreScreenSaver();
+  return Finish(how);
+}
+
+int UpdateApp::ExitInstance() {
+  if (instanceMutex != 0) platform.system->ReleaseMutex(instanceMutex);
+  return 0;
+}
+
+DriveCheckResult UpdateApp::CheckDrives() {
+  DriveCheckResult result;
+  int count = device.ScanDrives();
+  for (int i = 0; i < count; ++i) {
+    bool updateNeeded = false;
+    if (!CheckOneDrive(i, &updateNeeded)) continue;
+    if (updateNeeded) {
+      result.updateNeeded = true;
+      result.driveIndex = i;
+      break;
+    }
+    result.firmwareCurrent = true;
+  }
+  return result;
+}
+
+bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
+  std::string entry = device.GetDriveEntry(index);
+  if (entry.size() < kVendorOffset + kVendorLength ||
+      entry.compare(kVendorOffset, kVendorLength, kVendor) != 0) {
+    return false;
+  }
+  device.SelectDrive(static_cast<std::uint8_t>(index));
+
+  std::uint8_t buffer[kDriveBufferSize];
+  // Let pending unit attentions pass. A drive that never stops reporting one would
+  // hold the utility here for good, so it gets a fixed number of READs and is then
+  // left out like any drive that does not answer.
+  bool settled = false;
+  for (int reads = 0; reads < kMaxUnitAttentionReads && !settled; ++reads) {
+    std::memset(buffer, 0, sizeof buffer);
+    device.SetBuffer(buffer, kReadLength);
+    device.Read10(kReadBlock, 1, false, false);
+    std::uint8_t asc = 0;
+    std::uint8_t ascq = 0;
+    device.GetSenseCodes(&asc, &ascq);
+    settled = asc != kAscPowerOnReset && asc != kAscMediumChanged;
+  }
+  if (!settled) return false;
+
+  std::memset(buffer, 0, sizeof buffer);
+  device.SetBuffer(buffer, kInquiryLength);
+  if (device.Inquiry(kInquiryLength) != status::kGood) return false;
+
+  char revision[kRevisionLength + 1] = {};
+  std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
+  std::string product = FieldText(buffer + kProductOffset, kProductLength);
+  if (product.find(kModelText) == std::string::npos) return false;
+  if (revision[0] != '1' || FirstCandidate(revision[1]) == kNoImage) return false;
+
+  std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
+  device.SetBuffer(buffer, sizeof kIdentifyPage);
+  if (device.SendDiagnostic(0, sizeof kIdentifyPage) != status::kGood) return false;
+  device.SetBuffer(buffer, kIdentifyReplyLength);
+  if (device.ReceiveDiagnosticResults(kIdentifyReplyLength) != status::kGood) return false;
+
+  std::string driveCode = FieldText(buffer + kDriveCodeOffset, 2);
+  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
+  int imageIndex = FindImage(revision[1], driveCode, images);
+  if (imageIndex == kNoImage) return false;
+
+  switch (Judge(revision, letter, images.Image(imageIndex))) {
+    case Verdict::UpdateApplies:
+      *updateNeeded = true;
+      return true;
+    case Verdict::Current:
+      *updateNeeded = false;
+      return true;
+    case Verdict::NoNumber:
+      return false;  // a revision without a number is not one we support
+  }
+  return false;
+}
+
+}  // namespace qx

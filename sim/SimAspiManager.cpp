@@ -316,7 +316,9 @@ std::uint32_t SimAspiManager::WaitForSingleObject(SysHandle event, std::uint32_t
     hook();
   }
   CompleteDue();
-  const std::int64_t end = nowMs + milliseconds;
+  // Even a poll takes a moment: a caller that spins on a zero time-out still sees
+  // the clock move, and shows up as thousands of waits rather than as a hang.
+  const std::int64_t end = nowMs + std::max<std::uint32_t>(milliseconds, 1);
   for (;;) {
     const auto found = events.find(event);
     if (found == events.end() || found->second.closed) return kWaitFailed;

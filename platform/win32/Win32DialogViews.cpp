@@ -1,0 +1,128 @@
+#include "platform/win32/Win32DialogViews.h"
+
+#include "platform/win32/Win32DialogHost.h"
+
+namespace qx {
+namespace {
+
+HWND AsWindow(WindowRef window) { return reinterpret_cast<HWND>(window); }
+
+// The command a button press, Enter or Escape delivers; 0 for notifications that are
+// not a click (focus changes, edit notifications).
+int ClickedCommand(WPARAM wParam) {
+  const int code = HIWORD(wParam);
+  if (code != BN_CLICKED && code != 0) return 0;
+  return LOWORD(wParam);
+}
+
+// The part every dialog of the utility shares: the session-end rule first, then
+// button commands; the close box and WM_CLOSE count as the cancel command (id 2),
+// which is what the dialog manager would have made of them.
+template <class Logic>
+class LogicHandler : public Win32DialogHandler {
+ public:
+  explicit LogicHandler(Logic& logic) : logic_(logic) {}
+
+  bool OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam,
+                 LRESULT* answer) override {
+    (void)lParam;
+    window_.Attach(dialog);
+    if (AnswerSessionEnd(Filter(message, wParam), answer)) return true;
+    switch (message) {
+      case WM_COMMAND: {
+        const int command = ClickedCommand(wParam);
+        if (command == 0) return false;
+        logic_.OnCommand(command, window_);
+        return true;
+      }
+      case WM_CLOSE:
+        logic_.OnCommand(kIdCancel, window_);
+        return true;
+      case WM_PAINT:
+        OnPaint();
+        return false;  // the default painting still runs
+      default:
+        return false;
+    }
+  }
+
+ protected:
+  virtual FilterAnswer Filter(unsigned message, WPARAM wParam) {
+    (void)message;
+    (void)wParam;
+    return FilterAnswer();
+  }
+  virtual void OnPaint() {}
+
+  Logic& logic_;
+  Win32DialogWindow window_;
+};
+
+class MessageHandler : public LogicHandler<MessageDialog> {
+ public:
+  using LogicHandler::LogicHandler;
+  bool OnInit(HWND dialog) override {
+    window_.Attach(dialog);
+    logic_.OnOpen(window_);
+    // The first tab stop takes the focus: OK, or CANCEL on the restart confirmation,
+    // which is also the default button there.
+    HWND focus = ::GetDlgItem(dialog, logic_.InitialFocusId());
+    if (focus == nullptr) return true;
+    ::SetFocus(focus);
+    return false;
+  }
+
+ protected:
+  FilterAnswer Filter(unsigned message, WPARAM wParam) override {
+    return logic_.FilterMessage(message, wParam);
+  }
+};
+
+class TermsHandler : public LogicHandler<TermsDialog> {
+ public:
+  using LogicHandler::LogicHandler;
+  bool OnInit(HWND dialog) override {
+    window_.Attach(dialog);
+    logic_.OnOpen(window_);
+    // Not Agree is the first tab stop; the text must not start selected either.
+    HWND notAgree = ::GetDlgItem(dialog, TermsDialog::kNotAgreeId);
+    if (notAgree == nullptr) return true;
+    ::SetFocus(notAgree);
+    return false;
+  }
+
+ protected:
+  FilterAnswer Filter(unsigned message, WPARAM wParam) override {
+    return logic_.FilterMessage(message, wParam);
+  }
+  void OnPaint() override { logic_.OnPaint(window_); }
+};
+
+class AboutHandler : public LogicHandler<AboutDialog> {
+ public:
+  using LogicHandler::LogicHandler;
+  bool OnInit(HWND dialog) override {
+    window_.Attach(dialog);
+    logic_.OnOpen(window_);
+    return true;
+  }
+};
+
+}  // namespace
+
+int Win32MessageDialogView::RunModal(MessageDialog& dialog) {
+  MessageHandler handler(dialog);
+  return RunTemplateDialog(dialog.TemplateId(), AsWindow(owner_), handler);
+}
+
+int Win32TermsDialogView::RunModal(TermsDialog& dialog) {
+  TermsHandler handler(dialog);
+  return RunTemplateDialog(TermsDialog::kTemplateId, AsWindow(owner_), handler);
+}
+
+int Win32AboutDialogView::RunModal(AboutDialog& dialog) {
+  AboutHandler handler(dialog);
+  return RunTemplateDialog(AboutDialog::kTemplateId, AsWindow(owner_), handler);
+}
+
+}  // namespace qx

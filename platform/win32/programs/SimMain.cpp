@@ -1,0 +1,62 @@
+// qxupdate-sim.exe: the utility over simulated drives described by the file beside it
+// (qxupdate-sim.ini, the simulated drives' state-file format), with its fixed waits
+// and its timer shortened. For the tests under Wine and the demo; never shipped.
+#include "platform/win32/Win32Api.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/win32/Win32Program.h"
+#include "platform/win32/Win32Threads.h"
+#include "sim/PersistentSimPort.h"
+#include "sim/ScaledThreads.h"
+#include "sim/SimAspiManager.h"
+
+namespace {
+
+// The waits run this many times faster unless QXSIM_SCALE says otherwise: the worker's
+// 127.5 s of sleeps take about three seconds, the 3 s timer 75 ms.
+constexpr std::uint32_t kDefaultScale = 40;
+
+std::uint32_t ScaleFromEnvironment() {
+  const char* text = std::getenv("QXSIM_SCALE");
+  if (text == nullptr || *text == '\0') return kDefaultScale;
+  const long value = std::strtol(text, nullptr, 10);
+  return value >= 1 && value <= 100000 ? static_cast<std::uint32_t>(value) : kDefaultScale;
+}
+
+std::string StatePath() {
+  std::string path = qx::ModulePath();
+  const std::size_t dot = path.find_last_of('.');
+  const std::size_t slash = path.find_last_of("\\/");
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.erase(dot);
+  return path + ".ini";
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const std::uint32_t scale = ScaleFromEnvironment();
+  qx::Win32Threads realThreads;
+  qx::ScaledThreads threads(realThreads, scale);
+
+  qx::PersistentSimPort port(StatePath());
+  if (!port.Ok()) {
+    const std::string text = "qxupdate-sim: " + StatePath() + ": " + port.Error();
+    ::MessageBoxA(nullptr, text.c_str(), "qxupdate-sim", MB_OK | MB_ICONERROR);
+    return 3;
+  }
+  port.Port().SetSleepHook([&threads](std::uint32_t ms) { threads.Sleep(ms); });
+
+  // The ASPI side has no drives here: the scenarios run the NT family's path.
+  qx::SimAspiManager aspi;
+
+  qx::ProgramParts parts;
+  parts.passThroughPort = &port;
+  parts.aspiManager = &aspi;
+  parts.threads = &threads;
+  parts.timerDivisor = scale;
+  const int code = qx::RunUpdateProgram(parts);
+  port.SaveIfChanged();
+  return code;
+}

@@ -1,2 +1,192 @@
 #!/bin/sh
-exit 0
+# Whole runs of updatesim, each checked on the transcript lines that matter.
+# usage: scenarios.sh path/to/updatesim
+set -u
+SIM=${1:?usage: scenarios.sh path/to/updatesim}
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+FAILS=0
+NAME=""
+
+fail() { echo "FAIL [$NAME] $*"; FAILS=$((FAILS + 1)); }
+run() { NAME=$1; shift; "$SIM" "$@" > "$WORK/out" 2> "$WORK/err" || fail "exit status $?: $(cat "$WORK/err")"; }
+has() { grep -qxF -- "$1" "$WORK/out" || fail "missing line: $1"; }
+lacks() { ! grep -q -- "$1" "$WORK/out" || fail "unexpected line: $(grep -m1 -- "$1" "$WORK/out")"; }
+count() { n=$(grep -c -- "$2" "$WORK/out"); [ "$n" -eq "$1" ] || fail "$n lines of '$2', expected $1"; }
+# Line number of the first line containing $1 (0 when none).
+at() { grep -n -m1 -F -- "$1" "$WORK/out" | cut -d: -f1 | grep . || echo 0; }
+before() { a=$(at "$1"); b=$(at "$2"); [ "$a" -gt 0 ] && [ "$b" -gt 0 ] && [ "$a" -lt "$b" ] || fail "'$1' ($a) not before '$2' ($b)"; }
+# The registry part of a machine file, with each text value cut at its first zero
+# (the utility writes texts with filler up to 128 bytes; the filler means nothing).
+registry_of() {
+  sed -n '/^%% registry$/,$p' "$1" | awk '
+    /^"[^"]*"=1:/ {
+      i = index($0, "=1:"); head = substr($0, 1, i + 2); hex = substr($0, i + 3); out = "";
+      for (k = 1; k <= length(hex); k += 2) { b = substr(hex, k, 2); out = out b; if (b == "00") break }
+      print head out; next }
+    { print }'
+}
+
+PAGES='param=88 00 80 04 00 C0 0'
+
+# --- The restart cycle, in each language ------------------------------------
+for LANG_ in en ja; do
+  STATE="$WORK/machine-$LANG_"
+  # A run that changes nothing saves the machine as it was before the utility.
+  run "untouched $LANG_" --lang $LANG_ --state "$STATE" --answer terms=decline
+  registry_of "$STATE" > "$WORK/before-$LANG_"
+
+  run "first start $LANG_" --lang $LANG_ --state "$STATE"
+  has "TERMS $LANG_ -> 1"
+  has "DIALOG Reboot $LANG_ -> 1"
+  has 'REG SET HKCU\Software\Velmora_ODD\qxupdate "Changed" 4 2'
+  has 'REG SET HKLM\SYSTEM\CurrentControlSet\Services\Cdrom "Autorun" 4 0'
+  has 'REG SET HKCU\Software\Microsoft\Windows\CurrentVersion\run "qxupdate" 1 ""C:\Program Files\Velmora\qxupdate.exe""'
+  has 'REG SET HKCU\Software\Velmora_ODD\qxupdate "Velmora_ODD_Add" 4 0'
+  has "RESTART"
+  lacks "DIALOG Warning"
+  lacks "$PAGES"
+  before "SCREENSAVER 1" "RESTART"
+
+  run "resumed $LANG_" --lang $LANG_ --state "$STATE"
+  lacks "TERMS"
+  has 'REG DELVALUE HKCU\Software\Microsoft\Windows\CurrentVersion\run "qxupdate"'
+  has "DIALOG Warning $LANG_ -> 1"
+  has "DIALOG Start $LANG_ -> 1"
+  for p in 'F0 00 00' 'F0 FF 00' 'C0 01 00' 'C0 02 00' 'C0 03 00' 'C0 04 00' 'C0 00 00'; do
+    count 1 "param=88 00 .. 04 00 $p"
+  done
+  before "F0 FF 00" "C0 01 00"
+  before "C0 04 00" "param=88 00 00 04 00 C0 00 00"
+  count 2 "^SLEEP 60000$"
+  has "PROGRESS 100"
+  has "DIALOG End $LANG_ -> 1"
+  has "ENDCODE 1"
+  has 'REG SET HKLM\SYSTEM\CurrentControlSet\Services\Cdrom "Autorun" 4 1'
+  has 'REG DELKEY HKCU\Software\Velmora_ODD'
+  has "RESTART"
+  before "ENDCODE 1" "RESTART"
+  registry_of "$STATE" > "$WORK/after-$LANG_"
+  NAME="registry restored $LANG_"
+  cmp -s "$WORK/before-$LANG_" "$WORK/after-$LANG_" || fail "$(diff "$WORK/before-$LANG_" "$WORK/after-$LANG_" | head -5)"
+  grep -q '^revision = "1009"$' "$STATE" || fail "drive did not take 1009"
+
+  run "after the update $LANG_" --lang $LANG_ --state "$STATE"
+  lacks "TERMS"
+  count 1 "^MESSAGE "
+  lacks "RESTART"
+done
+
+run "status words en" --settings ready --answer main=update
+has 'STATUS "Now Updating..."'
+has 'STATUS "Update Complete."'
+run "status words ja" --lang ja --settings ready --answer main=update
+has 'STATUS "アップデート中…"'
+has 'STATUS "アップデート終了。"'
+has "ENDCODE 2"
+lacks "RESTART"
+
+# --- Runs that end early -------------------------------------------------------
+run "firmware current" --drive E=1009
+has 'MESSAGE "The firmware is current. The Update is not needed."'
+lacks "TERMS"
+run "firmware current ja" --lang ja --drive E=1010
+has 'MESSAGE "CD ドライブのファームウェアは書き換え不要です。"'
+
+run "no drive" --drive E=1005,vendor=OTHERCO
+has 'MESSAGE "Target CD-Drive not found, The Update applies to VELMORA DVD-ROM QX-M4471 CD-Drives Only.\r\nIf you insert a drive, please restart the computer and retry the update operation."'
+has "SCREENSAVER 1"
+run "no drive ja" --lang ja --drive E=2009
+has 'MESSAGE "対象のCD ドライブが見つかりません。本プログラムはVELMORA DVD-ROM QX-M4471 専用です。\r\nドライブが接続されている場合は、システムを再起動し、もう一度本プログラムを実行してください。"'
+
+run "battery" --power battery
+has 'MESSAGE "Try again after AC adapter connect the system."'
+count 1 "."
+run "battery ja" --lang ja --power battery
+has 'MESSAGE "システムにAC 電源を接続して再度実行してください。"'
+count 1 "."
+run "unknown line status is mains" --power unknown
+has 'MUTEX "Global\MERIDO"'
+has "TERMS en -> 1"
+run "power query fails" --power fail
+count 0 "."
+run "nt4" --major 4 --power battery --answer terms=decline
+has 'MUTEX "MERIDO"'
+
+run "terms declined" --answer terms=decline
+has "TERMS en -> 2"
+lacks "^REG "
+lacks "RESTART"
+before "TERMS en -> 2" "SCREENSAVER 1"
+run "terms declined ja" --lang ja --answer terms=decline
+has "TERMS ja -> 2"
+lacks "^REG "
+
+run "reboot cancelled" --answer reboot=cancel
+has "DIALOG Reboot en -> 2"
+lacks "^REG SET"
+lacks "RESTART"
+run "reboot cancelled ja" --lang ja --answer reboot=cancel
+has "DIALOG Reboot ja -> 2"
+lacks "RESTART"
+
+# --- Failures in the main dialog -------------------------------------------------
+for LANG_ in en ja; do
+  run "failed update $LANG_" --lang $LANG_ --settings ready --fault send:page=3:status=02:sense=05/26/00
+  has 'SCSI E: 1D 00 00 80 08 00 len=32776 -> 04 param=88 00 80 04 00 C0 03 00 sense=05/26/00'
+  lacks "C0 04 00"
+  has "PROGRESS 0"
+  has "ENDCODE 2"
+  lacks "RESTART"
+  lacks "DIALOG End"
+done
+has 'STATUS "アップデート失敗。"'
+has 'MESSAGE "アップデートに失敗しました。"'
+run "failed update en" --settings ready --fault send:page=3:status=02:sense=05/26/00
+has 'STATUS "Update Failed."'
+has 'MESSAGE "Update Failed."'
+
+run "main cancel" --settings ready --answer main=cancel
+lacks "DIALOG Start"
+has "ENDCODE 2"
+run "main close" --settings ready --answer main=close
+has "ENDCODE 2"
+lacks "RESTART"
+
+# A drive that never stops reporting a unit attention gets 20 READs, then is left out;
+# the device layer itself tries each command up to 7 times on a unit attention.
+run "endless unit attention" --fault read10:ua=forever
+count 140 "^SCSI E: 28 "
+has 'MESSAGE "Target CD-Drive not found, The Update applies to VELMORA DVD-ROM QX-M4471 CD-Drives Only.\r\nIf you insert a drive, please restart the computer and retry the update operation."'
+
+# After the time-out the worker still writes: CANCEL must wait for it before the
+# settings are restored and the machine restarts.
+STATE="$WORK/machine-timeout"
+run "timeout first start" --state "$STATE"
+run "timeout resumed" --state "$STATE" --fault send:page=1:delay=200000
+has 'STATUS "Update Failed."'
+has 'STATUS "Waiting for the update to end..."'
+has "DIALOG Cancel en -> 1"
+before 'STATUS "Waiting for the update to end..."' "param=88 00 00 04 00 C0 00 00"
+before "param=88 00 00 04 00 C0 00 00" "ENDCODE 1"
+before "ENDCODE 1" "RESTART"
+
+# Windows 98: the ASPI side and the 9x registry.
+STATE="$WORK/machine-9x"
+run "9x untouched" --platform 9x --state "$STATE" --answer terms=decline
+registry_of "$STATE" > "$WORK/before-9x"
+run "9x first start" --platform 9x --state "$STATE"
+has 'MUTEX "MERIDO"'
+has "RESTART"
+run "9x resumed" --platform 9x --state "$STATE"
+has "SCSI 1:0 1D 00 00 80 08 00 len=32776 -> 01 param=88 00 80 04 00 C0 04 00"
+has "ENDCODE 1"
+registry_of "$STATE" > "$WORK/after-9x"
+NAME="9x registry restored"
+cmp -s "$WORK/before-9x" "$WORK/after-9x" || fail "$(diff "$WORK/before-9x" "$WORK/after-9x" | head -5)"
+
+if [ "$FAILS" -ne 0 ]; then
+  echo "$FAILS check(s) failed"
+  exit 1
+fi
+echo "all updatesim scenarios passed"

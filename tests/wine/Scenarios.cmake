@@ -1,0 +1,27 @@
+# End-to-end scenarios of the Windows programs under Wine, each in a fresh prefix and
+# an X display of its own, driven by robot.exe. They need x86_64 programs here (see
+# tests/wine/wine-run); elsewhere run-scenario says 77 and CTest skips them.
+if(NOT WIN32 OR NOT TARGET robot OR NOT TARGET qxupdate-sim)
+  return()
+endif()
+
+set(QX_WINE_SCENARIOS
+  product_no_drive_en
+  product_no_drive_ja
+  default_buttons
+  full_cycle_en
+  full_cycle_ja
+  failed_update_en
+  failed_update_ja)
+
+foreach(scenario IN LISTS QX_WINE_SCENARIOS)
+  add_test(NAME wine_${scenario}
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-scenario ${scenario}
+            $<TARGET_FILE_DIR:robot> ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_${scenario} PROPERTIES
+    SKIP_RETURN_CODE 77
+    TIMEOUT 300
+    # One display, one prefix and one wineserver each; they must not overlap.
+    RUN_SERIAL TRUE
+    LABELS wine)
+endforeach()

@@ -1,0 +1,131 @@
+# Shared steps of the end-to-end scenarios under Wine (sourced by run-scenario).
+# Each scenario runs in a fresh copy of a prepared prefix, in its own X display
+# (xvfb-run), with the robot answering the utility's windows.
+
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || WINE=$(command -v wine64 || true)
+WINESERVER=$(dirname "$WINE")/wineserver
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
+export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+
+log() { printf '== %s\n' "$*"; }
+fail() {
+  printf 'FAILED: %s\n' "$*"
+  exit 1
+}
+
+# A prefix made once per build (wineboot takes half a minute) and copied for every
+# scenario: Windows XP, and top-level windows without a window manager.
+make_template() {
+  local template=$WORK/template-prefix
+  if [ ! -f "$template/.ready" ]; then
+    rm -rf "$template"
+    mkdir -p "$template"
+    WINEPREFIX=$template "$WINE" wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$template "$WINE" reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
+    WINEPREFIX=$template "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    WINEPREFIX=$template "$WINESERVER" -w
+    touch "$template/.ready"
+  fi
+}
+
+fresh_prefix() {
+  make_template
+  export WINEPREFIX=$WORK/prefixes/$SCENARIO
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  cp -a "$WORK/template-prefix" "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX/drive_c/qx"
+}
+
+# The settings the NT family's journal changes, in the way of an update.
+seed_settings() {
+  cat > "$WORK/seed-$SCENARIO.reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\atapi\Parameters\Device0]
+"DriverParameter"="DmaDetectionLevel = 0x1;"
+
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96A-E325-11CE-BFC1-08002BE10318}]
+"Class"="hdc"
+
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Class\{4D36E96A-E325-11CE-BFC1-08002BE10318}\0001]
+"MasterDeviceTimingMode"=dword:00002010
+"MasterDeviceTimingModeAllowed"=dword:ffffffff
+"UserSlaveDeviceTimingModeAllowed"=dword:ffffffff
+
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Cdrom]
+"Autorun"=dword:00000001
+REG
+  "$WINE" regedit /S "Z:$WORK/seed-$SCENARIO.reg" >/dev/null 2>&1 || fail "seeding the registry"
+}
+
+HDC='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E96A-E325-11CE-BFC1-08002BE10318}\0001'
+ATAPI='HKLM\SYSTEM\CurrentControlSet\Services\atapi\Parameters\Device0'
+CDROM='HKLM\SYSTEM\CurrentControlSet\Services\Cdrom'
+RUNKEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+MAKERKEY='HKCU\Software\Velmora_ODD'
+
+# The data of one registry value as reg.exe prints it, empty when it is absent.
+reg_value() {
+  "$WINE" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print; exit }'
+}
+reg_key_exists() { "$WINE" reg query "$1" >/dev/null 2>&1; }
+
+expect_value() {  # KEY VALUE EXPECTED
+  local got
+  got=$(reg_value "$1" "$2")
+  [ "$got" = "$3" ] || fail "$1 \"$2\" is \"$got\", expected \"$3\""
+  log "$1 \"$2\" = $3"
+}
+expect_no_key() {
+  reg_key_exists "$1" && fail "$1 exists"
+  log "$1 absent"
+}
+
+# The settings as seeded: what the prefix must hold again after a whole cycle.
+expect_original_settings() {
+  expect_value "$ATAPI" DriverParameter 'DmaDetectionLevel = 0x1;'
+  expect_value "$HDC" MasterDeviceTimingMode 0x2010
+  expect_value "$HDC" MasterDeviceTimingModeAllowed 0xffffffff
+  expect_value "$HDC" UserSlaveDeviceTimingModeAllowed 0xffffffff
+  expect_value "$CDROM" Autorun 0x1
+}
+
+# Copies a program into C:\qx (its simulated drives beside it) and starts it.
+start_program() {  # EXE [INI-TEXT]
+  local exe=$1 name
+  name=$(basename "$exe")
+  cp "$exe" "$WINEPREFIX/drive_c/qx/$name"
+  if [ $# -ge 2 ]; then printf '%s\n' "$2" > "$WINEPREFIX/drive_c/qx/${name%.exe}.ini"; fi
+  (cd "$WINEPREFIX/drive_c/qx" && exec "$WINE" "C:\\qx\\$name" >"$WORK/$SCENARIO-program.log" 2>&1) &
+  PROGRAM_PID=$!
+}
+
+# Plays a robot script given on standard input; fails the scenario when it fails.
+robot() {
+  local script=$WORK/$SCENARIO-robot-$((++ROBOT_RUNS)).txt
+  cat > "$script"
+  "$WINE" "$BIN/robot.exe" -f "Z:$script" || fail "robot script $ROBOT_RUNS"
+}
+ROBOT_RUNS=0
+
+# Waits for every process of the prefix to end (the program, and whatever Wine's
+# restart started again from the Run key).
+wait_all_ended() {
+  timeout "${1:-60}" "$WINESERVER" -w || fail "the prefix's programs did not end"
+}
+
+# The drive's revision as the simulated program left it in its file.
+sim_revision() {
+  sed -n 's/^revision = "\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' "$WINEPREFIX/drive_c/qx/qxupdate-sim.ini" | head -1
+}
+
+shots_to_png() {
+  local bmp
+  for bmp in "$SHOTS"/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+  done
+}

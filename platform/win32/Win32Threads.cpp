@@ -68,8 +68,8 @@ void Win32Threads::CloseHandle(ThreadRef handle) {
 
 void Win32Threads::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-// Read from the system clock rather than the runtime's time(): the 64-bit time()
-// of the newer runtimes is missing from Windows 98's msvcrt.
+// The same count as the runtime's time(), read from the system clock: time() in this
+// 32-bit build is msvcrt's 32-bit one, which runs out in 2038.
 std::int64_t Win32Threads::Time() {
   FILETIME now = {};
   ::GetSystemTimeAsFileTime(&now);

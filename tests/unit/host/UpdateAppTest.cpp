@@ -1,0 +1,394 @@
+// The start-up routine on a simulated machine: every way it can end, the drive
+// check's verdicts, and the restart cycle around the main dialog.
+#include "app/UpdateApp.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "StartupRig.h"
+
+namespace qx {
+namespace {
+
+using startuptest::Machine;
+using Names = std::vector<std::string>;
+
+const std::string kNotFound =
+    "Target CD-Drive not found, The Update applies to VELMORA DVD-ROM QX-M4471 CD-Drives "
+    "Only.\r\nIf you insert a drive, please restart the computer and retry the update operation.";
+const std::string kCurrent = "The firmware is current. The Update is not needed.";
+const std::string kAcPower = "Try again after AC adapter connect the system.";
+
+int CommandsWithOpcode(const SimDrive& drive, std::uint8_t opcode) {
+  int n = 0;
+  for (const SimCommandRecord& record : drive.Log()) n += record.cdb[0] == opcode ? 1 : 0;
+  return n;
+}
+
+TEST(UpdateAppStart, SilentEndsLeaveNoTrace) {
+  struct Case {
+    const char* name;
+    void (*setUp)(Machine&);
+    StartupEnd expected;
+  };
+  const Case cases[] = {
+      {"version query fails", [](Machine& m) { m.system.versionQueryFails = true; },
+       StartupEnd::VersionQueryFailed},
+      {"platform 0", [](Machine& m) { m.system.version.platformId = 0; },
+       StartupEnd::UnknownPlatform},
+      {"platform 3", [](Machine& m) { m.system.version.platformId = 3; },
+       StartupEnd::UnknownPlatform},
+      {"power query fails", [](Machine& m) { m.system.powerQueryFails = true; },
+       StartupEnd::PowerQueryFailed},
+      {"mutex not created", [](Machine& m) { m.system.mutexCreationFails = true; },
+       StartupEnd::SecondInstance},
+  };
+  for (const Case& c : cases) {
+    Machine m;
+    m.AddDrive('E', "1005");
+    c.setUp(m);
+    EXPECT_EQ(m.Run(), c.expected) << c.name;
+    EXPECT_FALSE(m.returned) << c.name;
+    EXPECT_TRUE(m.system.messageBoxes.empty()) << c.name;
+    EXPECT_TRUE(m.dialogs.Shown().empty()) << c.name;
+    EXPECT_TRUE(m.system.screenSaverChanges.empty()) << c.name;
+    EXPECT_EQ(m.registry.writeCount(), 0u) << c.name;
+    EXPECT_TRUE(m.port.Drive('E')->Log().empty()) << c.name;
+  }
+}
+
+TEST(UpdateAppStart, OnlyAMachineOffMainsGetsTheAcMessage) {
+  Machine battery;
+  battery.AddDrive('E', "1005");
+  battery.system.acLineStatus = 0;
+  EXPECT_EQ(battery.Run(), StartupEnd::NotOnAcPower);
+  EXPECT_EQ(battery.Messages(), Names{kAcPower});
+  EXPECT_TRUE(battery.system.screenSaverChanges.empty());
+  EXPECT_EQ(battery.system.openMutexCount(), 0u);
+  EXPECT_TRUE(battery.port.Drive('E')->Log().empty());
+
+  // A desktop without power management says "unknown": it runs on mains.
+  for (std::uint8_t status : {std::uint8_t{1}, std::uint8_t{255}}) {
+    Machine m;
+    m.AddDrive('E', "1005");
+    m.system.acLineStatus = status;
+    EXPECT_EQ(m.Run(), StartupEnd::RestoredRestart) << int(status);
+    EXPECT_TRUE(m.Messages().empty()) << int(status);
+  }
+}
+
+TEST(UpdateAppStart, Nt4SkipsThePowerCheckAndUsesTheLocalMutexName) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.system.version = VersionInfo{4, 0, sys::kPlatformNt};
+  m.system.acLineStatus = 0;
+  EXPECT_EQ(m.Run(), StartupEnd::RestoredRestart);
+  ASSERT_FALSE(m.system.events.empty());
+  EXPECT_EQ(m.system.events.front(), "MUTEX \"MERIDO\" 0");
+
+  Machine modern;
+  modern.AddDrive('E', "1005");
+  modern.Run();
+  EXPECT_EQ(modern.system.events.front(), "MUTEX \"Global\\MERIDO\" 0");
+
+  Machine windows98;
+  windows98.system.version = VersionInfo{4, 10, sys::kPlatformWindows};
+  windows98.Run();
+  EXPECT_EQ(windows98.system.events.front(), "MUTEX \"MERIDO\" 0");
+  EXPECT_FALSE(windows98.device->UsePassThrough());
+}
+
+TEST(UpdateAppStart, ASecondCopyEndsSilentlyWhileTheFirstHoldsTheMutex) {
+  auto table = std::make_shared<HostMutexTable>();
+  HostSystem first(table);
+  std::uint32_t error = 0;
+  SysHandle held = first.CreateMutex("Global\\MERIDO", &error);
+  ASSERT_NE(held, 0u);
+
+  Machine second(table);
+  second.AddDrive('E', "1005");
+  EXPECT_EQ(second.Run(), StartupEnd::SecondInstance);
+  EXPECT_TRUE(second.system.messageBoxes.empty());
+  EXPECT_TRUE(second.dialogs.Shown().empty());
+  EXPECT_TRUE(second.system.screenSaverChanges.empty());
+  EXPECT_TRUE(table->Exists("Global\\MERIDO"));
+}
+
+TEST(UpdateAppStart, ExitReleasesTheMutexItTook) {
+  Machine m;
+  m.AddDrive('E', "1009");
+  m.Run();
+  EXPECT_NE(m.app->instanceMutex, 0u);
+  EXPECT_EQ(m.system.events.back(), "MUTEX RELEASE");
+}
+
+struct DriveCase {
+  const char* revision;
+  std::uint8_t letter;
+  const char* code;
+  StartupEnd expected;
+};
+
+TEST(UpdateAppDriveCheck, RevisionLetterAndCodeDecide) {
+  const DriveCase cases[] = {
+      {"1005", 0x41, "is", StartupEnd::RestoredRestart},
+      {"1009", 0x41, "is", StartupEnd::FirmwareCurrent},
+      {"1009", 0x20, "is", StartupEnd::FirmwareCurrent},
+      {"1009", 0x61, "is", StartupEnd::FirmwareCurrent},
+      {"1009", 0x00, "is", StartupEnd::RestoredRestart},
+      {"1010", 0x41, "is", StartupEnd::FirmwareCurrent},
+      {"1705", 0x41, "is", StartupEnd::RestoredRestart},
+      {"1709", 0x41, "is", StartupEnd::FirmwareCurrent},
+      {"1109", 0x41, "is", StartupEnd::DriveNotFound},
+      {"2009", 0x41, "is", StartupEnd::DriveNotFound},
+      {"1005", 0x41, "IS", StartupEnd::DriveNotFound},
+      {"1005", 0x41, "xy", StartupEnd::DriveNotFound},
+      {"10A5", 0x41, "is", StartupEnd::DriveNotFound},  // no number: not supported
+  };
+  for (const DriveCase& c : cases) {
+    Machine m;
+    SimDriveConfig config;
+    config.revision = c.revision;
+    config.letter = c.letter;
+    config.driveCode = c.code;
+    m.port.AddDrive('E', config);
+    m.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
+    m.system.version = VersionInfo{5, 1, sys::kPlatformNt};
+    StartupEnd end = m.Run();
+    // Cancel in the main dialog with nothing journalled leaves the system alone.
+    if (c.expected == StartupEnd::RestoredRestart) {
+      EXPECT_EQ(end, StartupEnd::LeftAsIs) << c.revision << " " << c.code;
+      EXPECT_EQ(m.DialogNames(), (Names{"Terms", "Warning"})) << c.revision;
+    } else {
+      EXPECT_EQ(end, c.expected) << c.revision << " " << c.code << " " << int(c.letter);
+      EXPECT_EQ(m.Messages(),
+                Names{c.expected == StartupEnd::FirmwareCurrent ? kCurrent : kNotFound})
+          << c.revision;
+      EXPECT_TRUE(m.dialogs.Shown().empty()) << c.revision;
+    }
+  }
+}
+
+TEST(UpdateAppDriveCheck, OtherVendorsAndEmptyListsAreNotFound) {
+  Machine none;
+  EXPECT_EQ(none.Run(), StartupEnd::DriveNotFound);
+  EXPECT_EQ(none.Messages(), Names{kNotFound});
+  EXPECT_EQ(none.system.screenSaverChanges, (std::vector<std::uint32_t>{0, 1}));
+
+  Machine other;
+  SimDriveConfig config;
+  config.vendor = "OTHERCO ";
+  SimDrive& drive = other.port.AddDrive('E', config);
+  EXPECT_EQ(other.Run(), StartupEnd::DriveNotFound);
+  // The vendor is read from the drive list: the drive itself is never addressed again.
+  EXPECT_EQ(CommandsWithOpcode(drive, 0x28), 0);
+}
+
+TEST(UpdateAppDriveCheck, StopsAtTheFirstDriveThatNeedsTheUpdate) {
+  Machine m;
+  m.AddDrive('E', "1009");
+  m.AddDrive('F', "1005");
+  SimDrive& third = m.AddDrive('G', "1001");
+  m.device->SetUsePassThrough(true);
+  UpdateAppViews views;
+  UpdateApp app(m.platform, *m.device, views, "qxupdate");
+  DriveCheckResult result = app.CheckDrives();
+  EXPECT_TRUE(result.updateNeeded);
+  EXPECT_TRUE(result.firmwareCurrent);
+  EXPECT_EQ(result.driveIndex, 1);
+  EXPECT_EQ(CommandsWithOpcode(third, 0x1D), 0);
+}
+
+TEST(UpdateAppDriveCheck, UnitAttentionsPassButAnEndlessOneSkipsTheDrive) {
+  Machine m;
+  SimDrive& stuck = m.AddDrive('E', "1005");
+  SimDrive& good = m.AddDrive('F', "1005");
+  ASSERT_TRUE(stuck.Faults().Add("read10:ua=forever"));
+  ASSERT_TRUE(good.Faults().Add("read10:ua=12"));
+  m.device->SetUsePassThrough(true);
+  UpdateAppViews views;
+  UpdateApp app(m.platform, *m.device, views, "qxupdate");
+  DriveCheckResult result = app.CheckDrives();
+  EXPECT_TRUE(result.updateNeeded);
+  EXPECT_EQ(result.driveIndex, 1);
+  // Twenty READs, each tried seven times by the device layer, and no INQUIRY after them.
+  EXPECT_EQ(CommandsWithOpcode(stuck, 0x28), 20 * 7);
+  EXPECT_EQ(CommandsWithOpcode(stuck, 0x1D), 0);
+  EXPECT_EQ(CommandsWithOpcode(good, 0x1D), 1);
+}
+
+TEST(UpdateAppDriveCheck, FailedIdentifyOrInquirySkipsTheDrive) {
+  for (const char* fault : {"inquiry:nth=2:status=02", "send:page=identify:status=02",
+                            "receive:status=02"}) {
+    Machine m;
+    SimDrive& drive = m.AddDrive('E', "1005");
+    ASSERT_TRUE(drive.Faults().Add(fault)) << fault;
+    EXPECT_EQ(m.Run(), StartupEnd::DriveNotFound) << fault;
+  }
+}
+
+TEST(UpdateAppFlow, DecliningTheTermsRestoresTheScreenSaverAndChangesNothing) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  m.dialogs.Queue({ScriptAction::Press(TermsDialog::kNotAgreeId)});
+  EXPECT_EQ(m.Run(), StartupEnd::TermsDeclined);
+  EXPECT_EQ(m.DialogNames(), Names{"Terms"});
+  EXPECT_EQ(m.system.screenSaverChanges, (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_EQ(m.registry.writeCount(), 0u);
+  EXPECT_EQ(m.system.restartRequests, 0);
+}
+
+TEST(UpdateAppFlow, AScreenSaverThatWasOffIsNeverTouched) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.system.screenSaverActive = 0;
+  m.dialogs.Queue({ScriptAction::Press(TermsDialog::kNotAgreeId)});
+  m.Run();
+  EXPECT_TRUE(m.system.screenSaverChanges.empty());
+}
+
+TEST(UpdateAppFlow, CancellingTheRebootChangesNothing) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  m.dialogs.Queue({ScriptAction::Press(TermsDialog::kAgreeId)});
+  m.dialogs.Queue({ScriptAction::Enter()});  // Enter chooses CANCEL in the Reboot notice
+  EXPECT_EQ(m.Run(), StartupEnd::RebootCancelled);
+  EXPECT_EQ(m.DialogNames(), (Names{"Terms", "Reboot"}));
+  EXPECT_EQ(m.registry.writeCount(), 0u);
+  EXPECT_EQ(m.system.restartRequests, 0);
+  EXPECT_EQ(m.system.screenSaverChanges, (std::vector<std::uint32_t>{0, 1}));
+}
+
+std::size_t IndexOf(const std::vector<std::string>& events, const std::string& line) {
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (events[i] == line) return i;
+  }
+  return events.size();
+}
+
+TEST(UpdateAppFlow, PreparationJournalsRegistersAndRestarts) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  EXPECT_EQ(m.Run(), StartupEnd::Prepared);
+  EXPECT_EQ(m.DialogNames(), (Names{"Terms", "Reboot"}));
+  MessageDialog reboot(MessageDialogKind::Reboot, Language::English);
+  EXPECT_EQ(m.dialogs.Shown()[1].controls.at(reboot.TextControlId()),
+            Text(TextId::RebootConfirm, Language::English));
+
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  ASSERT_TRUE(m.registry.GetValue(reg::kCurrentUser, startuptest::kProfileKey, "Changed", &type,
+                                  &data));
+  EXPECT_EQ(data, (std::vector<std::uint8_t>{1, 0, 0, 0}));
+  ASSERT_TRUE(m.registry.GetValue(reg::kLocalMachine, startuptest::kCdromKey, "Autorun", &type,
+                                  &data));
+  EXPECT_EQ(data, (std::vector<std::uint8_t>{0, 0, 0, 0}));
+  EXPECT_TRUE(m.registry.GetValue(reg::kCurrentUser, startuptest::kRunKey, "qxupdate", &type,
+                                  &data));
+  EXPECT_TRUE(m.registry.GetValue(reg::kCurrentUser, startuptest::kProfileKey,
+                                  "Velmora_ODD_Add", &type, &data));
+  EXPECT_EQ(m.system.restartRequests, 1);
+  EXPECT_LT(IndexOf(m.system.events, "SCREENSAVER 1"), IndexOf(m.system.events, "RESTART 2 0"));
+}
+
+TEST(UpdateAppFlow, WithoutAModulePathNoResumeEntryIsWrittenAndTheUserIsToldSo) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  m.system.codePage = 932;
+  m.system.modulePath.clear();
+  EXPECT_EQ(m.Run(), StartupEnd::Prepared);
+  MessageDialog reboot(MessageDialogKind::Reboot, Language::Japanese);
+  ASSERT_EQ(m.DialogNames(), (Names{"Terms", "Reboot"}));
+  EXPECT_EQ(m.dialogs.Shown()[1].language, Language::Japanese);
+  EXPECT_EQ(m.dialogs.Shown()[1].controls.at(reboot.TextControlId()),
+            Text(TextId::RebootConfirmNoResume, Language::Japanese));
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  EXPECT_FALSE(m.registry.GetValue(reg::kCurrentUser, startuptest::kRunKey, "qxupdate", &type,
+                                   &data));
+  EXPECT_EQ(m.system.restartRequests, 1);
+}
+
+TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  const std::string before = m.registry.Dump();
+  ASSERT_EQ(m.Run(), StartupEnd::Prepared);
+
+  // The system starts the utility again from the Run key.
+  m.dialogs.Queue({ScriptAction::Press(kIdOk)});  // Warning
+  m.mainView.Queue({MainStep::UpdateIfEnabled()});
+  EXPECT_EQ(m.Run(), StartupEnd::RestoredRestart);
+  EXPECT_EQ(m.DialogNames(), (Names{"Terms", "Reboot", "Warning", "Start", "End"}));
+  EXPECT_EQ(m.app->mainEndCode, 1);
+  EXPECT_EQ(m.app->changedCount, 0);
+  EXPECT_EQ(m.port.Drive('E')->Revision(), "1009");
+  EXPECT_EQ(m.system.restartRequests, 2);
+  EXPECT_FALSE(m.registry.KeyExists(reg::kCurrentUser, "Software\\Velmora_ODD"));
+  EXPECT_EQ(m.registry.Dump(), before);
+}
+
+TEST(UpdateAppFlow, AResumeEntryIsTakenBeforeAnyDialogAndSkipsTheTerms) {
+  Machine m;
+  m.AddDrive('E', "1009");
+  m.registry.PutString(reg::kCurrentUser, startuptest::kRunKey, "qxupdate", "C:\\qxupdate.exe");
+  m.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
+  // Firmware current: the start ends before the resume entry is even looked at.
+  EXPECT_EQ(m.Run(), StartupEnd::FirmwareCurrent);
+  EXPECT_EQ(m.registry.writeCount(), 0u);
+
+  Machine r;
+  r.AddDrive('E', "1005");
+  r.registry.PutString(reg::kCurrentUser, startuptest::kRunKey, "qxupdate", "C:\\qxupdate.exe");
+  bool goneAtFirstDialog = false;
+  r.dialogs.SetLog([&](const std::string&) {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    goneAtFirstDialog = !r.registry.GetValue(reg::kCurrentUser, startuptest::kRunKey,
+                                             "qxupdate", &type, &data);
+  });
+  r.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
+  EXPECT_EQ(r.Run(), StartupEnd::LeftAsIs);
+  EXPECT_EQ(r.DialogNames(), Names{"Warning"});
+  EXPECT_TRUE(goneAtFirstDialog);
+}
+
+TEST(UpdateAppFlow, EndCodeTwoLeavesJournalAndKeysAndDoesNotRestart) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.registry.PutDword(reg::kCurrentUser, startuptest::kProfileKey, "Changed", 0);
+  m.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
+  EXPECT_EQ(m.Run(), StartupEnd::LeftAsIs);
+  EXPECT_EQ(m.app->mainEndCode, 2);
+  EXPECT_EQ(m.system.restartRequests, 0);
+  EXPECT_TRUE(m.registry.KeyExists(reg::kCurrentUser, startuptest::kProfileKey));
+  // The screen saver comes back on every way out.
+  EXPECT_EQ(m.system.screenSaverChanges, (std::vector<std::uint32_t>{0, 1}));
+}
+
+TEST(UpdateAppFlow, EveryDialogOfARunHoldsOffSessionEndUntilItsButton) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  m.Run();
+  m.mainView.Queue({MainStep::UpdateIfEnabled()});
+  m.Run();
+  ASSERT_EQ(m.dialogs.Shown().size(), 5u);
+  for (const ShownDialog& shown : m.dialogs.Shown()) {
+    EXPECT_TRUE(shown.refusedWhileOpen) << shown.name;
+    EXPECT_TRUE(shown.releasedAfterEnd) << shown.name;
+  }
+  ASSERT_EQ(m.mainView.Shown().size(), 1u);
+  EXPECT_TRUE(m.mainView.Shown()[0].refusedWhileOpen);
+  EXPECT_TRUE(m.mainView.Shown()[0].releasedAfterEnd);
+}
+
+}  // namespace
+}  // namespace qx

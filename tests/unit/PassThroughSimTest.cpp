@@ -1,0 +1,118 @@
+// The pass-through transport against the simulated drive and port: the scan over
+// a mixed set of letters, the power-on unit attention, a refused eject and a
+// request that never completes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "RecordingPassThroughPort.h"
+#include "device/PassThroughDevice.h"
+#include "sim/SimPassThroughPort.h"
+
+namespace qx {
+namespace {
+
+class PassThroughSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PassThroughDevice::ResetTables();
+    port.SetSleepHook([this](std::uint32_t ms) { slept += ms; });
+  }
+  void TearDown() override {
+    EXPECT_EQ(0u, port.OpenHandles());
+    PassThroughDevice::ResetTables();
+  }
+
+  SimPassThroughPort port;
+  devicetest::DeviceTestSystem system;
+  Platform platform{&system, nullptr, &port, nullptr, nullptr};
+  PassThroughDevice device{platform};
+  std::uint64_t slept = 0;
+};
+
+TEST_F(PassThroughSimTest, ScanListsOnlyTheTargetsThatAnswer) {
+  port.AddOtherDrive('C', drivetype::kFixed);
+  port.AddUnopenableDrive('D', win32error::kAccessDenied);
+  SimDriveConfig other;
+  other.product = "CD-RW XY-1000   ";
+  port.AddDrive('E', other);
+  SimDriveConfig target;
+  target.revision = "1009";
+  port.AddDrive('F', target);
+  port.AddDrive('H', target);
+  port.SetMaxTransfer('F', 0x40000);
+  port.FailCapabilities('H', win32error::kInvalidFunction);
+
+  ASSERT_EQ(2, device.ScanDrives());
+  EXPECT_EQ("F:   VELMORA DVD-ROM QX-M44711009", device.GetDriveEntry(0));
+  EXPECT_EQ("H:   VELMORA DVD-ROM QX-M44711009", device.GetDriveEntry(1));
+  EXPECT_EQ(0x20000u, device.MaxTransferLength(0));
+  EXPECT_EQ(0x10000u, device.MaxTransferLength(1));
+  // One INQUIRY for each CD letter that opens.
+  ASSERT_EQ(3u, port.Requests().size());
+  EXPECT_EQ('E', port.Requests()[0].letter);
+  EXPECT_EQ('F', port.Requests()[1].letter);
+  EXPECT_EQ('H', port.Requests()[2].letter);
+}
+
+TEST_F(PassThroughSimTest, PowerOnUnitAttentionIsAbsorbedByTheRetry) {
+  port.AddDrive('E');
+  ASSERT_EQ(1, device.ScanDrives());
+  device.SelectDrive(0);
+  port.ClearRequests();
+  std::uint8_t block[2048];
+  device.SetBuffer(block, sizeof block);
+  EXPECT_EQ(status::kGood, device.Read10(16, 1, false, false));
+  ASSERT_EQ(2u, port.Requests().size());
+  EXPECT_EQ(0x02, port.Requests()[0].scsiStatus);
+  EXPECT_EQ(0x00, port.Requests()[1].scsiStatus);
+  EXPECT_EQ("", device.GetLastMessage());
+
+  port.Drive('E')->Faults().Add("read10:ua=forever");
+  port.ClearRequests();
+  EXPECT_EQ(status::kError, device.Read10(16, 1, false, false));
+  EXPECT_EQ(7u, port.Requests().size());
+}
+
+TEST_F(PassThroughSimTest, EjectWhilePreventedReportsTheSense) {
+  port.AddDrive('E');
+  ASSERT_EQ(1, device.ScanDrives());
+  device.SelectDrive(0);
+  std::uint8_t reply[16] = {};
+  device.SetBuffer(reply, sizeof reply);
+  EXPECT_EQ(status::kGood, device.PreventAllowMediumRemoval(true));  // after the attention
+  EXPECT_EQ(status::kError, device.StartStopUnit(false, false, true));
+  std::uint8_t asc = 0, ascq = 0;
+  device.GetSenseCodes(&asc, &ascq);
+  EXPECT_EQ(0x53, asc);
+  EXPECT_EQ(0x02, ascq);
+  EXPECT_EQ(0, std::string(device.GetLastMessage()).find(" 53-02 ("));
+  EXPECT_FALSE(port.Drive('E')->TrayOpen());
+
+  EXPECT_EQ(status::kGood, device.PreventAllowMediumRemoval(false));
+  EXPECT_EQ(status::kGood, device.StartStopUnit(false, false, true));
+  EXPECT_TRUE(port.Drive('E')->TrayOpen());
+}
+
+TEST_F(PassThroughSimTest, RequestThatNeverCompletesFailsAfterThePortTimeOut) {
+  port.AddDrive('E');
+  ASSERT_EQ(1, device.ScanDrives());
+  device.SelectDrive(0);
+  port.Drive('E')->Faults().Add("receive:hang");
+  std::uint8_t reply[16];
+  std::memset(reply, 0xAB, sizeof reply);
+  device.SetBuffer(reply, sizeof reply);
+  slept = 0;
+  EXPECT_EQ(status::kError, device.ReceiveDiagnosticResults(16));
+  EXPECT_EQ(200000u, slept);
+  EXPECT_EQ(
+      "Error opening . Error: 121\nThe semaphore timeout period has expired.\r\n",
+      device.GetLastMessage());
+  EXPECT_EQ(0, PassThroughDevice::InUseFlag(0));
+  // The next command goes through.
+  EXPECT_EQ(status::kGood, device.Inquiry(16));
+}
+
+}  // namespace
+}  // namespace qx

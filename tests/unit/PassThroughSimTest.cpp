@@ -1,6 +1,5 @@
-// The pass-through transport against the simulated drive and port: the scan over
-// a mixed set of letters, the power-on unit attention, a refused eject and a
-// request that never completes.
+// The pass-through transport against the simulated drive and port: the power-on
+// unit attention, a refused eject and a request that never completes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,31 +29,6 @@ class PassThroughSimTest : public ::testing::Test {
   PassThroughDevice device{platform};
   std::uint64_t slept = 0;
 };
-
-TEST_F(PassThroughSimTest, ScanListsOnlyTheTargetsThatAnswer) {
-  port.AddOtherDrive('C', drivetype::kFixed);
-  port.AddUnopenableDrive('D', win32error::kAccessDenied);
-  SimDriveConfig other;
-  other.product = "CD-RW XY-1000   ";
-  port.AddDrive('E', other);
-  SimDriveConfig target;
-  target.revision = "1009";
-  port.AddDrive('F', target);
-  port.AddDrive('H', target);
-  port.SetMaxTransfer('F', 0x40000);
-  port.FailCapabilities('H', win32error::kInvalidFunction);
-
-  ASSERT_EQ(2, device.ScanDrives());
-  EXPECT_EQ("F:   VELMORA DVD-ROM QX-M44711009", device.GetDriveEntry(0));
-  EXPECT_EQ("H:   VELMORA DVD-ROM QX-M44711009", device.GetDriveEntry(1));
-  EXPECT_EQ(0x20000u, device.MaxTransferLength(0));
-  EXPECT_EQ(0x10000u, device.MaxTransferLength(1));
-  // One INQUIRY for each CD letter that opens.
-  ASSERT_EQ(3u, port.Requests().size());
-  EXPECT_EQ('E', port.Requests()[0].letter);
-  EXPECT_EQ('F', port.Requests()[1].letter);
-  EXPECT_EQ('H', port.Requests()[2].letter);
-}
 
 TEST_F(PassThroughSimTest, PowerOnUnitAttentionIsAbsorbedByTheRetry) {
   port.AddDrive('E');

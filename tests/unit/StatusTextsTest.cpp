@@ -19,48 +19,25 @@ TEST(StatusTexts, SearchStopsAtTheFirstZeroCode) {
 }
 
 TEST(StatusTexts, AspiStatusEndsOnTimeoutForZeroAndUnknownCodes) {
-  EXPECT_EQ("Aborted.", AspiStatusText(0x02));
-  EXPECT_EQ("Error.", AspiStatusText(0x04));
-  EXPECT_EQ("Invalid HA.", AspiStatusText(0x81));
-  EXPECT_EQ("No Device.", AspiStatusText(0x82));
-  EXPECT_EQ("Invalid SRB.", AspiStatusText(0xE0));
   EXPECT_EQ("Faild Initailize.", AspiStatusText(0xE4));
-  EXPECT_EQ("ASPI is busy.", AspiStatusText(0xE5));
   EXPECT_EQ("Buffer size is too big.", AspiStatusText(0xE6));
   EXPECT_EQ("Timeout.", AspiStatusText(0x00));
-  EXPECT_EQ("Timeout.", AspiStatusText(0x01));
   EXPECT_EQ("Timeout.", AspiStatusText(0x33));
-  EXPECT_EQ("Timeout.", AspiStatusText(0xFD));
 }
 
 TEST(StatusTexts, HostAdapterStatusFormatsUnknownCodesIncludingZero) {
   EXPECT_EQ("Selection timeout.", HostAdapterStatusText(0x11));
-  EXPECT_EQ("Overrun or Underrun.", HostAdapterStatusText(0x12));
-  EXPECT_EQ("Busfree ditect.", HostAdapterStatusText(0x13));
   EXPECT_EQ("Phase Error.", HostAdapterStatusText(0x14));
   EXPECT_EQ("Unknown Ha status:20", HostAdapterStatusText(0x20));
   EXPECT_EQ("Unknown Ha status:00", HostAdapterStatusText(0x00));
-  EXPECT_EQ("Unknown Ha status:FF", HostAdapterStatusText(0xFF));
 }
 
 TEST(StatusTexts, EachTransportHasItsOwnTargetTable) {
-  const TargetTable pt = TargetTable::PassThrough;
-  const TargetTable aspi = TargetTable::Aspi;
-  EXPECT_EQ("Check Condition.", TargetStatusText(0x02, pt));
-  EXPECT_EQ("Condition Met.", TargetStatusText(0x04, pt));
-  EXPECT_EQ("Target Busy.", TargetStatusText(0x08, pt));
-  EXPECT_EQ("Intermediate.", TargetStatusText(0x10, pt));
-  EXPECT_EQ("Intermediate-Condition Met.", TargetStatusText(0x14, pt));
-  EXPECT_EQ("Reservation Conflict.", TargetStatusText(0x18, pt));
-  EXPECT_EQ("Command Terminated.", TargetStatusText(0x22, pt));
-  EXPECT_EQ("Queue Full.", TargetStatusText(0x28, pt));
-  EXPECT_EQ("Unknown Target status:00", TargetStatusText(0x00, pt));
-
-  EXPECT_EQ("Check Condition.", TargetStatusText(0x02, aspi));
-  EXPECT_EQ("Target Busy.", TargetStatusText(0x08, aspi));
-  EXPECT_EQ("Request Conflict.", TargetStatusText(0x18, aspi));
-  EXPECT_EQ("Unknown Target status:28", TargetStatusText(0x28, aspi));
-  EXPECT_EQ("Unknown Target status:04", TargetStatusText(0x04, aspi));
+  EXPECT_EQ("Queue Full.", TargetStatusText(0x28, TargetTable::PassThrough));
+  EXPECT_EQ("Unknown Target status:28", TargetStatusText(0x28, TargetTable::Aspi));
+  EXPECT_EQ("Reservation Conflict.", TargetStatusText(0x18, TargetTable::PassThrough));
+  EXPECT_EQ("Request Conflict.", TargetStatusText(0x18, TargetTable::Aspi));
+  EXPECT_EQ("Unknown Target status:00", TargetStatusText(0x00, TargetTable::PassThrough));
 }
 
 TEST(StatusTexts, LookupsKeepTheirFormattedTextsApart) {

@@ -68,7 +68,7 @@ MAKERKEY='HKCU\Software\Velmora_ODD'
 
 # The data of one registry value as reg.exe prints it, empty when it is absent.
 reg_value() {
-  "$WINE" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+  { "$WINE" reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' |
     awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print; exit }'
 }
 reg_key_exists() { "$WINE" reg query "$1" >/dev/null 2>&1; }

@@ -1,0 +1,370 @@
+// wnaspi32.dll over simulated drives, so that a program under Wine's Windows 98 mode
+// talks to a drive through the ASPI manager's two entry points for real.
+//
+// The drives come from a state file (sim/SimStateFile.h) beside the DLL, named after
+// it ("wnaspi32.ini"), or from the file QXASPI_STATE names. Sections "adapter:target"
+// ("1:0") are drives; other sections are kept but not used. A missing file gives one
+// drive behind adapter 1, target 0, and is written out. The drives' state goes back
+// to the file after every command that changed it, so a drive updated before a
+// restart still has its new revision afterwards. Every command is also appended to
+// the log beside the state file ("wnaspi32.log").
+//
+// A command request runs on the drive at once, but its outcome is handed back by a
+// thread of this library after the drive's delay (a "delay=MS" fault): the caller
+// really waits on its completion event, and a "hang" fault never completes until
+// SC_ABORT_SRB withdraws it. Each such thread holds a reference on the library, so
+// a caller that frees it with a request outstanding does not pull the code from
+// under the thread.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/AspiRequest.h"
+#include "sim/SimDrive.h"
+#include "sim/SimStateFile.h"
+
+namespace qx {
+namespace {
+
+constexpr std::uint8_t kStatusAborted = 0x02;       // SS_ABORTED
+constexpr std::uint8_t kStatusError = 0x04;         // SS_ERR
+constexpr std::uint8_t kStatusInvalidAdapter = 0x81;
+constexpr std::uint8_t kStatusInvalidSrb = 0xE0;
+constexpr std::uint8_t kStatusNotInitialised = 0xE4;
+constexpr std::uint8_t kHaSelectionTimeout = 0x11;
+constexpr std::uint8_t kAdapterScsiId = 7;
+constexpr std::uint8_t kFlagDirMask = aspi::kFlagDirIn | aspi::kFlagDirOut;
+
+void PutText(std::uint8_t* field, const char* text) {
+  std::memset(field, ' ', 16);
+  std::memcpy(field, text, std::min<std::size_t>(std::strlen(text), 16));
+}
+
+bool ParseAddress(const std::string& address, std::uint8_t* adapter, std::uint8_t* target) {
+  unsigned a = 0, t = 0;
+  char tail = 0;
+  if (std::sscanf(address.c_str(), "%u:%u%c", &a, &t, &tail) != 2 || a > 255 || t > 255) return false;
+  *adapter = static_cast<std::uint8_t>(a);
+  *target = static_cast<std::uint8_t>(t);
+  return true;
+}
+
+// The outcome of one pending command, written to its block when it falls due.
+struct Completion {
+  SrbExecScsiCmd* block = nullptr;
+  HANDLE wake = nullptr;   // set by SC_ABORT_SRB
+  HANDLE notify = nullptr; // the caller's event, when it asked for one
+  DWORD delayMs = 0;
+  bool never = false;
+  bool withdrawn = false;
+  std::uint8_t status = 0;
+  std::uint8_t hostAdapterStatus = 0;
+  std::uint8_t targetStatus = 0;
+  std::vector<std::uint8_t> sense;
+  std::vector<std::uint8_t> data;  // copied to the caller's buffer: commands that read
+};
+
+struct Drive {
+  std::size_t entry = 0;  // index into Library::entries
+  std::uint8_t adapter = 0;
+  std::uint8_t target = 0;
+  std::unique_ptr<SimDrive> drive;
+};
+
+class Library {
+ public:
+  Library() { InitializeCriticalSection(&lock_); }
+  ~Library() { DeleteCriticalSection(&lock_); }
+
+  void SetModule(HMODULE module) { module_ = module; }
+  DWORD SupportInfo();
+  DWORD Send(void* block);
+
+ private:
+  class Guard {
+   public:
+    explicit Guard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+    ~Guard() { LeaveCriticalSection(&section_); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    CRITICAL_SECTION& section_;
+  };
+
+  void InitialiseLocked();
+  DWORD HostAdapterInquiry(SrbHaInquiry& srb);
+  DWORD Execute(SrbExecScsiCmd& srb);
+  DWORD Abort(SrbAbort& srb);
+  void Deliver(Completion& completion);
+  void SaveIfChanged();
+  void Log(const std::string& line);
+  static DWORD WINAPI CompletionThread(void* parameter);
+
+  CRITICAL_SECTION lock_;
+  HMODULE module_ = nullptr;
+  std::string modulePath_;
+  bool initialised_ = false;
+  std::string initError_;
+  std::string statePath_;
+  std::string logPath_;
+  std::vector<SimDriveEntry> entries_;
+  std::vector<Drive> drives_;
+  std::uint8_t adapterCount_ = 0;
+  std::string saved_;
+  std::list<Completion*> pending_;
+};
+
+Library g_library;
+
+void Library::InitialiseLocked() {
+  if (initialised_) return;
+  initialised_ = true;
+  char path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(module_, path, sizeof path);
+  modulePath_.assign(path, length < sizeof path ? length : 0);
+
+  const char* chosen = std::getenv("QXASPI_STATE");
+  if (chosen != nullptr && *chosen != '\0') {
+    statePath_ = chosen;
+  } else {
+    statePath_ = modulePath_;
+    const std::size_t dot = statePath_.find_last_of('.');
+    const std::size_t slash = statePath_.find_last_of("\\/");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) statePath_.erase(dot);
+    statePath_ += ".ini";
+  }
+  logPath_ = statePath_;
+  const std::size_t dot = logPath_.find_last_of('.');
+  const std::size_t slash = logPath_.find_last_of("\\/");
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) logPath_.erase(dot);
+  logPath_ += ".log";
+
+  if (GetFileAttributesA(statePath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    SimDriveEntry drive;
+    drive.address = "1:0";
+    entries_.push_back(drive);
+  } else if (!LoadSimStateFile(statePath_, &entries_, &initError_)) {
+    Log("init: " + initError_);
+    return;
+  }
+
+  adapterCount_ = 1;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    Drive drive;
+    if (!ParseAddress(entries_[i].address, &drive.adapter, &drive.target)) continue;
+    if (drive.adapter >= aspi::kMaxAdapters * 2 || drive.target >= 16) {
+      initError_ = "drive " + entries_[i].address + ": no such adapter or target";
+      Log("init: " + initError_);
+      return;
+    }
+    drive.entry = i;
+    drive.drive.reset(new SimDrive(entries_[i].config));
+    if (!drive.drive->ConfigError().empty()) {
+      initError_ = "drive " + entries_[i].address + ": " + drive.drive->ConfigError();
+      Log("init: " + initError_);
+      return;
+    }
+    adapterCount_ = std::max<std::uint8_t>(adapterCount_, drive.adapter + 1);
+    drives_.push_back(std::move(drive));
+  }
+  // A fresh file is written at once, so it can be edited; a loaded one is rewritten
+  // only once a drive changes.
+  if (GetFileAttributesA(statePath_.c_str()) != INVALID_FILE_ATTRIBUTES) saved_ = FormatSimState(entries_);
+  SaveIfChanged();
+}
+
+DWORD Library::SupportInfo() {
+  Guard guard(lock_);
+  InitialiseLocked();
+  if (!initError_.empty()) return DWORD(kStatusNotInitialised) << 8;
+  return (DWORD(aspi::kStatusComplete) << 8) | adapterCount_;
+}
+
+DWORD Library::Send(void* block) {
+  if (block == nullptr) return kStatusInvalidSrb;
+  Guard guard(lock_);
+  InitialiseLocked();
+  std::uint8_t* bytes = static_cast<std::uint8_t*>(block);
+  if (!initError_.empty()) return bytes[1] = kStatusNotInitialised;
+  switch (bytes[0]) {
+    case aspi::kHostAdapterInquiry:
+      return HostAdapterInquiry(*static_cast<SrbHaInquiry*>(block));
+    case aspi::kExecScsiCmd:
+      return Execute(*static_cast<SrbExecScsiCmd*>(block));
+    case aspi::kAbortSrb:
+      return Abort(*static_cast<SrbAbort*>(block));
+    default:
+      return bytes[1] = kStatusInvalidSrb;
+  }
+}
+
+DWORD Library::HostAdapterInquiry(SrbHaInquiry& srb) {
+  if (srb.SRB_HaId >= adapterCount_) return srb.SRB_Status = kStatusInvalidAdapter;
+  srb.HA_Count = adapterCount_;
+  srb.HA_SCSI_ID = kAdapterScsiId;
+  PutText(srb.HA_ManagerId, "QX SIM MANAGER");
+  PutText(srb.HA_Identifier, "QX SIM ADAPTER");
+  std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
+  srb.HA_Rsvd1 = 0;
+  return srb.SRB_Status = aspi::kStatusComplete;
+}
+
+DWORD Library::Execute(SrbExecScsiCmd& srb) {
+  if (srb.SRB_HaId >= adapterCount_) return srb.SRB_Status = kStatusInvalidAdapter;
+  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return srb.SRB_Status = kStatusInvalidSrb;
+  if (srb.SRB_BufLen > 0 && srb.SRB_BufPointer == nullptr) return srb.SRB_Status = kStatusInvalidSrb;
+  if ((srb.SRB_Flags & kFlagDirMask) == kFlagDirMask) return srb.SRB_Status = kStatusInvalidSrb;
+
+  std::unique_ptr<Completion> completion(new Completion);
+  completion->block = &srb;
+  if (srb.SRB_Flags & aspi::kFlagEventNotify) completion->notify = reinterpret_cast<HANDLE>(srb.SRB_PostProc);
+
+  char address[16];
+  std::snprintf(address, sizeof address, "%u:%u", srb.SRB_HaId, srb.SRB_Target);
+  const auto found = std::find_if(drives_.begin(), drives_.end(), [&](const Drive& d) {
+    return d.adapter == srb.SRB_HaId && d.target == srb.SRB_Target;
+  });
+  if (found == drives_.end() || srb.SRB_Target == kAdapterScsiId || srb.SRB_Lun != 0) {
+    // Nobody answers the selection.
+    completion->status = kStatusError;
+    completion->hostAdapterStatus = kHaSelectionTimeout;
+  } else {
+    DataDirection direction = DataDirection::Unspecified;
+    if (srb.SRB_Flags & aspi::kFlagDirIn) direction = DataDirection::In;
+    if (srb.SRB_Flags & aspi::kFlagDirOut) direction = DataDirection::Out;
+    std::vector<std::uint8_t> data(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
+    SimDrive& drive = *found->drive;
+    drive.ClearLog();
+    const SimCommandResult result =
+        drive.Execute(srb.CDBByte, srb.SRB_CDBLen, data.data(), srb.SRB_BufLen, direction);
+    if (!drive.Log().empty()) {
+      completion->delayMs = drive.Log().back().delayMs;
+      Log(std::string(address) + " " + FormatSimCommand(drive.Log().back()));
+    }
+    completion->never = !result.completed;
+    completion->targetStatus = result.status;
+    completion->status = result.status == 0 ? aspi::kStatusComplete : kStatusError;
+    if (result.senseLength > 0) {
+      const std::size_t kept = std::min<std::size_t>(srb.SRB_SenseLen, aspi::kSenseAreaSize);
+      completion->sense.assign(result.sense.begin(), result.sense.begin() + kept);
+    }
+    if (direction != DataDirection::Out) completion->data = std::move(data);
+    entries_[found->entry].config = drive.CurrentConfig();
+    SaveIfChanged();
+  }
+
+  // The outcome is handed back from a thread of ours, which keeps the library loaded
+  // for as long as it may still write into the caller's block.
+  completion->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const HMODULE reference = LoadLibraryA(modulePath_.c_str());
+  HANDLE thread = nullptr;
+  if (completion->wake != nullptr && reference != nullptr) {
+    srb.SRB_Status = aspi::kStatusPending;
+    thread = CreateThread(nullptr, 0, &Library::CompletionThread, completion.get(), 0, nullptr);
+  }
+  if (thread == nullptr) {
+    // No thread to wait on: finish now, as a manager that completes at once would.
+    if (reference != nullptr) FreeLibrary(reference);
+    if (completion->wake != nullptr) CloseHandle(completion->wake);
+    if (completion->never) return srb.SRB_Status = kStatusAborted;
+    completion->notify = nullptr;
+    Deliver(*completion);
+    return srb.SRB_Status;
+  }
+  CloseHandle(thread);
+  pending_.push_back(completion.release());
+  return aspi::kStatusPending;
+}
+
+DWORD Library::Abort(SrbAbort& srb) {
+  const auto found = std::find_if(pending_.begin(), pending_.end(), [&](const Completion* c) {
+    return c->block == srb.SRB_ToAbort && !c->withdrawn;
+  });
+  if (found == pending_.end()) return srb.SRB_Status = kStatusInvalidSrb;
+  Completion& completion = **found;
+  completion.withdrawn = true;
+  completion.status = kStatusAborted;
+  completion.hostAdapterStatus = 0;
+  completion.targetStatus = 0;
+  completion.sense.clear();
+  completion.data.clear();  // nothing reaches the caller's buffer
+  Deliver(completion);
+  SetEvent(completion.wake);
+  Log("abort");
+  return srb.SRB_Status = aspi::kStatusComplete;
+}
+
+void Library::Deliver(Completion& completion) {
+  SrbExecScsiCmd& srb = *completion.block;
+  srb.SRB_HaStat = completion.hostAdapterStatus;
+  srb.SRB_TargStat = completion.targetStatus;
+  std::memset(srb.SenseArea, 0, sizeof srb.SenseArea);
+  if (!completion.sense.empty()) std::memcpy(srb.SenseArea, completion.sense.data(), completion.sense.size());
+  if (!completion.data.empty()) std::memcpy(srb.SRB_BufPointer, completion.data.data(), completion.data.size());
+  // The status goes last, so a caller polling it finds everything else in place.
+  MemoryBarrier();
+  *static_cast<volatile std::uint8_t*>(&srb.SRB_Status) = completion.status;
+  if (completion.notify != nullptr) SetEvent(completion.notify);
+}
+
+DWORD WINAPI Library::CompletionThread(void* parameter) {
+  Completion* completion = static_cast<Completion*>(parameter);
+  WaitForSingleObject(completion->wake, completion->never ? INFINITE : completion->delayMs);
+  Library& library = g_library;
+  HMODULE module = library.module_;
+  {
+    Guard guard(library.lock_);
+    if (!completion->withdrawn) library.Deliver(*completion);
+    library.pending_.remove(completion);
+  }
+  CloseHandle(completion->wake);
+  delete completion;
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+void Library::SaveIfChanged() {
+  const std::string text = FormatSimState(entries_);
+  if (text == saved_) return;
+  std::string why;
+  if (!SaveSimStateFile(statePath_, entries_, &why)) {
+    Log("save: " + why);
+    return;
+  }
+  saved_ = text;
+}
+
+void Library::Log(const std::string& line) {
+  if (logPath_.empty()) return;
+  if (std::FILE* file = std::fopen(logPath_.c_str(), "a")) {
+    std::fprintf(file, "%s\n", line.c_str());
+    std::fclose(file);
+  }
+}
+
+}  // namespace
+}  // namespace qx
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    qx::g_library.SetModule(instance);
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+DWORD __cdecl GetASPI32SupportInfo(void) { return qx::g_library.SupportInfo(); }
+
+DWORD __cdecl SendASPI32Command(void* srb) { return qx::g_library.Send(srb); }
+
+}  // extern "C"

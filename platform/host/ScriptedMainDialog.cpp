@@ -198,6 +198,9 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
         }
         if (!record.ended) pressCancel();
         break;
+      case MainStep::Type::Call:
+        if (step.call) step.call();
+        break;
     }
   }
   if (probeSessionEnd_ && record.ended) record.releasedAfterEnd = probeAll(false);

@@ -28,22 +28,27 @@ struct MainStep {
     RunUntilIdle,   // let the clock run until the update is no longer under way
     UpdateIfEnabled,  // press Update Start when it is enabled, wait for the outcome,
                       // then press CANCEL unless the dialog has ended
+    Call,           // run `call` while the window is open (tests look and poke)
   };
   Type type = Type::Press;
   int value = 0;
   unsigned message = 0;
   std::uintptr_t wParam = 0;
+  std::function<void()> call;
 
-  static MainStep Press(int id) { return {Type::Press, id, 0, 0}; }
-  static MainStep SysCommand(int id) { return {Type::SysCommand, id, 0, 0}; }
-  static MainStep Select(int index) { return {Type::Select, index, 0, 0}; }
-  static MainStep Close() { return {Type::Close, 0, 0, 0}; }
-  static MainStep Paint() { return {Type::Paint, 0, 0, 0}; }
+  static MainStep Press(int id) { return {Type::Press, id, 0, 0, {}}; }
+  static MainStep SysCommand(int id) { return {Type::SysCommand, id, 0, 0, {}}; }
+  static MainStep Select(int index) { return {Type::Select, index, 0, 0, {}}; }
+  static MainStep Close() { return {Type::Close, 0, 0, 0, {}}; }
+  static MainStep Paint() { return {Type::Paint, 0, 0, 0, {}}; }
   static MainStep Send(unsigned message, std::uintptr_t wParam) {
-    return {Type::Send, 0, message, wParam};
+    return {Type::Send, 0, message, wParam, {}};
   }
-  static MainStep RunUntilIdle() { return {Type::RunUntilIdle, 0, 0, 0}; }
-  static MainStep UpdateIfEnabled() { return {Type::UpdateIfEnabled, 0, 0, 0}; }
+  static MainStep RunUntilIdle() { return {Type::RunUntilIdle, 0, 0, 0, {}}; }
+  static MainStep UpdateIfEnabled() { return {Type::UpdateIfEnabled, 0, 0, 0, {}}; }
+  static MainStep Call(std::function<void()> call) {
+    return {Type::Call, 0, 0, 0, std::move(call)};
+  }
 };
 
 using MainScript = std::vector<MainStep>;

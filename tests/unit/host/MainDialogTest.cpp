@@ -1,0 +1,353 @@
+// The main dialog's logic played through the scripted view against simulated drives
+// on the virtual clock: its states, its end codes and what it refuses.
+#include "ui/MainDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "StartupRig.h"
+
+namespace qx {
+namespace {
+
+using startuptest::Machine;
+using Names = std::vector<std::string>;
+
+struct Showing {
+  int result = 0;
+  int endCode = 0;
+  const MainDialogRecord* record = nullptr;
+};
+
+Showing Show(Machine& m, MainDialog& dialog, MainScript script) {
+  m.device->SetUsePassThrough(true);
+  m.mainView.Queue(std::move(script));
+  Showing s;
+  s.result = dialog.Show(m.mainView);
+  s.endCode = dialog.EndCode();
+  s.record = &m.mainView.Shown().back();
+  return s;
+}
+
+int SentPages(const SimDrive& drive) {
+  int n = 0;
+  for (const SimCommandRecord& r : drive.Log()) {
+    if (r.cdb[0] == 0x1D && r.parameters[5] != 0x40) ++n;
+  }
+  return n;
+}
+
+TEST(MainDialogOpen, OneTargetDriveIsListedSelectedAndOffered) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog, {});
+  const MainDialogRecord& r = *s.record;
+  EXPECT_EQ(s.result, -1);  // no script: still open
+  ASSERT_EQ(r.driveList.size(), 1u);
+  EXPECT_EQ(r.driveList[0].size(), 29u);
+  EXPECT_EQ(r.driveList[0].substr(0, 5), "E:   ");
+  EXPECT_EQ(r.selection, 0);
+  EXPECT_EQ(r.statusHistory, (Names{"Scan Complete.", "Not Support.", " "}));
+  EXPECT_TRUE(r.UpdateStartEnabled());
+  EXPECT_EQ(r.caption, "Firmware Update Utility Ver.5.2.0 for  DVD-ROM QX-M4471");
+  EXPECT_EQ(r.menuAbout, "About");
+  EXPECT_EQ(r.systemMenu, Names{"&About Corvell..."});
+  EXPECT_EQ(r.controls.at(maindlg::kTargetLabelId), "CD-Drive");
+  EXPECT_EQ(r.imageVersion, "1009");
+  EXPECT_EQ(r.currentRevision, "1005");
+  EXPECT_EQ(r.progressHigh, 100);
+  EXPECT_EQ(r.progressHistory, std::vector<int>{0});
+  EXPECT_EQ(r.waitCursorDepth, 0);
+  EXPECT_FALSE(dialog.Finished());
+  EXPECT_FALSE(dialog.Busy());
+}
+
+TEST(MainDialogOpen, AnEmptyListOffersNothing) {
+  Machine m;
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog, {MainStep::Press(maindlg::kUpdateStartId)});
+  EXPECT_TRUE(s.record->driveList.empty());
+  EXPECT_EQ(s.record->selection, -1);
+  EXPECT_EQ(s.record->Status(), "Not Support.");
+  EXPECT_FALSE(s.record->UpdateStartEnabled());
+  // The click reached the handler anyway: nothing may start.
+  EXPECT_TRUE(m.dialogs.Shown().empty());
+  EXPECT_EQ(s.endCode, 0);
+}
+
+TEST(MainDialogOpen, JapaneseLabelsAfterTheFirstPaint) {
+  Machine m;
+  m.AddDrive('E', "1009");
+  MainDialog dialog(*m.device, m.threads, Language::Japanese);
+  Showing s = Show(m, dialog, {});
+  const MainDialogRecord& r = *s.record;
+  EXPECT_EQ(r.controls.at(maindlg::kUpdateStartId), "アップデート開始");
+  EXPECT_EQ(r.controls.at(maindlg::kCancelId), "中止");
+  EXPECT_EQ(r.menuAbout, "バージョン情報");
+  EXPECT_EQ(r.controls.at(maindlg::kTargetLabelId), "CD ドライブ");
+  EXPECT_EQ(r.Status(), "ファームウェアのアップデートは不要です。");
+  EXPECT_FALSE(r.UpdateStartEnabled());
+  EXPECT_EQ(r.caption, "Firmware Update Utility Ver.5.2.0 for  DVD-ROM QX-M4471");
+}
+
+TEST(MainDialogOpen, SelectingAnotherDriveChecksItAgain) {
+  Machine m;
+  m.AddDrive('E', "1009");
+  m.AddDrive('F', "1005");
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog, {MainStep::Select(1)});
+  EXPECT_EQ(s.record->statusHistory.back(), " ");
+  EXPECT_TRUE(s.record->UpdateStartEnabled());
+  EXPECT_EQ(s.record->currentRevision, "1005");
+}
+
+TEST(MainDialogClose, EscapeAndCloseRequestsLeaveItOpen) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  dialog.SetChangedCount(2);
+  Showing s = Show(m, dialog,
+                   {MainStep::Press(kIdCancel), MainStep::Close(), MainStep::Close()});
+  EXPECT_FALSE(s.record->ended);
+  EXPECT_FALSE(dialog.Finished());
+  // With settings to put back every close request asks, and its answer is kept.
+  EXPECT_EQ(m.DialogNames(), (Names{"Cancel", "Cancel"}));
+  EXPECT_EQ(s.endCode, 1);
+  EXPECT_TRUE(s.record->refusedWhileOpen);
+}
+
+TEST(MainDialogClose, CancelEndCodesFollowTheJournal) {
+  for (int changed : {0, 3}) {
+    Machine m;
+    m.AddDrive('E', "1005");
+    MainDialog dialog(*m.device, m.threads, Language::English);
+    dialog.SetChangedCount(changed);
+    Showing s = Show(m, dialog, {MainStep::Press(maindlg::kCancelId)});
+    EXPECT_EQ(s.result, 1);
+    EXPECT_EQ(s.endCode, changed == 0 ? 2 : 1) << changed;
+    EXPECT_EQ(m.DialogNames(), changed == 0 ? Names{} : Names{"Cancel"}) << changed;
+    EXPECT_TRUE(dialog.Finished());
+    EXPECT_TRUE(s.record->refusedWhileOpen);
+    EXPECT_TRUE(s.record->releasedAfterEnd);
+  }
+}
+
+TEST(MainDialogClose, TheFilterHoldsTheSessionOnlyUntilFinished) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  m.mainView.SetProbeSessionEnd(false);
+  Showing s = Show(m, dialog,
+                   {MainStep::Send(winmsg::kQueryEndSession, 0),
+                    MainStep::Send(winmsg::kPowerBroadcast, winmsg::kPbtApmQueryStandby),
+                    MainStep::Send(winmsg::kPower, 0), MainStep::Press(maindlg::kCancelId)});
+  ASSERT_EQ(s.record->filtered.size(), 3u);
+  EXPECT_TRUE(s.record->filtered[0].handled);
+  EXPECT_EQ(s.record->filtered[1].result, winmsg::kBroadcastQueryDeny);
+  EXPECT_FALSE(s.record->filtered[2].handled);  // WM_POWER other than a suspend request
+  EXPECT_FALSE(dialog.FilterMessage(winmsg::kQueryEndSession, 0).handled);
+}
+
+TEST(MainDialogAbout, MenuAndSystemMenuShowTheAboutBox) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  bool closeHandled = true;
+  Show(m, dialog, {MainStep::Press(maindlg::kAboutCommandId), MainStep::SysCommand(0x10),
+                   MainStep::SysCommand(0x13),
+                   MainStep::Call([&] { closeHandled = dialog.OnSysCommand(0xF060); })});
+  EXPECT_EQ(m.DialogNames(), (Names{"About", "About", "About"}));
+  EXPECT_FALSE(closeHandled);  // SC_CLOSE goes to default processing
+}
+
+TEST(MainDialogUpdate, SuccessEndsWithTheEndNoticeAndTheJournalDecidesTheCode) {
+  for (int changed : {0, 1}) {
+    Machine m;
+    SimDrive& drive = m.AddDrive('E', "1005");
+    MainDialog dialog(*m.device, m.threads, Language::English);
+    dialog.SetChangedCount(changed);
+    Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
+    const MainDialogRecord& r = *s.record;
+    EXPECT_EQ(s.result, 1);
+    EXPECT_EQ(s.endCode, changed == 0 ? 2 : 1) << changed;
+    EXPECT_EQ(m.DialogNames(), (Names{"Start", "End"}));
+    EXPECT_EQ(r.progressHistory.front(), 0);
+    EXPECT_EQ(r.progressHistory[1], 2);
+    EXPECT_EQ(r.progressHistory.back(), 100);
+    // The bar follows the clock up to 94 and never beyond before the end.
+    for (std::size_t i = 1; i + 1 < r.progressHistory.size(); ++i) {
+      EXPECT_LE(r.progressHistory[i], 94);
+    }
+    EXPECT_EQ(r.statusHistory.back(), "Update Complete.");
+    EXPECT_EQ(drive.Revision(), "1009");
+    EXPECT_EQ(SentPages(drive), 7);
+    EXPECT_EQ(r.waitCursorDepth, 0);
+    EXPECT_FALSE(m.mainView.Loop().HasTimer(download::kTimerId));
+    EXPECT_TRUE(r.releasedAfterEnd);
+  }
+}
+
+TEST(MainDialogUpdate, WhileUpdatingEverythingIsLockedAndTheCursorWaits) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog,
+                   {MainStep::Press(maindlg::kUpdateStartId),
+                    MainStep::Press(maindlg::kUpdateStartId), MainStep::Press(maindlg::kCancelId),
+                    MainStep::Select(0)});
+  const MainDialogRecord& r = *s.record;
+  EXPECT_TRUE(dialog.Busy());
+  EXPECT_TRUE(dialog.OnSetCursor());
+  EXPECT_FALSE(r.ended);
+  EXPECT_EQ(r.Status(), "Now Updating...");
+  EXPECT_TRUE(r.disabled.at(maindlg::kUpdateStartId));
+  EXPECT_TRUE(r.disabled.at(maindlg::kCancelId));
+  EXPECT_TRUE(r.disabled.at(maindlg::kDriveListId));
+  EXPECT_EQ(m.DialogNames(), Names{"Start"});  // one start, no cancel notice
+  EXPECT_EQ(s.endCode, 1);
+  EXPECT_EQ(r.waitCursorDepth, 1);
+}
+
+TEST(MainDialogUpdate, AFailedUpdateLeavesOnlyCancel) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    Machine m;
+    SimDrive& drive = m.AddDrive('E', "1005");
+    ASSERT_TRUE(drive.Faults().Add("send:page=3:status=02:sense=05/26/00"));
+    MainDialog dialog(*m.device, m.threads, language);
+    Showing s = Show(m, dialog,
+                     {MainStep::Press(maindlg::kUpdateStartId), MainStep::RunUntilIdle(),
+                      MainStep::Press(maindlg::kUpdateStartId), MainStep::Select(0)});
+    const MainDialogRecord& r = *s.record;
+    EXPECT_FALSE(r.ended);
+    EXPECT_FALSE(dialog.Busy());
+    EXPECT_EQ(r.Status(), Text(TextId::UpdateFailedStatus, language));
+    EXPECT_EQ(m.Messages(), Names{Text(TextId::UpdateFailedBox, language)});
+    EXPECT_EQ(r.progressHistory.back(), 0);
+    EXPECT_FALSE(r.disabled.at(maindlg::kCancelId));
+    EXPECT_TRUE(r.disabled.at(maindlg::kUpdateStartId));
+    EXPECT_TRUE(r.disabled.at(maindlg::kDriveListId));
+    EXPECT_EQ(m.DialogNames(), Names{"Start"});
+    EXPECT_EQ(SentPages(drive), 5);  // two opening pages, data pages 1 to 3
+    EXPECT_EQ(r.waitCursorDepth, 0);
+  }
+}
+
+TEST(MainDialogUpdate, CancelAfterAFailureEndsWithTwo) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  ASSERT_TRUE(drive.Faults().Add("send:page=open1:status=02"));
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
+  EXPECT_EQ(s.result, 1);
+  EXPECT_EQ(s.endCode, 2);
+  EXPECT_FALSE(dialog.WorkerAlive());
+}
+
+TEST(MainDialogStartFailure, DeviceRefusalShowsTheDeviceMessageFirst) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    Machine m;
+    SimDrive& drive = m.AddDrive('E', "1005");
+    MainDialog dialog(*m.device, m.threads, language);
+    // The selection check passed; the start check's identify fails.
+    Showing s = Show(m, dialog,
+                     {MainStep::Call([&] {
+                        drive.Faults().Add("send:page=identify:status=02:sense=05/24/00");
+                      }),
+                      MainStep::Press(maindlg::kUpdateStartId)});
+    std::vector<std::string> messages = m.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], Text(TextId::ErrorPrefix, language) + m.device->GetLastMessage());
+    EXPECT_FALSE(m.device->GetLastMessage().empty());
+    EXPECT_EQ(messages[1], Text(TextId::UpdateFailedBox, language));
+    EXPECT_TRUE(m.dialogs.Shown().empty());  // no Start notice
+    EXPECT_EQ(s.record->Status(), Text(TextId::UpdateFailedStatus, language));
+    EXPECT_FALSE(s.record->disabled.at(maindlg::kCancelId));
+    EXPECT_EQ(SentPages(drive), 0);
+    EXPECT_EQ(s.endCode, 1);
+  }
+}
+
+TEST(MainDialogStartFailure, AWorkerLeftRunningIsWaitedForOnCancel) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  // The thread is running when the timer cannot be set; with no timer at all the
+  // wait for it falls back to sleeping.
+  m.mainView.Loop().SetTimerFails(true);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog,
+                   {MainStep::Press(maindlg::kUpdateStartId), MainStep::Press(maindlg::kCancelId)});
+  EXPECT_EQ(m.Messages(), Names{"Update Failed."});
+  EXPECT_TRUE(s.record->ended);
+  EXPECT_EQ(s.endCode, 2);
+  EXPECT_FALSE(dialog.WorkerAlive());
+  EXPECT_EQ(SentPages(drive), 7);  // the write ran to its end before the dialog did
+  EXPECT_EQ(s.record->statusHistory.back(), "Waiting for the update to end...");
+}
+
+TEST(MainDialogStartFailure, AThreadThatCannotStartIsAStartFailure) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  m.threads.SetResumeMode(VirtualThreads::ResumeMode::CountStaysHigh);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
+  EXPECT_EQ(m.threads.ResumeCalls(), 11);
+  EXPECT_EQ(m.Messages(), Names{"Update Failed."});
+  // A thread never resumed sends nothing, so CANCEL need not wait for it.
+  EXPECT_TRUE(s.record->ended);
+  EXPECT_EQ(SentPages(drive), 0);
+  EXPECT_EQ(s.endCode, 2);
+}
+
+TEST(MainDialogTimeout, CancelWaitsForTheWorkerBeforeTheDialogEnds) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  ASSERT_TRUE(drive.Faults().Add("send:page=1:delay=200000"));
+  MainDialog dialog(*m.device, m.threads, Language::Japanese);
+  dialog.SetChangedCount(1);
+  m.mainView.SetProbeSessionEnd(false);
+  const MainDialogRecord* r = nullptr;
+  bool aliveAfterTimeout = false;
+  int pagesAtTimeout = -1;
+  bool waiting = false, finishedWhileWaiting = true, cursorWhileWaiting = false;
+  bool refusedWhileWaiting = false;
+  std::string statusWhileWaiting;
+  Showing s = Show(
+      m, dialog,
+      {MainStep::Press(maindlg::kUpdateStartId), MainStep::RunUntilIdle(), MainStep::Call([&] {
+         r = &m.mainView.Shown().back();
+         aliveAfterTimeout = dialog.WorkerAlive();
+         pagesAtTimeout = SentPages(drive);
+         // CANCEL now: the dialog says what it waits for and holds the session meanwhile.
+         dialog.OnCommand(maindlg::kCancelId);
+         waiting = dialog.WaitingForWorker();
+         finishedWhileWaiting = dialog.Finished();
+         cursorWhileWaiting = dialog.OnSetCursor();
+         statusWhileWaiting = r->Status();
+         refusedWhileWaiting = dialog.FilterMessage(winmsg::kQueryEndSession, 0).handled;
+         dialog.OnCommand(maindlg::kCancelId);  // again: no second Cancel notice
+         dialog.OnClose();
+       }),
+       MainStep::RunUntilIdle()});
+  EXPECT_TRUE(aliveAfterTimeout);
+  EXPECT_LT(pagesAtTimeout, 7);
+  EXPECT_TRUE(waiting);
+  EXPECT_FALSE(finishedWhileWaiting);
+  EXPECT_TRUE(cursorWhileWaiting);
+  EXPECT_TRUE(refusedWhileWaiting);
+  EXPECT_EQ(statusWhileWaiting, Text(TextId::WaitingForWorker, Language::Japanese));
+  EXPECT_EQ(m.Messages(), Names{"アップデートに失敗しました。"});
+  EXPECT_EQ(m.DialogNames(), (Names{"Start", "Cancel"}));
+
+  EXPECT_TRUE(s.record->ended);
+  EXPECT_FALSE(dialog.WorkerAlive());
+  EXPECT_EQ(SentPages(drive), 7);
+  EXPECT_EQ(s.endCode, 1);
+  EXPECT_FALSE(m.mainView.Loop().HasTimer(maindlg::kWorkerWaitTimerId));
+  EXPECT_EQ(s.record->waitCursorDepth, 0);
+}
+
+}  // namespace
+}  // namespace qx

@@ -89,8 +89,8 @@ std::string DescribeCommand(const std::string& address, const SimCommandRecord& 
   return line;
 }
 
-const char* RootName(const std::string& keyPath) { return keyPath.c_str(); }
-
+// Texts are shown up to their first zero, without the stored length: what the
+// filler behind a fixed-length text holds means nothing to the reader.
 std::string DescribeWrite(const RegistryWrite& write) {
   if (write.kind != RegistryWrite::Kind::SetValue || write.type != reg::kTypeString) {
     return DescribeRegistryWrite(write);
@@ -100,7 +100,7 @@ std::string DescribeWrite(const RegistryWrite& write) {
     if (b == 0) break;
     text.push_back(static_cast<char>(b));
   }
-  return std::string("REG SET ") + RootName(write.keyPath) + " \"" + write.valueName + "\" 1 \"" +
+  return "REG SET " + write.keyPath + " \"" + write.valueName + "\" 1 \"" +
          text + "\"";
 }
 

@@ -17,15 +17,19 @@ fail() {
 # A prefix made once per build (wineboot takes half a minute) and copied for every
 # scenario: Windows XP, and top-level windows without a window manager.
 make_template() {
-  local template=$WORK/template-prefix
-  if [ ! -f "$template/.ready" ]; then
+  local template=$WORK/template-prefix version=2
+  if [ "$(cat "$template/.ready" 2>/dev/null)" != "$version" ]; then
     rm -rf "$template"
     mkdir -p "$template"
     WINEPREFIX=$template "$WINE" wineboot -i >/dev/null 2>&1 || true
     WINEPREFIX=$template "$WINE" reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
     WINEPREFIX=$template "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The Japanese templates ask for a proportional gothic; the nearest one installed
+    # is IPA's, without which Wine falls back to a fixed-pitch face and clips texts.
+    WINEPREFIX=$template LC_ALL=C.UTF-8 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+      /v 'ＭＳ Ｐゴシック' /d 'IPAPGothic' /f >/dev/null 2>&1
     WINEPREFIX=$template "$WINESERVER" -w
-    touch "$template/.ready"
+    echo "$version" > "$template/.ready"
   fi
 }
 

@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -131,8 +130,11 @@ void Library::InitialiseLocked() {
   const DWORD length = GetModuleFileNameA(module_, path, sizeof path);
   modulePath_.assign(path, length < sizeof path ? length : 0);
 
-  const char* chosen = std::getenv("QXASPI_STATE");
-  if (chosen != nullptr && *chosen != '\0') {
+  // The process's own environment, not the C runtime's copy of it, so a program may
+  // choose the file just before it loads us.
+  char chosen[MAX_PATH] = {};
+  const DWORD chosenLength = GetEnvironmentVariableA("QXASPI_STATE", chosen, sizeof chosen);
+  if (chosenLength > 0 && chosenLength < sizeof chosen) {
     statePath_ = chosen;
   } else {
     statePath_ = modulePath_;

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/win32/Win32AspiManager.h"
 #include "platform/win32/Win32Program.h"
 #include "platform/win32/Win32Threads.h"
 #include "sim/PersistentSimPort.h"
 #include "sim/ScaledThreads.h"
-#include "sim/SimAspiManager.h"
 
 namespace {
 
@@ -48,8 +48,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   port.Port().SetSleepHook([&threads](std::uint32_t ms) { threads.Sleep(ms); });
 
-  // The ASPI side has no drives here: the scenarios run the NT family's path.
-  qx::SimAspiManager aspi;
+  // On Windows 95/98/ME the drives are reached through "wnaspi32.dll": under Wine the
+  // simulated one beside this program (sim/wnaspi32), with drives of its own.
+  qx::Win32AspiManager aspi;
 
   qx::ProgramParts parts;
   parts.passThroughPort = &port;

@@ -25,3 +25,4 @@ foreach(scenario IN LISTS QX_WINE_SCENARIOS)
     RUN_SERIAL TRUE
     LABELS wine)
 endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/Win98Scenarios.cmake)

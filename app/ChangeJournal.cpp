@@ -317,7 +317,9 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
   reads[0] = record.QueryText(&path, "SubKey_Name", kTextBytes);
   reads[1] = record.QueryText(&valueName, "Value_Name", kValueNameBytes);
   reads[2] = record.QueryDword(&type, "Value_Type");
-  reads[3] = type == reg::kTypeString ? record.QueryText(&oldText, "Value", kTextBytes)
+  // The old text was read with at most 128 bytes and journalled with its zero:
+  // one that filled all 128 comes back as 129.
+  reads[3] = type == reg::kTypeString ? record.QueryText(&oldText, "Value", kTextBytes + 1)
                                       : record.QueryDword(&oldNumber, "Value");
   // The four values are written in order and the setting only after the last of
   // them: a record that lacks one was cut short before its setting was touched,
@@ -335,6 +337,7 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
   // The journal is the user's to write, the target is the machine's: only a
   // setting this journal itself changes is ever written back.
   if (!IsJournalledSetting(path, valueName, type)) return RestoreResult::Kept;
+  if (oldText.size() > kTextBytes) return RestoreResult::Kept;  // never one the scan read
 
   RegistryKey target(registry_);
   if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return RestoreResult::Kept;
@@ -346,9 +349,11 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
   }
   RegStatus written;
   if (type == reg::kTypeString) {
-    char fixed[kTextBytes] = {};
-    std::memcpy(fixed, oldText.data(), oldText.size());  // at most 128, cut at its zero
-    written = target.SetValue(valueName.c_str(), reg::kTypeString, fixed, sizeof fixed);
+    // One byte beyond the 128 written stays zero: for a text that fills all 128,
+    // the system looks at the byte after the data for a terminator it may keep.
+    char fixed[kTextBytes + 1] = {};
+    std::memcpy(fixed, oldText.data(), oldText.size());
+    written = target.SetValue(valueName.c_str(), reg::kTypeString, fixed, kTextBytes);
   } else if (type == reg::kTypeBinary) {
     const std::uint8_t flag = static_cast<std::uint8_t>(oldNumber & 0xFF);
     written = target.SetValue(valueName.c_str(), reg::kTypeBinary, &flag, 1);

@@ -145,6 +145,17 @@ TEST_F(JournalTest, DriverParameterFillingItsBufferIsReadNoFurther) {
   EXPECT_EQ(129u, record.value.size());
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(full.data()), 128),
             reinterpret_cast<const char*>(record.value.data()));
+  // The journal holds it with its zero, 129 bytes: it must still go back, as the
+  // same 128 letters.
+  journal.Restore();
+  EXPECT_EQ(0, journal.changedCount);
+  EXPECT_FALSE(ReadRecord(1, &record));
+  // Written with a length of 128 over a zero the system keeps; never over
+  // whatever lay past the buffer.
+  std::vector<std::uint8_t> terminated = full;
+  terminated.push_back(0);
+  EXPECT_EQ(terminated, Machine(kAtapiPort, "DriverParameter"));
+
   // One byte longer: cannot be read within 128 bytes, so it is left alone.
   full.push_back('0');
   registry.PutValue(reg::kLocalMachine, kAtapiPort, "DriverParameter", reg::kTypeString, full);
@@ -381,6 +392,77 @@ TEST_F(Journal9xTest, DeviceEntriesCountOnlyWithAnUpperCaseScsiHardwareKey) {
   journal.Restore();
   EXPECT_EQ(0, journal.changedCount);
   EXPECT_EQ(Bytes({0xFF}), Machine(device, "DMACurrentlyUsed"));
+}
+
+TEST_F(JournalTest, TheOtherPlatformsSettingsAreNotLookedAt) {
+  registry.PutValue(reg::kLocalMachine, kHdc9x, "IDEDMADRIVE0", reg::kTypeBinary, {1});
+  registry.PutValue(reg::kLocalMachine,
+                    "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\0000",
+                    "AutoInsertNotificationDrive0", reg::kTypeBinary, {1});
+  EXPECT_FALSE(journal.Scan(true));
+  EXPECT_FALSE(registry.KeyExists(reg::kCurrentUser, kJournal));
+}
+
+TEST_F(Journal9xTest, ControllerFlagsGoInTheirOrderAndAScanWithoutApplyWritesNothing) {
+  const std::string device = "Enum\\SCSI\\VELMORA_DVD-ROM\\1";
+  const std::string adapter = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\0001";
+  registry.PutString(reg::kDynData, "Config Manager\\Enum\\C29A0", "HardWareKey",
+                     "SCSI\\VELMORA_DVD-ROM\\1");
+  registry.PutValue(reg::kLocalMachine, device, "DMACurrentlyUsed", reg::kTypeBinary, {5});
+  // Created out of the order in which they are examined.
+  registry.PutValue(reg::kLocalMachine, kHdc9x, "IDEDMADRIVE1", reg::kTypeBinary, {1});
+  registry.PutValue(reg::kLocalMachine, kHdc9x, "AutoInsertNotificationDrive0", reg::kTypeBinary,
+                    {2});
+  registry.PutValue(reg::kLocalMachine, adapter, "IDEDMADRIVE0", reg::kTypeBinary, {4});
+  registry.PutValue(reg::kLocalMachine, adapter, "AutoInsertNotificationDrive1", reg::kTypeBinary,
+                    {3});
+  registry.PutValue(reg::kLocalMachine, adapter, "AutoInsertNotificationDrive0", reg::kTypeBinary,
+                    {0});
+  // The NT family's settings mean nothing here.
+  registry.PutDword(reg::kLocalMachine, kCdrom, "Autorun", 1);
+  registry.PutString(reg::kLocalMachine, kAtapiPort, "DriverParameter", "DmaDetectionLevel = 0x1;");
+
+  const std::string before = registry.Dump();
+  const std::string machineBefore = registry.Dump(reg::kLocalMachine);
+  const std::size_t writes = registry.writeCount();
+  journal.changedCount = 2;
+  EXPECT_TRUE(journal.Scan(false));
+  EXPECT_EQ(before, registry.Dump());
+  EXPECT_EQ(writes, registry.writeCount());
+  EXPECT_EQ(2, journal.changedCount);
+
+  ASSERT_TRUE(journal.Scan(true));
+  EXPECT_EQ(7, journal.changedCount);
+  struct Expected {
+    std::string path;
+    const char* name;
+    std::uint8_t old;
+  } expected[] = {
+      {device, "DMACurrentlyUsed", 5},
+      {kHdc9x, "AutoInsertNotificationDrive0", 2},
+      {kHdc9x, "IDEDMADRIVE1", 1},
+      {adapter, "AutoInsertNotificationDrive1", 3},
+      {adapter, "IDEDMADRIVE0", 4},
+  };
+  int number = 3;
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(e.name);
+    Record record;
+    ASSERT_TRUE(ReadRecord(number++, &record));
+    EXPECT_EQ(e.path, record.subKey);
+    EXPECT_EQ(e.name, record.valueName);
+    EXPECT_EQ(3u, record.type);
+    EXPECT_EQ(Bytes({e.old, 0, 0, 0}), record.value);
+    std::uint32_t type = 0;
+    EXPECT_EQ(Bytes({0}), Machine(e.path, e.name, &type));
+    EXPECT_EQ(reg::kTypeBinary, type);
+  }
+  EXPECT_EQ(Bytes({1, 0, 0, 0}), Machine(kCdrom, "Autorun"));
+  EXPECT_FALSE(journal.Scan(false));
+
+  journal.Restore();
+  EXPECT_EQ(0, journal.changedCount);
+  EXPECT_EQ(machineBefore, registry.Dump(reg::kLocalMachine));
 }
 
 }  // namespace

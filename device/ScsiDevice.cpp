@@ -2,11 +2,6 @@
 
 namespace qx {
 
-namespace {
-// The ASPI transport stages every transfer in a locked area of its own this large.
-constexpr std::uint32_t kAspiMaxTransfer = 33008;
-}  // namespace
-
 ScsiDevice::ScsiDevice(const Platform& platform)
     : aspi(platform), passThrough(platform) {
   usePassThrough = false;
@@ -67,7 +62,9 @@ CommandStatus ScsiDevice::Read10(std::uint32_t logicalBlockAddress, std::uint16_
 
 std::uint32_t ScsiDevice::MaxTransferLength(std::uint8_t index) const {
   if (usePassThrough) return passThrough.MaxTransferLength(index);
-  return kAspiMaxTransfer;
+  // The ASPI transport stages every transfer in a locked area of its own; this is
+  // what that area carries, whichever drive it is for.
+  return aspi::kMaxTransferLength;
 }
 
 }  // namespace qx

@@ -320,10 +320,21 @@ TEST_F(JournalTest, RestoreWritesOnlySettingsTheScanChanges) {
       profile.WriteInt(section, "Value", 1);
     }
   }
+  // The right setting, but with an old text longer than the scan ever reads (no
+  // zero in it), and one with a type the scan never journals.
+  registry.PutString(reg::kLocalMachine, kAtapiPort, "DriverParameter", "DmaDetectionLevel = 0x0;");
+  for (int type : {1, 2}) {
+    std::string section = ChangeJournal::RecordSection(n++);
+    profile.WriteString(section, "SubKey_Name", kAtapiPort);
+    profile.WriteString(section, "Value_Name", "DriverParameter");
+    profile.WriteInt(section, "Value_Type", type);
+    registry.PutValue(reg::kCurrentUser, std::string(kJournal) + "\\" + ChangeJournal::RecordName(n - 1),
+                      "Value", reg::kTypeString, std::vector<std::uint8_t>(129, 'b'));
+  }
   std::string machine = registry.Dump(reg::kLocalMachine);
-  journal.changedCount = 5;
+  journal.changedCount = 7;
   journal.Restore();
-  EXPECT_EQ(5, journal.changedCount);
+  EXPECT_EQ(7, journal.changedCount);
   EXPECT_EQ(machine, registry.Dump(reg::kLocalMachine));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Faults that a simulated drive injects into its answers: a chosen status and
 // sense, unit attentions (a few or without end), NOT READY, a delay, or a command
-// that never completes. Tools take them as --fault SPEC, the state file as its
+// that never completes. Tools take them as --fault RULE, the state file as its
 // "fault" key, tests through Add.
 //
 // Text syntax (one or more rules, separated by ';', ',' or white space):

@@ -80,7 +80,7 @@ const char* UpdateSimUsage() {
          "                 [--settings needs-change|ready]\n"
          "                 [--answer terms=agree|decline] [--answer reboot=ok|cancel]\n"
          "                 [--answer main=update|cancel|close]\n"
-         "                 [--state FILE] [--fault SPEC]...\n";
+         "                 [--state FILE] [--fault RULE]...\n";
 }
 
 bool ParseUpdateSimOptions(int argc, char** argv, UpdateSimOptions* options, std::string* error) {

@@ -8,9 +8,12 @@
 #include "app/RestartResume.h"
 #include "device/ScsiDevice.h"
 #include "platform/Threads.h"
+#include "update/DriveData.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
+
+using namespace drivedata;
 
 namespace {
 
@@ -27,23 +30,6 @@ constexpr std::uint8_t kAscPowerOnReset = 0x29;
 constexpr std::uint8_t kAscMediumChanged = 0x28;
 constexpr std::uint32_t kReadLength = 2048;
 constexpr std::uint32_t kReadBlock = 16;
-constexpr std::uint8_t kInquiryLength = 44;
-constexpr std::size_t kProductOffset = 16;
-constexpr std::size_t kProductLength = 16;
-constexpr std::size_t kRevisionOffset = 32;
-constexpr std::size_t kRevisionLength = 4;
-constexpr std::uint8_t kIdentifyPage[8] = {0x88, 0x00, 0x00, 0x04, 0x00, 0x40, 0x00, 0x00};
-constexpr std::uint16_t kIdentifyReplyLength = 16;
-constexpr std::size_t kDriveCodeOffset = 6;
-constexpr std::size_t kLetterOffset = 15;
-
-// Characters from `data` up to the first zero, at most `length` of them.
-std::string FieldText(const std::uint8_t* data, std::size_t length) {
-  std::size_t n = 0;
-  while (n < length && data[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(data), n);
-}
-
 }  // namespace
 
 const char* StartupEndName(StartupEnd end) {
@@ -298,7 +284,7 @@ bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
   device.SetBuffer(buffer, kIdentifyReplyLength);
   if (device.ReceiveDiagnosticResults(kIdentifyReplyLength) != status::kGood) return false;
 
-  std::string driveCode = FieldText(buffer + kDriveCodeOffset, 2);
+  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
   std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
   int imageIndex = FindImage(revision[1], driveCode, images);
   if (imageIndex == kNoImage) return false;

@@ -3,8 +3,11 @@
 #include <cstring>
 
 #include "device/ScsiDevice.h"
+#include "update/DriveData.h"
 
 namespace qx {
+
+using namespace drivedata;
 
 int selectedImageIndex = 0;
 
@@ -12,28 +15,7 @@ namespace {
 
 constexpr int kLastImageIndex = kImageCount - 1;
 
-// INQUIRY data (allocation length 44).
-constexpr std::uint8_t kInquiryLength = 44;
-constexpr std::size_t kProductOffset = 16;
-constexpr std::size_t kProductLength = 16;
-constexpr std::size_t kRevisionOffset = 32;
-constexpr std::size_t kRevisionLength = 4;
-
-// The identify page of the vendor diagnostic page and its 16-byte reply.
-constexpr std::uint8_t kIdentifyPage[8] = {0x88, 0x00, 0x00, 0x04, 0x00, 0x40, 0x00, 0x00};
-constexpr std::uint16_t kIdentifyReplyLength = 16;
-constexpr std::size_t kDriveCodeOffset = 6;
-constexpr std::size_t kDriveCodeLength = 2;
-constexpr std::size_t kLetterOffset = 15;
-
 constexpr std::size_t kCheckBufferSize = 256;
-
-// Text of at most `length` bytes, ending at the first zero byte.
-std::string FieldText(const std::uint8_t* field, std::size_t length) {
-  std::size_t end = 0;
-  while (end < length && field[end] != 0) ++end;
-  return std::string(reinterpret_cast<const char*>(field), end);
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -31,6 +31,19 @@ struct FilterAnswer {
   std::intptr_t result = 0;
 };
 
+// Every query the filter holds off, as a dialog host asks them to check a dialog.
+struct SessionEndQuery {
+  unsigned message;
+  std::uintptr_t wParam;
+};
+constexpr SessionEndQuery kSessionEndQueries[] = {
+    {winmsg::kQueryEndSession, 0},
+    {winmsg::kEndSession, 0},
+    {winmsg::kPower, winmsg::kPwrSuspendRequest},
+    {winmsg::kPowerBroadcast, winmsg::kPbtApmQuerySuspend},
+    {winmsg::kPowerBroadcast, winmsg::kPbtApmQueryStandby},
+};
+
 // The one rule every dialog of the utility applies before default processing. While
 // `closing` is false, queries that would end the session or put the machine to sleep
 // are refused; once a button has ended the dialog nothing is held back any more.

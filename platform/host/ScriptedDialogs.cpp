@@ -30,19 +30,6 @@ class RecordingWindow : public DialogWindow {
   ShownDialog& record_;
 };
 
-struct Query {
-  unsigned message;
-  std::uintptr_t wParam;
-};
-
-constexpr Query kSessionEndQueries[] = {
-    {winmsg::kQueryEndSession, 0},
-    {winmsg::kEndSession, 0},
-    {winmsg::kPower, winmsg::kPwrSuspendRequest},
-    {winmsg::kPowerBroadcast, winmsg::kPbtApmQuerySuspend},
-    {winmsg::kPowerBroadcast, winmsg::kPbtApmQueryStandby},
-};
-
 const char* LanguageTag(Language language) {
   return language == Language::Japanese ? "ja" : "en";
 }
@@ -60,7 +47,7 @@ void Play(Dialog& dialog, const DialogScript& script, int defaultButton, ShownDi
   };
   auto probeAll = [&](bool expectRefused) {
     bool all = true;
-    for (const Query& q : kSessionEndQueries) {
+    for (const SessionEndQuery& q : kSessionEndQueries) {
       if (send(q.message, q.wParam).handled != expectRefused) all = false;
     }
     return all;

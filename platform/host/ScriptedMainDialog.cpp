@@ -6,19 +6,6 @@ namespace qx {
 
 namespace {
 
-struct Query {
-  unsigned message;
-  std::uintptr_t wParam;
-};
-
-constexpr Query kSessionEndQueries[] = {
-    {winmsg::kQueryEndSession, 0},
-    {winmsg::kEndSession, 0},
-    {winmsg::kPower, winmsg::kPwrSuspendRequest},
-    {winmsg::kPowerBroadcast, winmsg::kPbtApmQuerySuspend},
-    {winmsg::kPowerBroadcast, winmsg::kPbtApmQueryStandby},
-};
-
 // The window side of one showing: keeps what the logic put on screen.
 class RecordingMainWindow : public MainDialogWindow {
  public:
@@ -138,7 +125,7 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
   };
   auto probeAll = [&](bool expectRefused) {
     bool all = true;
-    for (const Query& q : kSessionEndQueries) {
+    for (const SessionEndQuery& q : kSessionEndQueries) {
       if (send(q.message, q.wParam).handled != expectRefused) all = false;
     }
     return all;

@@ -7,46 +7,13 @@
 #include <vector>
 
 #include "device/AspiDevice.h"
+#include "RecordingPassThroughPort.h"
 #include "platform/System.h"
 #include "sim/SimAspiManager.h"
 #include "sim/SimDrive.h"
 
 namespace qx {
 namespace {
-
-class AspiTestSystem : public System {
- public:
-  bool versionWorks = true;
-  std::uint32_t platformId = sys::kPlatformWindows;
-  int codePage = 1252;
-  std::vector<std::string> boxes;
-  int beeps = 0;
-
-  bool GetVersion(VersionInfo* info) override {
-    if (!versionWorks) return false;
-    info->majorVersion = 4;
-    info->minorVersion = 10;
-    info->platformId = platformId;
-    return true;
-  }
-  bool GetPowerStatus(std::uint8_t*) override { return false; }
-  SysHandle CreateMutex(const char*, std::uint32_t*) override { return 0; }
-  bool ReleaseMutex(SysHandle) override { return false; }
-  bool GetScreenSaverActive(std::uint32_t*) override { return false; }
-  bool SetScreenSaverActive(std::uint32_t) override { return false; }
-  std::uint32_t GetModuleFileName(char*, std::uint32_t) override { return 0; }
-  int CodePage() override { return codePage; }
-  bool OpenProcessToken(std::uint32_t, SysHandle*) override { return false; }
-  bool LookupPrivilegeValue(const char*, std::uint64_t*) override { return false; }
-  bool AdjustTokenPrivileges(SysHandle, std::uint64_t, std::uint32_t) override { return false; }
-  bool ExitWindows(std::uint32_t, std::uint32_t) override { return false; }
-  void CloseHandle(SysHandle) override {}
-  void MessageBeep(std::uint32_t) override { ++beeps; }
-  int MessageBox(WindowRef, const std::string& text, const std::string&, std::uint32_t) override {
-    boxes.push_back(text);
-    return 1;
-  }
-};
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -55,6 +22,7 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 class AspiDeviceTest : public ::testing::Test {
  protected:
   AspiDeviceTest() {
+    system.versionWorks = true;
     platform.system = &system;
     platform.aspiManager = &manager;
   }
@@ -86,7 +54,7 @@ class AspiDeviceTest : public ::testing::Test {
     return records;
   }
 
-  AspiTestSystem system;
+  devicetest::DeviceTestSystem system;
   SimAspiManager manager;
   Platform platform;
   std::vector<std::unique_ptr<SimDrive>> drives;
@@ -120,7 +88,7 @@ TEST_F(AspiDeviceTest, ManagerNotReadyLeavesNoAdaptersAndSaysSo) {
   EXPECT_FALSE(Device().Loaded());
   EXPECT_EQ(Device().HostAdapterCount(), 0);
   ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0], "ASPI Initialize Fail!");
+  EXPECT_EQ(system.boxes[0].text, "ASPI Initialize Fail!");
   EXPECT_EQ(Device().ScanDrives(), 0);
 }
 
@@ -142,8 +110,8 @@ TEST_F(AspiDeviceTest, EachMissingPartOfTheLibraryIsToldOnceInTheUsersLanguage) 
   }
   EXPECT_EQ(manager.unloads, 1);  // the library loaded, so it is freed
   ASSERT_EQ(system.boxes.size(), 2u);
-  EXPECT_EQ(system.boxes[0], "ASPI初期化に失敗しました。");
-  EXPECT_EQ(system.boxes[1], "ASPI Initialize Fail!");
+  EXPECT_EQ(system.boxes[0].text, "ASPI初期化に失敗しました。");
+  EXPECT_EQ(system.boxes[1].text, "ASPI Initialize Fail!");
 }
 
 TEST_F(AspiDeviceTest, NoVersionInformationIsToldAndNothingLoads) {
@@ -151,7 +119,7 @@ TEST_F(AspiDeviceTest, NoVersionInformationIsToldAndNothingLoads) {
   Device();
   EXPECT_EQ(manager.loads, 0);
   ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0], "Cannot get operationg system information.");
+  EXPECT_EQ(system.boxes[0].text, "Cannot get operationg system information.");
 }
 
 // --- the request blocks ---
@@ -354,7 +322,7 @@ TEST_F(AspiDeviceTest, TransferBeyondTheStagingAreaIsRefusedNeverStaged) {
   EXPECT_TRUE(manager.Log().empty());
   EXPECT_EQ(Device().GetLastMessage(), "Send Diagnostic Status : ASPI Error");
   ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0], "Aspi Error : Buffer size is too big.");
+  EXPECT_EQ(system.boxes[0].text, "Aspi Error : Buffer size is too big.");
 
   // The largest transfer that fits goes out whole.
   Device().SetBuffer(big.data(), aspi::kMaxTransferLength);
@@ -388,8 +356,8 @@ TEST_F(AspiDeviceTest, FailureTextsOfTheTransport) {
   EXPECT_EQ(Device().TestUnitReady(), 0x33);
   EXPECT_EQ(Device().GetLastMessage(), "Test Unit Ready Status : ASPI Error");
   ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0], "Aspi Error : Timeout.");
-  EXPECT_EQ(system.beeps, 1);
+  EXPECT_EQ(system.boxes[0].text, "Aspi Error : Timeout.");
+  EXPECT_EQ(system.beeps.size(), 1u);
 
   manager.RefuseNext(status::kAborted);
   Device().TestUnitReady();

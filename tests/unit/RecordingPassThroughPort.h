@@ -197,10 +197,12 @@ class RecordingPassThroughPort : public PassThroughPort {
   }
 };
 
-// Enough of the system for the device layer: a code page, and a record of beeps
-// and message boxes.
+// Enough of the system for the device layer: a version answer (none unless asked
+// for), a code page, and a record of beeps and message boxes.
 class DeviceTestSystem : public System {
  public:
+  bool versionWorks = false;
+  std::uint32_t platformId = sys::kPlatformWindows;
   int codePage = 1252;
   std::vector<std::uint32_t> beeps;
   struct Box {
@@ -211,7 +213,13 @@ class DeviceTestSystem : public System {
   };
   std::vector<Box> boxes;
 
-  bool GetVersion(VersionInfo*) override { return false; }
+  bool GetVersion(VersionInfo* info) override {
+    if (!versionWorks) return false;
+    info->majorVersion = 4;
+    info->minorVersion = 10;
+    info->platformId = platformId;
+    return true;
+  }
   bool GetPowerStatus(std::uint8_t*) override { return false; }
   SysHandle CreateMutex(const char*, std::uint32_t*) override { return 0; }
   bool ReleaseMutex(SysHandle) override { return false; }

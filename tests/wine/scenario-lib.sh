@@ -14,14 +14,15 @@ fail() {
   exit 1
 }
 
-# A prefix made once per build (wineboot takes half a minute) and copied for every
-# scenario: Windows XP, and top-level windows without a window manager.
+# shellcheck source=prefix-lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/prefix-lib.sh"
+
+# A prefix made once per build and cloned for every scenario: Windows XP, and
+# top-level windows without a window manager.
 make_template() {
-  local template=$WORK/template-prefix version=2
+  local template=$WORK/template-prefix version=3
   if [ "$(cat "$template/.ready" 2>/dev/null)" != "$version" ]; then
-    rm -rf "$template"
-    mkdir -p "$template"
-    WINEPREFIX=$template "$WINE" wineboot -i >/dev/null 2>&1 || true
+    qx_clone_prefix "$(qx_base_prefix "$WINE" "$BUILD")" "$template" || fail "cloning the base prefix"
     WINEPREFIX=$template "$WINE" reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null 2>&1
     WINEPREFIX=$template "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     # The Japanese templates ask for a proportional gothic; the nearest one installed
@@ -36,10 +37,22 @@ make_template() {
 fresh_prefix() {
   make_template
   export WINEPREFIX=$WORK/prefixes/$SCENARIO
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  cp -a "$WORK/template-prefix" "$WINEPREFIX"
+  qx_clone_prefix "$WORK/template-prefix" "$WINEPREFIX" || fail "cloning the template prefix"
   mkdir -p "$WINEPREFIX/drive_c/qx"
+}
+
+# On the way out: screenshots to PNG, the prefix's programs stopped, and a passed
+# scenario's prefix removed (a failed one stays for a look, as do all of them with
+# QX_KEEP_PREFIXES=1).
+end_scenario() {
+  local status=$?
+  shots_to_png
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  "$WINESERVER" -k 2>/dev/null || true
+  if [ "$status" = 0 ] && [ -z "${QX_KEEP_PREFIXES:-}" ] && [ "$WINEPREFIX" = "$WORK/prefixes/$SCENARIO" ]; then
+    "$WINESERVER" -w 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  fi
 }
 
 # The settings the NT family's journal changes, in the way of an update.

@@ -23,3 +23,8 @@ set_property(SOURCE ${QX_FIRMWARE_SOURCE} APPEND PROPERTY COMPILE_DEFINITIONS
 # The compiler's dependency list cannot see what .incbin reads: rebuild when an
 # image changes.
 set_property(SOURCE ${QX_FIRMWARE_SOURCE} APPEND PROPERTY OBJECT_DEPENDS ${QX_FIRMWARE_FILES})
+# clang's integrated assembler cannot evaluate the size check across the .incbin
+# (the difference of two labels is not yet absolute there); GNU as can.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set_property(SOURCE ${QX_FIRMWARE_SOURCE} APPEND PROPERTY COMPILE_OPTIONS -fno-integrated-as)
+endif()

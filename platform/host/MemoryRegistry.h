@@ -134,7 +134,6 @@ class MemoryRegistry : public Registry {
   std::shared_ptr<Node> dynData_;
   std::map<RegKey, Handle> handles_;
   RegKey nextHandle_ = 0x1000;
-  std::uint64_t nextSerial_ = 1;
   std::function<void(const RegistryWrite&)> observer_;
   std::size_t writeCount_ = 0;
   bool budgetSet_ = false;

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Keeps the benchmark programs working; no time is judged here.
+#   smoke.sh phases QXPHASES     one update, its phases, and a failed one refused
+#   smoke.sh callgrind QXPHASES  the callgrind split adds up (77: no valgrind)
+#   smoke.sh bench QXBENCH       both benchmarks run briefly and the ratio is printed
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+what=$1
+program=$2
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The figures of one phase line: commands and virtual milliseconds.
+phase_line() { awk -v p="$1" '$1 == p { print $2, $3 }' <<<"$2"; }
+
+case "$what" in
+  phases)
+    out=$("$program") || fail "qxphases failed: $out"
+    echo "$out"
+    [ "$(phase_line scan "$out")" = "2 0" ] || fail "the scan should ask each CD drive once, on no clock"
+    # Nothing reaches the drive before the image has been verified.
+    [ "$(phase_line unscramble+verify "$out")" = "0 0" ] || fail "unscramble+verify spoke to the drive or slept"
+    read -r commands ms <<<"$(phase_line pages "$out")"
+    # Unlock, eject, two opening pages, four data pages, the closing page.
+    [ "$commands" = 9 ] || fail "pages: $commands commands, not 9"
+    [ "$ms" -ge 127500 ] || fail "pages: the fixed waits took $ms ms on the virtual clock, under 127500"
+    grep -qx 'drive revision: 1005 -> 1009' <<<"$out" || fail "the drive did not take the image"
+
+    # A drive that refuses a data page: the run must say so, not print figures as if done.
+    out=$("$program" --fault 'send:page=3:status=02:sense=05/26/00' 2>&1)
+    rc=$?
+    echo "$out"
+    [ "$rc" = 1 ] || fail "a refused data page gave exit code $rc"
+    grep -q 'did not succeed' <<<"$out" || fail "a refused data page was not reported"
+    grep -qx 'drive revision: 1005 -> 1005' <<<"$out" || fail "a refused update changed the revision"
+    ;;
+  callgrind)
+    command -v valgrind >/dev/null || { echo "no valgrind"; exit 77; }
+    dir=$(mktemp -d)
+    trap 'rm -rf "$dir"' EXIT
+    valgrind --tool=callgrind --callgrind-out-file="$dir/cg.out" "$program" \
+      >"$dir/stdout" 2>"$dir/stderr" || fail "qxphases under callgrind: $(cat "$dir/stderr")"
+    table=$("$here/callgrind-phases.sh" "$dir"/cg.out*) || fail "no split: $table"
+    echo "$table"
+    refs=$(sed -n 's/.*I *refs: *\([0-9,]*\).*/\1/p' "$dir/stderr" | tr -d ,)
+    whole=$(awk '$1 == "whole" { print $3 }' <<<"$table")
+    # Every instruction valgrind counted is in exactly one dump.
+    [ -n "$refs" ] && [ "$whole" = "$refs" ] || fail "the dumps add up to $whole, valgrind counted $refs"
+    read -r verify_program verify_drive <<<"$(awk '$1 == "unscramble+verify" { print $2, $3 }' <<<"$table")"
+    [ "$verify_drive" = 0 ] || fail "the drive worked during unscramble+verify"
+    # Unscrambling and summing 131072 bytes takes at least one instruction per byte.
+    [ "$verify_program" -ge 131072 ] || fail "unscramble+verify counted only $verify_program"
+    ;;
+  bench)
+    out=$("$program" --benchmark_min_time=0.001) || fail "qxbench failed: $out"
+    echo "$out"
+    grep -q '^BM_UnscrambleAndVerify' <<<"$out" || fail "no BM_UnscrambleAndVerify line"
+    grep -q '^BM_Memcpy' <<<"$out" || fail "no BM_Memcpy line"
+    ratio=$(sed -n 's|^ratio BM_UnscrambleAndVerify/BM_Memcpy: \([0-9.]*\) .*|\1|p' <<<"$out")
+    [ -n "$ratio" ] || fail "no ratio line"
+    awk -v r="$ratio" 'BEGIN { exit !(r > 0) }' || fail "ratio $ratio"
+    ;;
+  *)
+    fail "unknown check $what"
+    ;;
+esac
+echo "ok"

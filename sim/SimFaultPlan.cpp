@@ -117,12 +117,13 @@ bool ParseItem(const std::string& item, SimFaultRule* rule, std::string* why) {
     (key == "func" ? rule->function : rule->argument) = static_cast<int>(n);
     return true;
   }
-  if (key == "nth" || key == "times") {
+  if (key == "nth" || key == "times" || key == "from") {
     if (!ParseDecimal(value, 1000000000, &n) || n == 0) {
       *why = key + " wants a count from 1";
       return false;
     }
-    (key == "nth" ? rule->nth : rule->times) = static_cast<std::uint32_t>(n);
+    (key == "nth" ? rule->nth : key == "times" ? rule->times : rule->from) =
+        static_cast<std::uint32_t>(n);
     return true;
   }
   if (key == "status") {
@@ -261,6 +262,7 @@ SimFaultEffect SimFaultPlan::Apply(const std::uint8_t* cdb, const std::uint8_t* 
     if (!Matches(rule, cdb, parameters, parameterLength)) continue;
     ++rule.matched;
     if (rule.nth != 0 && rule.matched != rule.nth) continue;
+    if (rule.matched < rule.from) continue;
     if (rule.times != 0 && rule.fired >= rule.times) continue;
     ++rule.fired;
     effect.delayMs += rule.delayMs;

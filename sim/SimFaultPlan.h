@@ -15,6 +15,9 @@
 //                        closing page (C0 00) or the identify page (40 00)
 //           | func=HH | arg=HH   the page's function and argument bytes, hex
 //           | nth=K              only the K-th command the rule matches (from 1)
+//           | from=K             the K-th command the rule matches and every later
+//                                one: a command the drive keeps failing, retries
+//                                included
 //           | times=K            fire at most K times (default: every match)
 //           | status=HH          answer with this SCSI status, hex (02 alone gets
 //                                HARDWARE ERROR 44/00 as its sense)
@@ -41,6 +44,7 @@ struct SimFaultRule {
   int function = -1;  // SEND DIAGNOSTIC page byte 5, -1 any
   int argument = -1;  // SEND DIAGNOSTIC page byte 6, -1 any
   std::uint32_t nth = 0;
+  std::uint32_t from = 0;   // 0: from the first match
   std::uint32_t times = 0;  // 0: without end
   bool fails = false;
   std::uint8_t status = 0;

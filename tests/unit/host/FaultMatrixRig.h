@@ -1,0 +1,298 @@
+#pragma once
+// A simulated NT machine for the fault matrix: the whole restart cycle of the
+// utility over one simulated drive, with a port in front of the simulated one that
+// numbers every open and every request (so one chosen command can be made to fail
+// at the port) and records which part of the run sent each; a watch on the worker
+// thread; and a record of every registry write and restart request, with whether a
+// worker was running at that moment.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/UpdateApp.h"
+#include "device/PassThroughDevice.h"
+#include "device/ScsiDevice.h"
+#include "platform/Platform.h"
+#include "platform/host/HostSystem.h"
+#include "platform/host/MemoryRegistry.h"
+#include "platform/host/ScriptedDialogs.h"
+#include "platform/host/ScriptedMainDialog.h"
+#include "platform/host/VirtualThreads.h"
+#include "sim/SimPassThroughPort.h"
+
+namespace qx {
+namespace faultmatrix {
+
+// The part of the run a command belongs to. The worker phase begins when the
+// caution notice before the worker closes.
+enum class Phase { StartUp, Dialog, UpdateStart, Worker };
+
+// One thing the program asked of the port: a SCSI request or a capability query.
+struct PortEvent {
+  bool capabilities = false;
+  Phase phase = Phase::StartUp;
+  int openOrdinal = 0;     // the Open (from 1) whose handle carried it
+  int requestOrdinal = 0;  // the request (from 1) of its sort: SCSI or capability
+  std::uint8_t opcode = 0;
+  std::uint8_t function = 0;  // SEND DIAGNOSTIC page bytes 5 and 6
+  std::uint8_t argument = 0;
+  bool refused = false;  // refused here, by a fault switch
+};
+
+// Forwards to the simulated port and adds the switches it lacks: the n-th open
+// fails, or the n-th request (SCSI or capability) is refused by the "driver".
+class FaultPort : public PassThroughPort {
+ public:
+  explicit FaultPort(SimPassThroughPort& inner) : inner(inner) {}
+
+  void Reset() {
+    opens = scsiRequests = capabilityRequests = 0;
+    failOpenAt = refuseScsiAt = refuseCapabilitiesAt = 0;
+    events.clear();
+  }
+  void FailOpen(int ordinal, std::uint32_t error) {
+    failOpenAt = ordinal;
+    openError = error;
+  }
+  void RefuseScsi(int ordinal, std::uint32_t error) {
+    refuseScsiAt = ordinal;
+    refuseError = error;
+  }
+  void RefuseCapabilities(int ordinal, std::uint32_t error) {
+    refuseCapabilitiesAt = ordinal;
+    refuseError = error;
+  }
+  void SetPhase(Phase p) { phase = static_cast<int>(p); }
+  const std::vector<PortEvent>& Events() const { return events; }
+
+  std::uint32_t GetDriveType(const char* rootName) override {
+    ownError = false;
+    return inner.GetDriveType(rootName);
+  }
+  PortHandle Open(const char* path) override {
+    ownError = false;
+    ++opens;
+    if (opens == failOpenAt) {
+      Fail(openError);
+      return kInvalidPortHandle;
+    }
+    const PortHandle handle = inner.Open(path);
+    if (handle != kInvalidPortHandle) openOf[handle] = opens;
+    return handle;
+  }
+  bool SendPassThrough(PortHandle handle, PassThroughRequest* block,
+                       std::uint32_t* bytesReturned) override {
+    ownError = false;
+    PortEvent event = NewEvent(handle);
+    event.requestOrdinal = ++scsiRequests;
+    const ScsiPassThroughDirect& spt = block->spt;
+    event.opcode = spt.Cdb[0];
+    if (event.opcode == 0x1D && spt.DataTransferLength >= 8 && spt.DataBuffer != nullptr) {
+      const auto* page = static_cast<const std::uint8_t*>(spt.DataBuffer);
+      event.function = page[5];
+      event.argument = page[6];
+    }
+    event.refused = event.requestOrdinal == refuseScsiAt;
+    events.push_back(event);
+    if (event.refused) {
+      Fail(refuseError);
+      return false;
+    }
+    return inner.SendPassThrough(handle, block, bytesReturned);
+  }
+  bool GetCapabilities(PortHandle handle, IoScsiCapabilities* capabilities,
+                       std::uint32_t* bytesReturned) override {
+    ownError = false;
+    PortEvent event = NewEvent(handle);
+    event.capabilities = true;
+    event.requestOrdinal = ++capabilityRequests;
+    event.refused = event.requestOrdinal == refuseCapabilitiesAt;
+    events.push_back(event);
+    if (event.refused) {
+      Fail(refuseError);
+      return false;
+    }
+    return inner.GetCapabilities(handle, capabilities, bytesReturned);
+  }
+  void Close(PortHandle handle) override {
+    ownError = false;
+    openOf.erase(handle);
+    inner.Close(handle);
+  }
+  std::uint32_t GetLastError() override { return ownError ? lastError : inner.GetLastError(); }
+  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
+    ownError = false;
+    return inner.FormatMessage(error, buffer, size);
+  }
+
+ private:
+  void Fail(std::uint32_t error) {
+    ownError = true;
+    lastError = error;
+  }
+  PortEvent NewEvent(PortHandle handle) {
+    PortEvent event;
+    event.phase = static_cast<Phase>(phase.load());
+    auto it = openOf.find(handle);
+    event.openOrdinal = it == openOf.end() ? 0 : it->second;
+    return event;
+  }
+
+  SimPassThroughPort& inner;
+  std::atomic<int> phase{0};
+  int opens = 0;
+  int scsiRequests = 0;
+  int capabilityRequests = 0;
+  int failOpenAt = 0;
+  int refuseScsiAt = 0;
+  int refuseCapabilitiesAt = 0;
+  std::uint32_t openError = 0;
+  std::uint32_t refuseError = 0;
+  bool ownError = false;
+  std::uint32_t lastError = 0;
+  std::map<PortHandle, int> openOf;
+  std::vector<PortEvent> events;
+};
+
+// The worker's own exit code and its start and end on the virtual clock, taken
+// around the thread procedure itself.
+struct WorkerTrace {
+  ThreadProc procedure = nullptr;
+  void* argument = nullptr;
+  VirtualThreads* clock = nullptr;
+  std::atomic<bool> ended{false};
+  std::atomic<std::uint32_t> exitCode{thread::kStillActive};
+  std::atomic<std::uint64_t> startMs{0};
+  std::atomic<std::uint64_t> endMs{0};
+
+  static std::uint32_t Run(void* argument) {
+    auto* trace = static_cast<WorkerTrace*>(argument);
+    trace->startMs = trace->clock->NowMs();
+    const std::uint32_t code = trace->procedure(trace->argument);
+    trace->endMs = trace->clock->NowMs();
+    trace->exitCode = code;
+    trace->ended = true;
+    return code;
+  }
+};
+
+class TracingThreads : public Threads {
+ public:
+  explicit TracingThreads(VirtualThreads& inner) : inner(inner) {}
+
+  const WorkerTrace* LastWorker() const {
+    return traces.empty() ? nullptr : traces.back().get();
+  }
+
+  ThreadRef CreateSuspended(ThreadProc procedure, void* argument) override {
+    traces.push_back(std::make_unique<WorkerTrace>());
+    WorkerTrace& trace = *traces.back();
+    trace.procedure = procedure;
+    trace.argument = argument;
+    trace.clock = &inner;
+    return inner.CreateSuspended(&WorkerTrace::Run, &trace);
+  }
+  bool DuplicateHandle(ThreadRef thread, ThreadRef* duplicate) override {
+    return inner.DuplicateHandle(thread, duplicate);
+  }
+  std::uint32_t ResumeThread(ThreadRef thread) override { return inner.ResumeThread(thread); }
+  bool GetExitCodeThread(ThreadRef handle, std::uint32_t* exitCode) override {
+    return inner.GetExitCodeThread(handle, exitCode);
+  }
+  void CloseHandle(ThreadRef handle) override { inner.CloseHandle(handle); }
+  void Sleep(std::uint32_t milliseconds) override { inner.Sleep(milliseconds); }
+  std::int64_t Time() override { return inner.Time(); }
+
+ private:
+  VirtualThreads& inner;
+  std::vector<std::unique_ptr<WorkerTrace>> traces;
+};
+
+constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\run";
+constexpr char kCdromKey[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
+constexpr char kAtapiKey[] = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters\\Device0";
+
+struct Machine {
+  Machine() {
+    platform.system = &system;
+    platform.registry = &registry;
+    platform.passThroughPort = &port;
+    platform.threads = &threads;
+    PassThroughDevice::ResetTables();
+    device = std::make_unique<ScsiDevice>(platform);
+    simPort.SetSleepHook([this](std::uint32_t ms) { clock.Sleep(ms); });
+    registry.PutKey(reg::kCurrentUser, kRunKey);
+    dialogs.SetAnswerByDefault(true);
+    dialogs.SetLog([this](const std::string& line) {
+      if (line.rfind("DIALOG Warning", 0) == 0) port.SetPhase(Phase::Dialog);
+      if (line.rfind("DIALOG Start", 0) == 0) port.SetPhase(Phase::Worker);
+    });
+    registry.SetWriteObserver([this](const RegistryWrite&) {
+      ++writes;
+      if (!clock.AllEnded()) ++writesWhileWorkerRuns;
+    });
+    system.listener = [this](const std::string& line) {
+      if (line.rfind("RESTART ", 0) != 0) return;
+      ++restarts;
+      if (!clock.AllEnded()) ++restartsWhileWorkerRuns;
+    };
+  }
+  ~Machine() { PassThroughDevice::ResetTables(); }
+
+  SimDrive& AddDrive(const std::string& revision) {
+    SimDriveConfig config;
+    config.revision = revision;
+    return simPort.AddDrive('E', config);
+  }
+  SimDrive& Drive() { return *simPort.Drive('E'); }
+
+  // Settings the change journal must change before the update, so the update
+  // runs in the start after the utility's own restart.
+  void SettingsInTheWay() {
+    registry.PutDword(reg::kLocalMachine, kCdromKey, "Autorun", 1);
+    registry.PutString(reg::kLocalMachine, kAtapiKey, "DriverParameter",
+                       "DmaDetectionLevel = 0x1;");
+  }
+
+  // One start of the program and its exit routine, as the framework runs them;
+  // then the process ends. Returns the exit routine's result, the exit code.
+  int Run() {
+    UpdateAppViews views;
+    views.notices = &dialogs;
+    views.terms = &dialogs;
+    views.mainDialog = &mainView;
+    port.SetPhase(Phase::StartUp);
+    app = std::make_unique<UpdateApp>(platform, *device, views, "qxupdate");
+    app->InitInstance();
+    const int exitCode = app->ExitInstance();
+    if (app->instanceMutex != 0) system.CloseHandle(app->instanceMutex);
+    // Nothing may still be talking to the drive once the process is gone.
+    std::uint64_t wake = 0;
+    while (clock.NextWakeTime(&wake)) clock.AdvanceTo(wake);
+    return exitCode;
+  }
+
+  MemoryRegistry registry;
+  HostSystem system;
+  SimPassThroughPort simPort;
+  FaultPort port{simPort};
+  Platform platform;
+  std::unique_ptr<ScsiDevice> device;
+  ScriptedDialogs dialogs;
+  // After the device and the drive: its destructor lets any worker run to its end.
+  VirtualThreads clock;
+  TracingThreads threads{clock};
+  ScriptedMainDialog mainView{clock, system, dialogs};
+  std::unique_ptr<UpdateApp> app;
+
+  int writes = 0;
+  int writesWhileWorkerRuns = 0;
+  int restarts = 0;
+  int restartsWhileWorkerRuns = 0;
+};
+
+}  // namespace faultmatrix
+}  // namespace qx

@@ -1,0 +1,656 @@
+// The fault matrix: one clean update in the start after the utility's own restart,
+// then the same update again for every command that run sends and every way that
+// command can fail. Each row checks that the user is told, that the settings end
+// restored (or stay journalled and come back at the next start), that nothing is
+// restored or restarted while the worker runs, and that the exit code, status line
+// and end code are what the rules of the program give for that failure. The
+// expected outcome of a row is derived from where the command sits in the run and
+// how it fails, never from what the program did.
+//
+// Alone, with its table:  unit_tests --gtest_filter='FaultMatrix.*'
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FaultMatrixRig.h"
+#include "ui/TextCatalogue.h"
+
+namespace qx {
+namespace {
+
+using namespace faultmatrix;
+using Names = std::vector<std::string>;
+
+const std::string kNotFound =
+    "Target CD-Drive not found, The Update applies to VELMORA DVD-ROM QX-M4471 CD-Drives "
+    "Only.\r\nIf you insert a drive, please restart the computer and retry the update operation.";
+const std::string kUpdateFailed = "Update Failed.";
+const std::string kUpdateComplete = "Update Complete.";
+const std::string kNotSupport = "Not Support.";
+
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint64_t kPortTimeoutMs = 200000;  // a request the drive never completes
+constexpr std::uint64_t kWatchTimeoutMs = 300000;  // the 100th event of the 3 s timer
+
+// ---------------------------------------------------------------------------
+// Ways to fail
+
+enum class Way { Check, UnitAttentionOnce, NotReady, EndlessUnitAttention, Hang, OpenFails,
+                 Refused, PortMaximum };
+
+struct Failure {
+  Way way;
+  std::uint8_t key = 0, asc = 0, ascq = 0;
+  std::string name;
+};
+
+Failure CheckCondition(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, const char* what) {
+  char name[48];
+  std::snprintf(name, sizeof name, "CHECK %02X/%02X/%02X %s", key, asc, ascq, what);
+  return {Way::Check, key, asc, ascq, name};
+}
+
+std::vector<Failure> Failures() {
+  return {
+      CheckCondition(0x1, 0x18, 0x00, "RECOVERED"),
+      CheckCondition(0x2, 0x3A, 0x00, "NOT READY"),
+      CheckCondition(0x3, 0x11, 0x00, "MEDIUM"),
+      CheckCondition(0x4, 0x44, 0x00, "HARDWARE"),
+      CheckCondition(0x5, 0x24, 0x00, "ILLEGAL REQ"),
+      {Way::UnitAttentionOnce, 0x6, 0x29, 0x00, "CHECK 06/29/00 UA once"},
+      CheckCondition(0x7, 0x27, 0x00, "DATA PROTECT"),
+      CheckCondition(0x8, 0x00, 0x05, "BLANK CHECK"),
+      CheckCondition(0x9, 0x80, 0x00, "VENDOR"),
+      CheckCondition(0xA, 0x00, 0x00, "COPY ABORTED"),
+      CheckCondition(0xB, 0x47, 0x00, "ABORTED CMD"),
+      CheckCondition(0xC, 0x00, 0x00, "EQUAL"),
+      CheckCondition(0xD, 0x21, 0x00, "VOL OVERFLOW"),
+      CheckCondition(0xE, 0x1D, 0x00, "MISCOMPARE"),
+      {Way::NotReady, 0x2, 0x04, 0x01, "NOT READY 04/01 every try"},
+      {Way::EndlessUnitAttention, 0x6, 0x29, 0x00, "endless unit attention"},
+      {Way::Hang, 0, 0, 0, "never completes"},
+      {Way::OpenFails, 0, 0, 0, "open fails (error 2)"},
+      {Way::Refused, 0, 0, 0, "request refused (87)"},
+  };
+}
+
+// ---------------------------------------------------------------------------
+// The commands of the clean run
+
+enum class Stage { StartupScan, StartupCapabilities, StartupRead, StartupCheck, DialogScan,
+                   DialogCapabilities, Selection, StartCheck, WorkerUnchecked, WorkerPage };
+
+struct Command {
+  PortEvent event;
+  Stage stage = Stage::StartupScan;
+  int occurrence = 0;  // of commands the drive tells apart by opcode and page
+  std::string name;
+};
+
+std::string PageName(std::uint8_t function, std::uint8_t argument) {
+  if (function == 0x40) return "identify";
+  if (function == 0xF0) return argument == 0 ? "open 1" : "open 2";
+  if (function == 0xC0) return argument == 0 ? "close" : "data " + std::to_string(argument);
+  return "page ?";
+}
+
+std::string OpcodeName(const PortEvent& e) {
+  if (e.capabilities) return "GET CAPABILITIES";
+  switch (e.opcode) {
+    case 0x12: return "INQUIRY";
+    case 0x28: return "READ(10)";
+    case 0x1C: return "RECEIVE DIAG";
+    case 0x1D: return "SEND DIAG " + PageName(e.function, e.argument);
+    case 0x1E: return "PREVENT/ALLOW";
+    case 0x1B: return "START/STOP";
+    default: {
+      char text[16];
+      std::snprintf(text, sizeof text, "opcode %02X", e.opcode);
+      return text;
+    }
+  }
+}
+
+const char* PhaseName(Phase phase) {
+  switch (phase) {
+    case Phase::StartUp: return "start-up";
+    case Phase::Dialog: return "dialog";
+    case Phase::UpdateStart: return "start check";
+    case Phase::Worker: return "worker";
+  }
+  return "?";
+}
+
+int KindOf(const PortEvent& e) {
+  return e.opcode == 0x1D ? (e.opcode << 16) | (e.function << 8) | e.argument : e.opcode;
+}
+
+std::vector<Command> Classify(const std::vector<PortEvent>& events) {
+  std::vector<Command> commands;
+  std::map<int, int> seen;
+  std::map<Phase, int> inquiries;
+  for (const PortEvent& e : events) {
+    Command c;
+    c.event = e;
+    c.name = std::string(PhaseName(e.phase)) + " " + OpcodeName(e);
+    if (e.capabilities) {
+      c.stage = e.phase == Phase::StartUp ? Stage::StartupCapabilities : Stage::DialogCapabilities;
+      commands.push_back(c);
+      continue;
+    }
+    c.occurrence = ++seen[KindOf(e)];
+    // The start-up and the dialog each scan first: their first INQUIRY is the scan's.
+    const bool scan = (e.phase == Phase::StartUp || e.phase == Phase::Dialog) &&
+                      e.opcode == 0x12 && ++inquiries[e.phase] == 1;
+    switch (e.phase) {
+      case Phase::StartUp:
+        c.stage = scan ? Stage::StartupScan
+                       : e.opcode == 0x28 ? Stage::StartupRead : Stage::StartupCheck;
+        break;
+      case Phase::Dialog:
+        c.stage = scan ? Stage::DialogScan : Stage::Selection;
+        break;
+      case Phase::UpdateStart:
+        c.stage = Stage::StartCheck;
+        break;
+      case Phase::Worker:
+        c.stage = e.opcode == 0x1D ? Stage::WorkerPage : Stage::WorkerUnchecked;
+        break;
+    }
+    if (scan) c.name += " (scan)";
+    commands.push_back(c);
+  }
+  return commands;
+}
+
+// The drive's fault rule for one failure of one command: from this command of its
+// kind on, every try fails.
+std::string Rule(const Command& c, const Failure& f) {
+  char text[96];
+  if (c.event.opcode == 0x1D) {
+    std::snprintf(text, sizeof text, "send:func=%02X:arg=%02X:from=%d", c.event.function,
+                  c.event.argument, c.occurrence);
+  } else {
+    std::snprintf(text, sizeof text, "%02x:from=%d", c.event.opcode, c.occurrence);
+  }
+  std::string rule = text;
+  switch (f.way) {
+    case Way::Check:
+      std::snprintf(text, sizeof text, ":sense=%02X/%02X/%02X", f.key, f.asc, f.ascq);
+      return rule + text;
+    case Way::UnitAttentionOnce: return rule + ":sense=06/29/00:times=1";
+    case Way::NotReady: return rule + ":notready";
+    case Way::EndlessUnitAttention: return rule + ":ua=forever";
+    case Way::Hang: return rule + ":hang";
+    default: return "";
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Outcomes
+
+enum class Settings { Restored, JournalledThenRestored, Lost };
+
+struct Outcome {
+  int exitCode = 0;
+  StartupEnd end = StartupEnd::NotRun;
+  int endCode = -1;             // -1: the main dialog was not shown
+  std::string status;           // the status line when the outcome was reported
+  std::string deviceMessage;    // expected: a prefix of the first message box
+  Names boxes;                  // the message boxes after the device's message
+  Names notices;                // message dialogs after the close-applications notice
+  int beeps = 0;
+  int workerExit = -1;          // -1: no worker was started
+  bool timedOut = false;        // the dialog gave up while the worker still ran
+  std::string revision;
+  Settings settings = Settings::Restored;
+};
+
+Outcome Success() {
+  Outcome o;
+  o.end = StartupEnd::RestoredRestart;
+  o.endCode = 1;  // the journal is not empty: the settings go back and the machine restarts
+  o.status = kUpdateComplete;
+  o.notices = {"Start", "End"};
+  o.workerExit = 0;
+  o.revision = "1009";
+  return o;
+}
+
+Outcome NotFound() {
+  Outcome o;
+  o.end = StartupEnd::DriveNotFound;
+  o.boxes = {kNotFound};
+  o.revision = "1005";
+  // The start ends before it takes its resume entry: the journal and the entry wait
+  // for the next start, which restores them.
+  o.settings = Settings::JournalledThenRestored;
+  return o;
+}
+
+Outcome NotSupported(int beeps) {
+  Outcome o;
+  o.end = StartupEnd::RestoredRestart;
+  o.endCode = 1;  // CANCEL with a journal: the restart notice's OK
+  o.status = kNotSupport;
+  o.notices = {"Cancel"};
+  o.beeps = beeps;
+  o.revision = "1005";
+  return o;
+}
+
+Outcome StartRefused(const std::string& deviceMessage) {
+  Outcome o = NotSupported(0);
+  o.status = kUpdateFailed;
+  o.deviceMessage = deviceMessage;
+  o.boxes = {kUpdateFailed};
+  return o;
+}
+
+Outcome WorkerFailed(bool timedOut, int workerExit) {
+  Outcome o;
+  o.end = StartupEnd::RestoredRestart;
+  o.endCode = 1;
+  o.status = kUpdateFailed;
+  o.boxes = {kUpdateFailed};
+  o.notices = {"Start", "Cancel"};
+  o.workerExit = workerExit;
+  o.timedOut = timedOut;
+  o.revision = workerExit == 0 ? "1009" : "1005";
+  return o;
+}
+
+// What the transport makes of a failure: whether the command fails at all after the
+// device's own retries, and the message it leaves.
+struct Effect {
+  bool fails = true;
+  std::string message;
+  bool resetSense = false;  // ASC 29 still in the sense after the last try
+  bool hang = false;
+};
+
+Effect EffectOf(const Failure& f) {
+  Effect e;
+  char text[64];
+  switch (f.way) {
+    case Way::Check:
+    case Way::NotReady:
+    case Way::EndlessUnitAttention:
+      std::snprintf(text, sizeof text, " %02X-%02X (", f.asc, f.ascq);
+      e.message = text;
+      e.resetSense = f.way == Way::EndlessUnitAttention;
+      return e;
+    case Way::UnitAttentionOnce:
+      e.fails = false;  // the device sends it again and the second try passes
+      return e;
+    case Way::Hang:
+      e.hang = true;
+      e.message = "Error opening . Error: 121\n";
+      return e;
+    case Way::OpenFails:
+      e.message = "Get Handle Error: 2\n";
+      return e;
+    case Way::Refused:
+    case Way::PortMaximum:
+      e.message = "Error opening . Error: 87\n";
+      return e;
+  }
+  return e;
+}
+
+// When the worker's failing page starts, from the worker's own fixed waits.
+std::uint64_t PageStartMs(const PortEvent& e) {
+  if (e.function == 0xF0) return e.argument == 0 ? 122000 : 125000;
+  return 125500;
+}
+
+Outcome Expected(const Command& c, const Failure& f) {
+  const Effect e = EffectOf(f);
+  if (!e.fails) return Success();
+  switch (c.stage) {
+    case Stage::StartupScan:
+    case Stage::StartupCheck:
+      return NotFound();  // the only drive is left out of the check
+    case Stage::StartupCapabilities:
+      // Without a maximum the entry's data commands are all refused; a refused
+      // query leaves the default maximum, which carries a page.
+      return f.way == Way::OpenFails ? NotFound() : Success();
+    case Stage::StartupRead:
+      // The READ's own result does not count; only a reset that never stops
+      // reporting keeps the check reading, until it gives the drive up.
+      return e.resetSense ? NotFound() : Success();
+    case Stage::DialogScan:
+      // An empty list leaves no drive to ask; the check ends as after a failed
+      // INQUIRY, beep included.
+      return NotSupported(1);
+    case Stage::DialogCapabilities:
+      return f.way == Way::OpenFails ? NotSupported(1) : Success();
+    case Stage::Selection:
+      return NotSupported(c.event.opcode == 0x12 ? 1 : 0);
+    case Stage::StartCheck:
+      return StartRefused(e.message);
+    case Stage::WorkerUnchecked: {
+      // The unlock's and the eject's results are ignored: the update goes on, later
+      // by a port time-out when the command never completes.
+      if (!e.hang) return Success();
+      const bool timedOut = kPortTimeoutMs + 127500 > kWatchTimeoutMs;
+      return timedOut ? WorkerFailed(true, 0) : Success();
+    }
+    case Stage::WorkerPage: {
+      const std::uint64_t endMs = PageStartMs(c.event) + (e.hang ? kPortTimeoutMs : 0);
+      return WorkerFailed(endMs > kWatchTimeoutMs, 1);
+    }
+  }
+  return Outcome();
+}
+
+// ---------------------------------------------------------------------------
+// Running one row
+
+struct Observed {
+  Outcome outcome;
+  std::string firstBox;
+  int writesWhileWorkerRuns = 0;
+  int restartsWhileWorkerRuns = 0;
+  int restarts = 0;
+  std::vector<PortEvent> events;
+};
+
+const char* SettingsName(Settings s) {
+  switch (s) {
+    case Settings::Restored: return "restored";
+    case Settings::JournalledThenRestored: return "journalled; next start restores";
+    case Settings::Lost: return "NOT RESTORED";
+  }
+  return "?";
+}
+
+using Arm = std::function<void(Machine&)>;
+
+// The settings the journal changes and the utility's own traces, as a user's
+// machine would show them: a text value up to its end, whatever filler follows.
+std::string MachineState(Machine& m) {
+  std::string state;
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  if (m.registry.GetValue(reg::kLocalMachine, kCdromKey, "Autorun", &type, &data) &&
+      data.size() == 4) {
+    state += "Autorun=" + std::to_string(data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24);
+  }
+  if (m.registry.GetValue(reg::kLocalMachine, kAtapiKey, "DriverParameter", &type, &data)) {
+    state += " DriverParameter=\"";
+    for (std::uint8_t b : data) {
+      if (b == 0) break;
+      state += static_cast<char>(b);
+    }
+    state += '"';
+  }
+  if (m.registry.KeyExists(reg::kCurrentUser, "Software\\Velmora_ODD")) state += " profile";
+  if (m.registry.GetValue(reg::kCurrentUser, kRunKey, "qxupdate", &type, &data)) state += " resume";
+  return state;
+}
+
+// Prepares the machine (first start, settings changed, restart), arms the fault,
+// runs the resumed start through Update Start, and, when the settings are still
+// changed after it, one more start whose CANCEL must restore them.
+Observed RunWhole(const Arm& arm) {
+  Observed seen;
+  Machine m;
+  m.AddDrive("1005");
+  m.SettingsInTheWay();
+  const std::string original = MachineState(m);
+  m.Run();
+  if (m.app->End() != StartupEnd::Prepared) {
+    ADD_FAILURE() << "the first start did not prepare the machine";
+    return seen;
+  }
+
+  m.port.Reset();
+  m.writes = m.writesWhileWorkerRuns = m.restarts = m.restartsWhileWorkerRuns = 0;
+  const std::size_t boxesBefore = m.system.messageBoxes.size();
+  const std::size_t dialogsBefore = m.dialogs.Shown().size();
+  const std::size_t beepsBefore = m.system.beeps.size();
+  const WorkerTrace* workerBefore = m.threads.LastWorker();
+  if (arm) arm(m);
+
+  bool captured = false;
+  std::string capturedStatus;
+  bool workerAliveAtOutcome = false;
+  m.mainView.Queue({
+      MainStep::Call([&] { m.port.SetPhase(Phase::UpdateStart); }),
+      MainStep::Press(maindlg::kUpdateStartId),
+      MainStep::RunUntilIdle(),
+      MainStep::Call([&] {
+        captured = true;
+        capturedStatus = m.mainView.Shown().back().Status();
+        workerAliveAtOutcome = !m.clock.AllEnded();
+      }),
+      MainStep::Press(maindlg::kCancelId),
+  });
+  const std::size_t mainBefore = m.mainView.Shown().size();
+
+  Outcome& o = seen.outcome;
+  o.exitCode = m.Run();
+  o.end = m.app->End();
+  if (m.mainView.Shown().size() > mainBefore) {
+    o.endCode = m.app->mainEndCode;
+    o.status = captured ? capturedStatus : m.mainView.Shown().back().Status();
+  }
+  for (std::size_t i = boxesBefore; i < m.system.messageBoxes.size(); ++i) {
+    o.boxes.push_back(m.system.messageBoxes[i].text);
+  }
+  for (std::size_t i = dialogsBefore; i < m.dialogs.Shown().size(); ++i) {
+    if (m.dialogs.Shown()[i].name != "Warning") o.notices.push_back(m.dialogs.Shown()[i].name);
+  }
+  o.beeps = static_cast<int>(m.system.beeps.size() - beepsBefore);
+  const WorkerTrace* worker = m.threads.LastWorker();
+  if (worker != nullptr && worker != workerBefore) {
+    o.workerExit = worker->ended ? static_cast<int>(worker->exitCode.load()) : 259;
+  }
+  o.timedOut = workerAliveAtOutcome;
+  o.revision = m.Drive().Revision();
+  seen.writesWhileWorkerRuns = m.writesWhileWorkerRuns;
+  seen.restartsWhileWorkerRuns = m.restartsWhileWorkerRuns;
+  seen.restarts = m.restarts;
+  seen.events = m.port.Events();
+
+  if (MachineState(m) == original) {
+    o.settings = Settings::Restored;
+  } else {
+    // The next start, with the drive answering again, must find the journal and
+    // its resume entry and put everything back.
+    m.Drive().Faults().Clear();
+    m.port.Reset();
+    m.simPort.SetMaxTransfer('E', 0x10000);
+    m.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
+    m.Run();
+    o.settings =
+        MachineState(m) == original ? Settings::JournalledThenRestored : Settings::Lost;
+  }
+  return seen;
+}
+
+std::string OneLine(const std::string& text, std::size_t width) {
+  std::string out;
+  for (char ch : text) out += (ch == '\r' || ch == '\n') ? ' ' : ch;
+  if (out.size() > width) out = out.substr(0, width - 2) + "..";
+  return out;
+}
+
+std::string Told(const Outcome& o) {
+  std::string told;
+  for (const std::string& box : o.boxes) told += (told.empty() ? "box \"" : " + box \"") + box + "\"";
+  for (const std::string& notice : o.notices) {
+    if (notice == "Start" || notice == "Cancel") continue;  // not about the outcome
+    told += (told.empty() ? "" : " + ") + notice + " notice";
+  }
+  if (o.beeps) told += (told.empty() ? "" : " + ") + std::string("beep");
+  return told.empty() ? "-" : told;
+}
+
+std::string WorkerText(const Outcome& o) {
+  if (o.workerExit < 0) return "-";
+  return std::to_string(o.workerExit) + (o.timedOut ? " (after time-out)" : "");
+}
+
+void PrintRow(std::ostream& out, const std::string& command, const std::string& failure,
+              const Outcome& o) {
+  char line[512];
+  std::snprintf(line, sizeof line, "| %-30s | %-27s | %-3s | %-16s | %-44s | %-18s | %d | %s |",
+                command.c_str(), failure.c_str(),
+                o.endCode < 0 ? "-" : std::to_string(o.endCode).c_str(),
+                o.status.empty() ? "-" : OneLine(o.status, 16).c_str(), OneLine(Told(o), 44).c_str(),
+                WorkerText(o).c_str(), o.exitCode, SettingsName(o.settings));
+  out << line << '\n';
+}
+
+void ExpectRow(const Outcome& want, const Observed& seen) {
+  const Outcome& got = seen.outcome;
+  EXPECT_EQ(got.exitCode, want.exitCode);
+  EXPECT_EQ(StartupEndName(got.end), std::string(StartupEndName(want.end)));
+  EXPECT_EQ(got.endCode, want.endCode);
+  EXPECT_EQ(got.status, want.status);
+  Names boxes = got.boxes;
+  if (!want.deviceMessage.empty()) {
+    // The device's own message comes first, then the failure.
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.front().rfind(want.deviceMessage, 0), 0u)
+        << "device message \"" << boxes.front() << "\" should begin \"" << want.deviceMessage
+        << "\"";
+    boxes.erase(boxes.begin());
+  }
+  EXPECT_EQ(boxes, want.boxes);
+  EXPECT_EQ(got.notices, want.notices);
+  EXPECT_EQ(got.beeps, want.beeps);
+  EXPECT_EQ(got.workerExit, want.workerExit);
+  EXPECT_EQ(got.timedOut, want.timedOut);
+  EXPECT_EQ(got.revision, want.revision);
+  EXPECT_EQ(SettingsName(got.settings), std::string(SettingsName(want.settings)));
+  EXPECT_EQ(seen.writesWhileWorkerRuns, 0) << "registry written while the worker ran";
+  EXPECT_EQ(seen.restartsWhileWorkerRuns, 0) << "restart requested while the worker ran";
+  // The start that shows the main dialog ends with exactly one restart request.
+  EXPECT_EQ(seen.restarts, want.end == StartupEnd::RestoredRestart ? 1 : 0);
+}
+
+std::vector<Command> CleanCommands() {
+  Observed clean = RunWhole(nullptr);
+  return Classify(clean.events);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(FaultMatrix, TheCleanUpdateSendsTheWholeSequenceAndRestoresTheMachine) {
+  Observed clean = RunWhole(nullptr);
+  ExpectRow(Success(), clean);
+  Names sent;
+  for (const Command& c : Classify(clean.events)) sent.push_back(c.name);
+  EXPECT_EQ(sent, (Names{
+                      "start-up INQUIRY (scan)",
+                      "start-up GET CAPABILITIES",
+                      "start-up READ(10)",
+                      "start-up INQUIRY",
+                      "start-up SEND DIAG identify",
+                      "start-up RECEIVE DIAG",
+                      "dialog INQUIRY (scan)",
+                      "dialog GET CAPABILITIES",
+                      "dialog INQUIRY",
+                      "dialog SEND DIAG identify",
+                      "dialog RECEIVE DIAG",
+                      "start check INQUIRY",
+                      "start check SEND DIAG identify",
+                      "start check RECEIVE DIAG",
+                      "worker PREVENT/ALLOW",
+                      "worker START/STOP",
+                      "worker SEND DIAG open 1",
+                      "worker SEND DIAG open 2",
+                      "worker SEND DIAG data 1",
+                      "worker SEND DIAG data 2",
+                      "worker SEND DIAG data 3",
+                      "worker SEND DIAG data 4",
+                      "worker SEND DIAG close",
+                  }));
+}
+
+TEST(FaultMatrix, TheDriveKeepsFailingACommandFromItsChosenOccurrenceOn) {
+  // The rule the matrix relies on: earlier commands of the kind pass, the chosen one
+  // and every retry of it fail.
+  SimDrive drive;
+  ASSERT_TRUE(drive.Faults().Add("12:from=2:ua=forever"));
+  std::uint8_t cdb[6] = {0x12, 0, 0, 0, 44, 0};
+  std::uint8_t tur[6] = {};
+  std::uint8_t data[44];
+  drive.Execute(tur, 6, nullptr, 0, DataDirection::Unspecified);  // the power-on attention
+  EXPECT_EQ(drive.Execute(cdb, 6, data, 44, DataDirection::In).status, 0);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    SimCommandResult r = drive.Execute(cdb, 6, data, 44, DataDirection::In);
+    EXPECT_EQ(r.SenseKey(), 6);
+    EXPECT_EQ(r.Asc(), 0x29);
+  }
+  std::vector<SimFaultRule> rules;
+  std::string error;
+  EXPECT_FALSE(ParseSimFaultRules("12:from=0:notready", &rules, &error));
+}
+
+TEST(FaultMatrix, EveryCommandAndEveryFailure) {
+  const std::vector<Command> commands = CleanCommands();
+  ASSERT_FALSE(commands.empty());
+  std::ostringstream table;
+  table << "| command                        | failure                     | end | status line      "
+           "| user told                                    | worker exit        | exit | settings |\n";
+  std::map<std::string, int> tally;
+  int rows = 0;
+
+  auto runRow = [&](const Command& c, const Failure& f, const Arm& arm) {
+    SCOPED_TRACE(c.name + " / " + f.name);
+    const Outcome want = Expected(c, f);
+    const Observed seen = RunWhole(arm);
+    ExpectRow(want, seen);
+    PrintRow(table, c.name, f.name, seen.outcome);
+    ++tally[seen.outcome.status.empty() ? StartupEndName(seen.outcome.end)
+                                        : seen.outcome.status];
+    ++rows;
+  };
+
+  for (const Command& c : commands) {
+    for (const Failure& f : Failures()) {
+      const bool portWay = f.way == Way::OpenFails || f.way == Way::Refused;
+      if (c.event.capabilities && !portWay) continue;  // not a SCSI command
+      runRow(c, f, [&](Machine& m) {
+        if (f.way == Way::OpenFails) {
+          m.port.FailOpen(c.event.openOrdinal, kErrorFileNotFound);
+        } else if (f.way == Way::Refused && c.event.capabilities) {
+          m.port.RefuseCapabilities(c.event.requestOrdinal, kErrorInvalidParameter);
+        } else if (f.way == Way::Refused) {
+          m.port.RefuseScsi(c.event.requestOrdinal, kErrorInvalidParameter);
+        } else {
+          ASSERT_TRUE(m.Drive().Faults().Add(Rule(c, f))) << Rule(c, f);
+        }
+      });
+    }
+  }
+
+  // A port whose largest transfer is below one data page cannot carry the image.
+  for (const Command& c : commands) {
+    if (c.stage != Stage::WorkerPage || c.event.function != 0xC0 || c.event.argument != 1) continue;
+    Failure f{Way::PortMaximum, 0, 0, 0, "port maximum 32768 < page"};
+    Outcome want = WorkerFailed(false, 1);
+    SCOPED_TRACE(f.name);
+    const Observed seen = RunWhole([](Machine& m) { m.simPort.SetMaxTransfer('E', 32768); });
+    ExpectRow(want, seen);
+    PrintRow(table, c.name, f.name, seen.outcome);
+    ++rows;
+  }
+
+  std::cout << "\nFault matrix: " << rows << " rows\n" << table.str() << "outcomes:";
+  for (const auto& [status, count] : tally) std::cout << " \"" << status << "\" " << count << ";";
+  std::cout << '\n';
+}
+
+}  // namespace
+}  // namespace qx

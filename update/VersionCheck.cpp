@@ -156,6 +156,13 @@ StartVerdict VersionCheck::StartCheck() {
     view.ShowMessage(Text(TextId::NotSupportVersion, language));
     return StartVerdict::VersionRefusal;
   }
+  // The selection check saw our model, but that was before the button was pressed:
+  // a drive swapped on the same letter, or one that answers differently now, must not
+  // get the image on the strength of what another answer said.
+  if (product.find(kModelText) == std::string::npos) {
+    view.ShowMessage(Text(TextId::NotSupport, language));
+    return StartVerdict::VersionRefusal;
+  }
 
   if (!Identify(buffer)) return StartVerdict::DeviceRefusal;
   std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);

@@ -77,6 +77,8 @@ TEST_F(StartCheckGuardTest, RelatedModelBelowRevision30IsRefusedBeforeTheIdentif
 }
 
 TEST_F(StartCheckGuardTest, GuardNeedsAllThreeConditions) {
+  // Where the guard stays quiet, a product other than ours is still refused, but by the
+  // model check after it: "Not Support.", not the guard's "Not Support Version.".
   const struct {
     const char* product;
     const char* revision;
@@ -86,15 +88,18 @@ TEST_F(StartCheckGuardTest, GuardNeedsAllThreeConditions) {
       {"ABCD11-T5160", "1025"},  // INQUIRY byte 21 is not '0'
       {"ABCD00-T5160", "1025"},  // INQUIRY byte 20 is not '1'
       {"ABCD10-T5161", "1025"},  // another product
-      {"DVD-ROM QX-M4471", "1005"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.product) + " " + c.revision);
-    EXPECT_EQ(StartVerdict::Pass, Check(c.product, c.revision));
-    EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(3u, port.requests.size());
+    EXPECT_EQ(StartVerdict::VersionRefusal, Check(c.product, c.revision));
+    EXPECT_EQ(std::vector<std::string>{"Not Support."}, view.messages);
+    EXPECT_EQ(1u, port.requests.size());
     EXPECT_EQ(0, selectedImageIndex);
   }
+  EXPECT_EQ(StartVerdict::Pass, Check("DVD-ROM QX-M4471", "1005"));
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(3u, port.requests.size());
+  EXPECT_EQ(0, selectedImageIndex);
 }
 
 }  // namespace

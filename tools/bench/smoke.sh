@@ -41,6 +41,13 @@ case "$what" in
     grep -q 'did not succeed' <<<"$out" || fail "a refused data page was not reported"
     grep -qx 'drive revision: 1005 -> 1005' <<<"$out" || fail "a refused update changed the revision"
 
+    # A page so slow the monitor gives up: a failure, and the worker still finishes
+    # before the machine is taken down.
+    out=$("$program" --fault 'send:page=1:delay=200000' 2>&1)
+    rc=$?
+    [ "$rc" = 1 ] || fail "a timed-out update gave exit code $rc: $out"
+    grep -q 'did not succeed' <<<"$out" || fail "a timed-out update was not reported: $out"
+
     # A drive that never answers the identify page: no update is offered, no worker runs.
     out=$("$program" --fault 'receive:status=02' 2>&1)
     rc=$?

@@ -26,12 +26,13 @@ case "$what" in
     [ "$ms" -ge 127500 ] || fail "pages: the fixed waits took $ms ms on the virtual clock, under 127500"
     grep -qx 'drive revision: 1005 -> 1009' <<<"$out" || fail "the drive did not take the image"
     base_ms=$ms
+    base_check=$(phase_line check "$out")
 
     # A data page the drive takes 5 s over: the time lands in the pages phase, on the clock.
     out=$("$program" --fault 'send:page=1:delay=5000') || fail "a slow page failed the run: $out"
     read -r commands ms <<<"$(phase_line pages "$out")"
     [ "$ms" -ge $((base_ms + 5000)) ] || fail "a 5 s page: pages took $ms ms, $base_ms without it"
-    [ "$(phase_line check "$out")" = "7 0" ] || fail "a slow page changed the check phase"
+    [ "$(phase_line check "$out")" = "$base_check" ] || fail "a slow page changed the check phase"
 
     # A drive that refuses a data page: the run must say so, not print figures as if done.
     out=$("$program" --fault 'send:page=3:status=02:sense=05/26/00' 2>&1)

@@ -257,6 +257,12 @@ struct Machine {
                        "DmaDetectionLevel = 0x1;");
   }
 
+  void SettingsAlreadyRight() {
+    registry.PutDword(reg::kLocalMachine, kCdromKey, "Autorun", 0);
+    registry.PutString(reg::kLocalMachine, kAtapiKey, "DriverParameter",
+                       "DmaDetectionLevel = 0x0;");
+  }
+
   // One start of the program and its exit routine, as the framework runs them;
   // then the process ends. Returns the exit routine's result, the exit code.
   int Run() {

@@ -6,6 +6,9 @@ function(qx_ship_program target)
   set_property(GLOBAL APPEND PROPERTY QX_SHIPPED_PROGRAMS ${target})
   if(WIN32)
     target_link_libraries(${target} PRIVATE qxwin98rt)
+    # Shipped without the symbol table and the static runtime's debug sections: a
+    # user's machine has no use for the 390 KB they add.
+    target_link_options(${target} PRIVATE -s)
   endif()
 endfunction()
 

@@ -1,0 +1,951 @@
+// Fuzzes the change journal over whatever the registry may hold: the platform
+// family, a journal someone else left (or tampered with) under the utility's key,
+// and values of every type and size under every key the journal reads. It runs the
+// journal as the program does across its restart (Scan without and with apply,
+// then Restore) and stops hard on the first broken promise:
+//   - Scan without apply writes nothing;
+//   - Scan with apply writes only the settings its rules cover, only their fixed
+//     new values, each after a complete record of the value it replaces, and only
+//     records of its own, never one that was already there;
+//   - Restore writes only those settings, only a value some record holds, deletes
+//     only records, each after its value went back (or a record cut short), and
+//     counts exactly the records it leaves;
+//   - a setting the scan changed ends as it was, or its record is still there;
+//   - no buffer handed across the registry seam is smaller than claimed (AddressSanitizer
+//     does the rest: the values live in exactly-sized heap blocks).
+//
+// Input: one flag byte, optional budgets and "Changed", then operations that fill
+// the registry (see Decoder). registry_journal_seeds.py writes the seed corpus.
+#include <sanitizer/asan_interface.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/ChangeJournal.h"
+#include "app/ProfileStore.h"
+#include "platform/host/MemoryRegistry.h"
+
+namespace qx {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void Violation(const std::string& what) {
+  std::fprintf(stderr, "registry_journal: %s\n", what.c_str());
+  std::abort();
+}
+
+#define REQUIRE(cond, what)             \
+  do {                                  \
+    if (!(cond)) Violation(what);       \
+  } while (false)
+
+// --- The registry seam, checked --------------------------------------------
+
+// Forwards every call to the in-memory registry, after making sure that each
+// buffer the program hands over is as large as it says.
+class CheckedRegistry : public Registry {
+ public:
+  explicit CheckedRegistry(MemoryRegistry& inner) : inner_(inner) {}
+
+  RegStatus CreateKey(RegKey parent, const char* subKey, std::uint32_t options,
+                      std::uint32_t access, RegKey* result, std::uint32_t* disposition) override {
+    return inner_.CreateKey(parent, subKey, options, access, result, disposition);
+  }
+  RegStatus OpenKey(RegKey parent, const char* subKey, std::uint32_t access,
+                    RegKey* result) override {
+    return inner_.OpenKey(parent, subKey, access, result);
+  }
+  RegStatus QueryValue(RegKey key, const char* name, std::uint32_t* type, std::uint8_t* data,
+                       std::uint32_t* size) override {
+    if (data != nullptr && size != nullptr) Addressable(data, *size, "QueryValue buffer");
+    return inner_.QueryValue(key, name, type, data, size);
+  }
+  RegStatus SetValue(RegKey key, const char* name, std::uint32_t type, const std::uint8_t* data,
+                     std::uint32_t size) override {
+    if (data != nullptr) Addressable(data, size, "SetValue data");
+    return inner_.SetValue(key, name, type, data, size);
+  }
+  RegStatus EnumKey(RegKey key, std::uint32_t index, char* name,
+                    std::uint32_t* nameLength) override {
+    if (name != nullptr && nameLength != nullptr) Addressable(name, *nameLength, "EnumKey buffer");
+    return inner_.EnumKey(key, index, name, nameLength);
+  }
+  RegStatus DeleteKey(RegKey key, const char* subKey) override {
+    return inner_.DeleteKey(key, subKey);
+  }
+  RegStatus DeleteValue(RegKey key, const char* name) override {
+    return inner_.DeleteValue(key, name);
+  }
+  RegStatus CloseKey(RegKey key) override { return inner_.CloseKey(key); }
+
+ private:
+  static void Addressable(const void* p, std::uint32_t size, const char* what) {
+    if (size == 0) return;
+    if (__asan_region_is_poisoned(const_cast<void*>(p), size) != nullptr) {
+      Violation(std::string(what) + " is smaller than the size handed with it");
+    }
+  }
+  MemoryRegistry& inner_;
+};
+
+// --- Names and paths --------------------------------------------------------
+
+const char kApplication[] = "qxupdate";
+const char kJournalPath[] = "Software\\Velmora_ODD\\qxupdate\\Change";
+const char kProfilePath[] = "Software\\Velmora_ODD\\qxupdate";
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+std::vector<std::string> Split(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : path) {
+    if (c == '\\') {
+      if (!current.empty()) parts.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(c);
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+  return parts;
+}
+
+// The key a path names, as the registry resolves it: empty components dropped,
+// case folded.
+std::string KeyId(const std::string& root, const std::string& path) {
+  std::string id = root;
+  for (const std::string& part : Split(path)) id += "\\" + Upper(part);
+  return id;
+}
+
+struct Setting {
+  std::string key;   // KeyId
+  std::string name;  // upper case
+  bool operator<(const Setting& o) const {
+    return key != o.key ? key < o.key : name < o.name;
+  }
+};
+
+std::string Describe(const Setting& s) { return s.key + " \"" + s.name + "\""; }
+
+std::string TextOf(const Bytes& data) {
+  std::string text;
+  for (std::uint8_t b : data) {
+    if (b == 0) break;
+    text.push_back(static_cast<char>(b));
+  }
+  return text;
+}
+
+// A number read with a 4-byte buffer: a shorter value leaves the rest zero.
+bool NumberOf(const Bytes& data, std::uint32_t* number) {
+  if (data.size() > 4) return false;
+  std::uint8_t b[4] = {0, 0, 0, 0};
+  std::copy(data.begin(), data.end(), b);
+  *number = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+  return true;
+}
+
+// --- The settings the journal's rules cover ---------------------------------
+
+const char* const kDeviceFlags[] = {"AutoInsertNotification", "DMACurrentlyUsed"};
+const char* const kControllerFlags[] = {"AutoInsertNotificationDrive0",
+                                        "AutoInsertNotificationDrive1", "IDEDMADRIVE0",
+                                        "IDEDMADRIVE1"};
+const char* const kTimingNames[] = {
+    "UserMasterDeviceTimingModeAllowed", "MasterDeviceTimingMode",
+    "MasterDeviceTimingModeAllowed",     "UserSlaveDeviceTimingModeAllowed",
+    "SlaveDeviceTimingMode",             "SlaveDeviceTimingModeAllowed"};
+
+enum class Kind { Flag, Number, Text };
+
+struct Rule {
+  Kind kind;
+  std::uint32_t journalType;
+  std::uint32_t newNumber;  // Flag and Number
+};
+
+// Reads the registry directly (never through the program's code) to list every
+// setting that a scan of this machine could change, with the rule for it.
+class Coverage {
+ public:
+  Coverage(MemoryRegistry& registry, bool nt) : registry_(registry), nt_(nt) {}
+
+  std::map<Setting, Rule> Settings() {
+    std::map<Setting, Rule> out;
+    if (nt_) {
+      const std::string atapi = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters";
+      for (const std::string& port : Children(reg::kLocalMachine, atapi)) {
+        out[{KeyId("HKLM", atapi + "\\" + port), "DRIVERPARAMETER"}] = {Kind::Text, 1, 0};
+      }
+      const std::string control = "SYSTEM\\CurrentControlSet\\Control\\Class";
+      for (const std::string& cls : Children(reg::kLocalMachine, control)) {
+        std::string classPath = control + "\\" + cls;
+        std::string className;
+        if (!Text(reg::kLocalMachine, classPath, "Class", 128, &className) ||
+            className != "hdc") {
+          continue;
+        }
+        for (const std::string& channel : Children(reg::kLocalMachine, classPath)) {
+          for (const char* name : kTimingNames) {
+            std::uint32_t limit = std::string(name).find("DeviceTimingModeAllowed") !=
+                                          std::string::npos
+                                      ? 31
+                                      : 16;
+            out[{KeyId("HKLM", classPath + "\\" + channel), Upper(name)}] = {Kind::Number, 4,
+                                                                             limit};
+          }
+        }
+      }
+      const std::string cdrom = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
+      if (registry_.KeyExists(reg::kLocalMachine, cdrom)) {
+        out[{KeyId("HKLM", cdrom), "AUTORUN"}] = {Kind::Number, 4, 0};
+      }
+      return out;
+    }
+    const std::string devices = "Config Manager\\Enum";
+    for (const std::string& device : Children(reg::kDynData, devices)) {
+      std::string hardwareKey;
+      if (!Text(reg::kDynData, devices + "\\" + device, "HardWareKey", 512, &hardwareKey) ||
+          hardwareKey.compare(0, 4, "SCSI") != 0) {
+        continue;
+      }
+      std::string path = "Enum\\" + hardwareKey;
+      if (path.size() >= 512 || !registry_.KeyExists(reg::kLocalMachine, path)) continue;
+      for (const char* name : kDeviceFlags) {
+        out[{KeyId("HKLM", path), Upper(name)}] = {Kind::Flag, 3, 0};
+      }
+    }
+    for (const char* cls : {"System\\CurrentControlSet\\Services\\Class\\hdc",
+                            "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter"}) {
+      for (const std::string& controller : Children(reg::kLocalMachine, cls)) {
+        for (const char* name : kControllerFlags) {
+          out[{KeyId("HKLM", std::string(cls) + "\\" + controller), Upper(name)}] = {Kind::Flag,
+                                                                                      3, 0};
+        }
+      }
+    }
+    return out;
+  }
+
+  // Subkey names whose full path stays within the 512-character buffers the
+  // journal formats its paths into.
+  std::vector<std::string> Children(RegKey root, const std::string& path) {
+    std::vector<std::string> names;
+    RegKey key = 0;
+    if (registry_.OpenKey(root, path.c_str(), reg::kKeyRead, &key) != reg::kSuccess) return names;
+    for (std::uint32_t i = 0;; ++i) {
+      char name[1024];
+      std::uint32_t length = sizeof name;
+      if (registry_.EnumKey(key, i, name, &length) != reg::kSuccess) break;
+      if (path.size() + 1 + length < 512) names.emplace_back(name, length);
+    }
+    registry_.CloseKey(key);
+    return names;
+  }
+
+ private:
+  bool Text(RegKey root, const std::string& path, const char* name, std::size_t max,
+            std::string* text) {
+    Bytes data;
+    if (!registry_.GetValue(root, path, name, nullptr, &data) || data.size() > max) return false;
+    *text = TextOf(data);
+    return true;
+  }
+
+  MemoryRegistry& registry_;
+  bool nt_;
+};
+
+// The value a rule looks at, for comparing before and after.
+bool Meaning(Kind kind, const Bytes& data, std::string* out) {
+  switch (kind) {
+    case Kind::Flag:
+      if (data.empty()) return false;
+      *out = std::to_string(data[0]);
+      return true;
+    case Kind::Number: {
+      std::uint32_t n = 0;
+      if (!NumberOf(data, &n)) return false;
+      *out = std::to_string(n);
+      return true;
+    }
+    case Kind::Text:
+      *out = TextOf(data);
+      return true;
+  }
+  return false;
+}
+
+// --- Journal records, read raw ----------------------------------------------
+
+struct Record {
+  std::string keyName;  // the record's subkey name
+  bool complete = false;
+  bool hasSubKeys = false;
+  Setting target;
+  std::uint32_t type = 0;
+  Bytes value;
+  bool valueReadable = false;  // Value fits the buffer its type is read with
+};
+
+std::map<std::string, Record> ReadJournal(MemoryRegistry& registry) {
+  std::map<std::string, Record> records;
+  Coverage lister(registry, true);
+  for (const std::string& name : lister.Children(reg::kCurrentUser, kJournalPath)) {
+    std::string path = std::string(kJournalPath) + "\\" + name;
+    Record r;
+    r.keyName = name;
+    r.hasSubKeys = !lister.Children(reg::kCurrentUser, path).empty();
+    Bytes subKey, valueName, type;
+    bool a = registry.GetValue(reg::kCurrentUser, path, "SubKey_Name", nullptr, &subKey);
+    bool b = registry.GetValue(reg::kCurrentUser, path, "Value_Name", nullptr, &valueName);
+    bool c = registry.GetValue(reg::kCurrentUser, path, "Value_Type", nullptr, &type);
+    bool d = registry.GetValue(reg::kCurrentUser, path, "Value", nullptr, &r.value);
+    r.complete = a && b && c && d;
+    r.target = {KeyId("HKLM", TextOf(subKey)), Upper(TextOf(valueName))};
+    NumberOf(type, &r.type);
+    r.valueReadable = r.type == 1 ? r.value.size() <= 129 : r.value.size() <= 4;
+    records[Upper(name)] = r;
+  }
+  return records;
+}
+
+// What Restore may write for a record: its old value in the record's form.
+bool ExpectedRestoreWrite(const Record& r, std::uint32_t* type, Bytes* data) {
+  if (!r.complete || !r.valueReadable) return false;
+  std::uint32_t n = 0;
+  switch (r.type) {
+    case 1: {
+      std::string text = TextOf(r.value);
+      if (text.size() > 128) return false;
+      *type = 1;
+      *data = Bytes(128, 0);
+      std::copy(text.begin(), text.end(), data->begin());
+      return true;
+    }
+    case 3:
+      NumberOf(r.value, &n);
+      *type = 3;
+      *data = Bytes{static_cast<std::uint8_t>(n & 0xFF)};
+      return true;
+    case 4:
+      NumberOf(r.value, &n);
+      *type = 4;
+      *data = Bytes{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                    static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Text written with a data length of 128: the text, then anything. NT keeps a
+// zero that follows the 128 bytes when they hold none.
+bool Text128(const Bytes& written) {
+  return written.size() == 128 || (written.size() == 129 && written[128] == 0);
+}
+bool SameText128(const Bytes& written, const Bytes& expected) {
+  return Text128(written) && TextOf(written) == TextOf(expected);
+}
+
+// --- Decoding the input into a machine --------------------------------------
+
+class Decoder {
+ public:
+  Decoder(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
+  bool More() const { return p_ < end_; }
+  std::uint8_t Byte() { return p_ < end_ ? *p_++ : 0; }
+  std::uint32_t U32() {
+    std::uint32_t v = Byte();
+    v |= static_cast<std::uint32_t>(Byte()) << 8;
+    v |= static_cast<std::uint32_t>(Byte()) << 16;
+    v |= static_cast<std::uint32_t>(Byte()) << 24;
+    return v;
+  }
+  Bytes Take(std::size_t n) {
+    Bytes out;
+    out.reserve(n);
+    std::uint8_t last = 'A';
+    for (std::size_t i = 0; i < n; ++i) {
+      // Past the input's end, big values repeat their last byte.
+      if (p_ < end_) last = *p_++;
+      out.push_back(last);
+    }
+    return out;
+  }
+  std::string Raw(std::size_t n) {
+    Bytes b = Take(n);
+    return std::string(b.begin(), b.end());
+  }
+
+  // A key name: one of the names machines really have, or raw bytes.
+  std::string Instance() {
+    static const char* const kPool[] = {"0000", "0001", "Port0", "Port1",
+                                        "{4D36E96A-E325-11CE-BFC1-08002BE10318}",
+                                        "{4D36E965-E325-11CE-BFC1-08002BE10318}", "0002", "a"};
+    std::uint8_t k = Byte();
+    if (k < 8) return kPool[k];
+    std::string name = Raw(k - 8);
+    for (char& c : name) {
+      if (c == '\\' || c == '\0') c = '_';
+    }
+    return name.empty() ? "_" : name;
+  }
+  std::string HardwareKey() {
+    static const char* const kPool[] = {"SCSI\\CDROM&VEN_VELMORA&PROD_DVD-ROM\\1&2",
+                                        "SCSI\\X",
+                                        "scsi\\lower",
+                                        "SCSIDISK",
+                                        "ESDI\\DISK",
+                                        "SCSI",
+                                        "SCSI\\X\\",
+                                        "SCSI\\\\X"};
+    std::uint8_t k = Byte();
+    if (k < 8) return kPool[k];
+    return Raw(k - 8);
+  }
+  // A path below HKEY_LOCAL_MACHINE, mostly where the journal looks.
+  std::string KeyPath() {
+    std::uint8_t t = Byte();
+    std::string path;
+    switch ((t & 0x7F) % 12) {
+      case 0: path = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters\\" + Instance(); break;
+      case 1: path = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + Instance(); break;
+      case 2:
+        path = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + Instance();
+        path += "\\" + Instance();
+        break;
+      case 3: path = "SYSTEM\\CurrentControlSet\\Services\\Cdrom"; break;
+      case 4: path = "Enum\\" + HardwareKey(); break;
+      case 5: path = "System\\CurrentControlSet\\Services\\Class\\hdc\\" + Instance(); break;
+      case 6: path = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter\\" + Instance(); break;
+      case 7: path = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters"; break;
+      case 8: path = "System\\CurrentControlSet\\Services\\Class\\hdc"; break;
+      case 9: path = "SOFTWARE\\Elsewhere\\" + Instance(); break;
+      case 10: path = Raw(Byte()); break;
+      default:
+        path = "Enum\\" + HardwareKey();
+        path += "\\" + Instance();
+        break;
+    }
+    if (t & 0x80) {
+      for (char& c : path) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+    }
+    return path;
+  }
+  std::string ValueName() {
+    static const char* const kPool[] = {
+        "AutoInsertNotification", "DMACurrentlyUsed", "AutoInsertNotificationDrive0",
+        "AutoInsertNotificationDrive1", "IDEDMADRIVE0", "IDEDMADRIVE1", "DriverParameter",
+        "Class", "UserMasterDeviceTimingModeAllowed", "MasterDeviceTimingMode",
+        "MasterDeviceTimingModeAllowed", "UserSlaveDeviceTimingModeAllowed",
+        "SlaveDeviceTimingMode", "SlaveDeviceTimingModeAllowed", "Autorun", "HardWareKey", ""};
+    constexpr std::uint8_t kCount = sizeof kPool / sizeof kPool[0];
+    std::uint8_t k = Byte();
+    std::string name;
+    if ((k & 0x7F) < kCount) {
+      name = kPool[k & 0x7F];
+    } else {
+      name = Raw((k & 0x7F) - kCount);
+      for (char& c : name) {
+        if (c == '\0') c = '_';
+      }
+    }
+    if (k & 0x80) name = Upper(name);
+    return name;
+  }
+  // A value: its type and its bytes, as texts, numbers, key paths or raw bytes.
+  void Value(std::uint32_t* type, Bytes* data) {
+    static const std::uint32_t kTypes[] = {1, 3, 4, 0, 2, 7, 11};
+    static const char* const kTexts[] = {"DmaDetectionLevel = 0x1;", "DmaDetectionLevel = 0x0;",
+                                         "hdc", "HDC", "0x", "x0", "", "SCSI\\X"};
+    std::uint8_t m = Byte();
+    *type = (m & 7) == 7 ? U32() : kTypes[m & 7];
+    bool terminate = (m & 0x20) == 0;
+    switch ((m >> 3) & 3) {
+      case 0: {
+        static const std::uint32_t kSizes[] = {0,   1,   2,   3,   4,   5,   127,  128,
+                                               129, 130, 255, 256, 511, 512, 513, 4096};
+        std::uint8_t c = Byte();
+        *data = Take(c < 0xF0 ? c : kSizes[c - 0xF0]);
+        return;
+      }
+      case 1: {
+        std::string text = kTexts[Byte() & 7];
+        data->assign(text.begin(), text.end());
+        break;
+      }
+      case 2: {
+        *data = Take(4);
+        return;
+      }
+      default: {
+        std::string text = KeyPath();
+        data->assign(text.begin(), text.end());
+        break;
+      }
+    }
+    if (terminate) data->push_back(0);
+  }
+  std::string RecordName() {
+    std::uint8_t r = Byte();
+    if (r < 0xE0) return ChangeJournal::RecordName(r);
+    switch (r & 7) {
+      case 0: return ChangeJournal::RecordName(static_cast<int>(U32()));
+      case 1: return "1000000005";
+      case 2: return "2147483647";
+      case 3: return "0005";
+      case 4: return " 5";
+      case 5: return "abc";
+      case 6: return "99999999999";
+      default: {
+        std::string name = Raw(Byte() & 0x3F);
+        for (char& c : name) {
+          if (c == '\\' || c == '\0') c = '_';
+        }
+        return name.empty() ? "_" : name;
+      }
+    }
+  }
+
+ private:
+  const std::uint8_t* p_;
+  const std::uint8_t* end_;
+};
+
+struct Options {
+  bool nt = true;
+  bool scanBudget = false;
+  std::size_t scanBudgetWrites = 0;
+  bool restoreBudget = false;
+  std::size_t restoreBudgetWrites = 0;
+  bool anyProtected = false;
+  std::set<Setting> seededRecordTargets;  // settings named by a record before the run
+};
+
+std::unique_ptr<MemoryRegistry> Build(Decoder& in, Options* options) {
+  Options& o = *options;
+  std::uint8_t flags = in.Byte();
+  o.nt = (flags & 1) == 0;
+  auto owner =
+      std::make_unique<MemoryRegistry>(o.nt ? RegistryFlavor::Nt : RegistryFlavor::Windows9x);
+  MemoryRegistry& registry = *owner;
+  if (flags & 2) {
+    o.scanBudget = true;
+    o.scanBudgetWrites = in.Byte();
+  }
+  if (flags & 4) {
+    o.restoreBudget = true;
+    o.restoreBudgetWrites = in.Byte();
+  }
+  if (flags & 8) registry.PutDword(reg::kCurrentUser, kProfilePath, "Changed", in.U32());
+  if (flags & 16) {
+    std::uint32_t type = 0;
+    Bytes data;
+    in.Value(&type, &data);
+    registry.PutValue(reg::kCurrentUser, kProfilePath, "Changed", type, data);
+  }
+  while (in.More()) {
+    std::uint8_t op = in.Byte();
+    switch ((op & 0x7F) % 6) {
+      case 0: {  // a value under HKEY_LOCAL_MACHINE
+        std::string path = in.KeyPath();
+        std::string name = in.ValueName();
+        std::uint32_t type = 0;
+        Bytes data;
+        in.Value(&type, &data);
+        registry.PutValue(reg::kLocalMachine, path, name, type, data);
+        break;
+      }
+      case 1: {  // a device of the configuration manager
+        std::string path = "Config Manager\\Enum\\" + in.Instance();
+        std::uint32_t type = 1;
+        Bytes data;
+        if (op & 0x80) {
+          in.Value(&type, &data);
+        } else {
+          std::string text = in.HardwareKey();
+          data.assign(text.begin(), text.end());
+          data.push_back(0);
+        }
+        registry.PutValue(reg::kDynData, path, "HardWareKey", type, data);
+        break;
+      }
+      case 2: {  // a journal record, whole or in part
+        std::string path = std::string(kJournalPath) + "\\" + in.RecordName();
+        std::uint8_t mask = in.Byte();
+        registry.PutKey(reg::kCurrentUser, path);
+        static const char* const kFields[] = {"SubKey_Name", "Value_Name", "Value_Type", "Value"};
+        for (int f = 0; f < 4; ++f) {
+          if ((mask & (1 << f)) == 0) continue;
+          std::uint32_t type = f >= 2 ? reg::kTypeDword : reg::kTypeString;
+          Bytes data;
+          if (mask & (0x10 << (f & 1))) {
+            in.Value(&type, &data);
+          } else if (f == 0) {
+            std::string text = in.KeyPath();
+            data.assign(text.begin(), text.end());
+            data.push_back(0);
+          } else if (f == 1) {
+            std::string text = in.ValueName();
+            data.assign(text.begin(), text.end());
+            data.push_back(0);
+          } else {
+            std::uint8_t n = in.Byte();
+            data = Bytes{n, 0, 0, 0};
+            if (f == 3 && (mask & 0x40)) {  // a text after all
+              type = 1;
+              std::string text = in.Raw(n % 160);
+              data.assign(text.begin(), text.end());
+              data.push_back(0);
+            }
+          }
+          registry.PutValue(reg::kCurrentUser, path, kFields[f], type, data);
+        }
+        if (mask & 0x80) registry.PutKey(reg::kCurrentUser, path + "\\" + in.Instance());
+        break;
+      }
+      case 3:  // a key and nothing in it
+        registry.PutKey(reg::kLocalMachine, in.KeyPath());
+        break;
+      case 4: {  // a setting's key the program may not write
+        std::string path = in.KeyPath();
+        registry.SetKeyProtected(reg::kLocalMachine, path, true);
+        o.anyProtected = true;
+        break;
+      }
+      default: {  // a record the program may not delete
+        std::string path = std::string(kJournalPath) + "\\" + in.RecordName();
+        registry.SetKeyProtected(reg::kCurrentUser, path, true);
+        o.anyProtected = true;
+        break;
+      }
+    }
+  }
+  for (const auto& entry : ReadJournal(registry)) o.seededRecordTargets.insert(entry.second.target);
+  return owner;
+}
+
+// --- The run ------------------------------------------------------------------
+
+struct Log {
+  std::vector<RegistryWrite> writes;
+};
+
+void Watch(MemoryRegistry& registry, Log* log) {
+  registry.SetWriteObserver([log](const RegistryWrite& w) { log->writes.push_back(w); });
+}
+
+bool IsPrefixKey(const std::string& id, const std::string& of) {
+  return of == id || (of.size() > id.size() && of.compare(0, id.size(), id) == 0 &&
+                      of[id.size()] == '\\');
+}
+
+// The parent's KeyId and the last component of a written key path.
+void SplitLast(const std::string& keyPath, std::string* parent, std::string* last) {
+  std::vector<std::string> parts = Split(keyPath);
+  *last = parts.empty() ? std::string() : Upper(parts.back());
+  std::string id;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) id += (i ? "\\" : "") + Upper(parts[i]);
+  *parent = id;
+}
+
+void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
+                     const std::map<Setting, Bytes>& before,
+                     const std::map<std::string, Record>& recordsBefore, int countBefore,
+                     int highestBefore, std::set<Setting>* changed) {
+  const std::string journalId = KeyId("HKCU", kJournalPath);
+  // Values of the records this scan writes, by record KeyId.
+  std::map<std::string, std::map<std::string, RegistryWrite>> fresh;
+  for (const RegistryWrite& w : log.writes) {
+    std::string id = KeyId("", w.keyPath).substr(1);
+    std::string parent, last;
+    SplitLast(w.keyPath, &parent, &last);
+    if (w.kind == RegistryWrite::Kind::CreateKey && id.compare(0, 5, "HKCU\\") == 0) {
+      // The profile's keys on the way to the journal, and new records in it.
+      if (IsPrefixKey(id, journalId)) continue;
+      REQUIRE(parent == journalId && recordsBefore.count(last) == 0,
+              "Scan created a key outside its journal: " + w.keyPath);
+      continue;
+    }
+    if (w.kind == RegistryWrite::Kind::SetValue && parent == journalId) {
+      REQUIRE(recordsBefore.count(last) == 0, "Scan wrote into a record it found: " + w.keyPath);
+      std::string field = Upper(w.valueName);
+      REQUIRE(field == "SUBKEY_NAME" || field == "VALUE_NAME" || field == "VALUE_TYPE" ||
+                  field == "VALUE",
+              "Scan wrote an unknown record field: " + w.valueName);
+      // Numbered on from everything there: never at or below the count it was
+      // given or a record it found.
+      std::string digits = last;
+      digits.erase(0, digits.find_first_not_of(' '));
+      long long number = digits.empty() || digits.find_first_not_of("0123456789") !=
+                                                   std::string::npos || digits.size() > 10
+                             ? -1
+                             : std::stoll(digits);
+      REQUIRE(number > 0 && number > countBefore && number > highestBefore &&
+                  ChangeJournal::RecordName(static_cast<int>(number)) == Split(w.keyPath).back(),
+              "Scan named a record badly: '" + w.keyPath + "'");
+      fresh[last][field] = w;
+      continue;
+    }
+    REQUIRE(w.kind == RegistryWrite::Kind::SetValue && id.compare(0, 5, "HKLM\\") == 0,
+            "Scan made a write of another kind or root: " + DescribeRegistryWrite(w));
+    Setting s{id, Upper(w.valueName)};
+    auto rule = covered.find(s);
+    REQUIRE(rule != covered.end(), "Scan wrote a setting no rule covers: " + Describe(s));
+    REQUIRE(changed->insert(s).second, "Scan wrote one setting twice: " + Describe(s));
+    const Rule& r = rule->second;
+    switch (r.kind) {
+      case Kind::Flag:
+        REQUIRE(w.type == 3 && w.data == Bytes{0}, "flag not set to one byte 0: " + Describe(s));
+        break;
+      case Kind::Number:
+        REQUIRE(w.type == 4 && w.data == (Bytes{static_cast<std::uint8_t>(r.newNumber), 0, 0, 0}),
+                "number not set to its limit: " + Describe(s));
+        break;
+      case Kind::Text:
+        REQUIRE(w.type == 1 && Text128(w.data) &&
+                    TextOf(w.data) == "DmaDetectionLevel = 0x0;",
+                "DMA detection not switched off as it should be: " + Describe(s));
+        break;
+    }
+    // A complete record of the old value must already be in the journal.
+    auto it = covered.find(s);
+    std::string old;
+    auto was = before.find(s);
+    REQUIRE(was != before.end() && Meaning(it->second.kind, was->second, &old),
+            "Scan changed a value it could not have read: " + Describe(s));
+    bool recorded = false;
+    for (const auto& rec : fresh) {
+      const auto& f = rec.second;
+      if (f.size() != 4) continue;
+      if (KeyId("HKLM", TextOf(f.at("SUBKEY_NAME").data)) != s.key ||
+          Upper(TextOf(f.at("VALUE_NAME").data)) != s.name) {
+        continue;
+      }
+      std::uint32_t type = 0;
+      NumberOf(f.at("VALUE_TYPE").data, &type);
+      std::string kept;
+      Kind asKind = type == 1 ? Kind::Text : type == 3 ? Kind::Flag : Kind::Number;
+      if (type == r.journalType && Meaning(asKind, f.at("VALUE").data, &kept) && kept == old) {
+        recorded = true;
+      }
+    }
+    REQUIRE(recorded, "Scan changed a setting without a record of its old value: " + Describe(s));
+  }
+}
+
+void CheckRestoreWrites(const Log& log, const std::map<Setting, Rule>& covered,
+                        const std::map<std::string, Record>& records) {
+  const std::string journalId = KeyId("HKCU", kJournalPath);
+  const RegistryWrite* previous = nullptr;
+  for (const RegistryWrite& w : log.writes) {
+    std::string id = KeyId("", w.keyPath).substr(1);
+    if (w.kind == RegistryWrite::Kind::SetValue && id.compare(0, 5, "HKLM\\") == 0) {
+      Setting s{id, Upper(w.valueName)};
+      REQUIRE(covered.count(s) != 0, "Restore wrote a setting no rule covers: " + Describe(s));
+      bool fromRecord = false;
+      for (const auto& entry : records) {
+        std::uint32_t type = 0;
+        Bytes data;
+        if (entry.second.target.key != s.key || entry.second.target.name != s.name ||
+            !ExpectedRestoreWrite(entry.second, &type, &data)) {
+          continue;
+        }
+        if (w.type == type && (type == 1 ? SameText128(w.data, data) : w.data == data)) {
+          fromRecord = true;
+        }
+      }
+      REQUIRE(fromRecord, "Restore wrote a value no record holds: " + DescribeRegistryWrite(w));
+    } else if (w.kind == RegistryWrite::Kind::DeleteKey) {
+      std::string parent, last;
+      SplitLast(w.keyPath, &parent, &last);
+      REQUIRE(parent == journalId && records.count(last) != 0,
+              "Restore deleted a key that is not a record: " + w.keyPath);
+      const Record& r = records.at(last);
+      if (r.complete) {
+        std::uint32_t type = 0;
+        Bytes data;
+        REQUIRE(previous != nullptr && previous->kind == RegistryWrite::Kind::SetValue &&
+                    KeyId("", previous->keyPath).substr(1) == r.target.key &&
+                    Upper(previous->valueName) == r.target.name &&
+                    ExpectedRestoreWrite(r, &type, &data) && previous->type == type,
+                "Restore deleted a record whose value did not go back: " + w.keyPath);
+      }
+    } else {
+      Violation("Restore made a write it has no business making: " + DescribeRegistryWrite(w));
+    }
+    previous = &w;
+  }
+}
+
+std::map<Setting, Bytes> Values(MemoryRegistry& registry, const std::map<Setting, Rule>& covered,
+                                const std::map<Setting, std::string>& paths) {
+  std::map<Setting, Bytes> out;
+  for (const auto& entry : covered) {
+    Bytes data;
+    std::string path = paths.at(entry.first);
+    // Resolve a setting by the names in its KeyId (the case does not matter).
+    if (registry.GetValue(reg::kLocalMachine, path, entry.first.name, nullptr, &data)) {
+      out[entry.first] = data;
+    }
+  }
+  return out;
+}
+
+std::map<Setting, std::string> PathsOf(const std::map<Setting, Rule>& covered) {
+  std::map<Setting, std::string> out;
+  for (const auto& entry : covered) out[entry.first] = entry.first.key.substr(5);
+  return out;
+}
+
+int HighestNumber(const std::map<std::string, Record>& records) {
+  int highest = 0;
+  for (const auto& entry : records) {
+    std::string digits = entry.second.keyName;
+    digits.erase(0, digits.find_first_not_of(' '));
+    if (digits.empty() || digits.size() > 10 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    long long n = std::stoll(digits);
+    if (n <= 0x7FFFFFFF) highest = std::max(highest, static_cast<int>(n));
+  }
+  return highest;
+}
+
+void Run(const std::uint8_t* data, std::size_t size) {
+  Decoder in(data, size);
+  Options o;
+  std::unique_ptr<MemoryRegistry> owner = Build(in, &o);
+  MemoryRegistry& registry = *owner;
+  const std::string dynData = registry.Dump(reg::kDynData);
+  // QX_FUZZ_SHOW=1: print the machine an input makes, to read a finding.
+  if (std::getenv("QX_FUZZ_SHOW") != nullptr) {
+    std::fprintf(stderr, "%s family\n%s", o.nt ? "NT" : "95/98/ME", registry.Dump().c_str());
+  }
+  CheckedRegistry seam(registry);
+  Coverage coverage(registry, o.nt);
+
+  const std::map<Setting, Rule> covered = coverage.Settings();
+  const std::map<Setting, std::string> paths = PathsOf(covered);
+  const std::map<Setting, Bytes> original = Values(registry, covered, paths);
+
+  // First start: the scan without apply decides; it must leave everything alone.
+  ProfileStore profile(seam, kApplication);
+  ChangeJournal first(seam, profile, o.nt);
+  std::string dump = registry.Dump();
+  Log quiet;
+  Watch(registry, &quiet);
+  bool needed = first.Scan(false);
+  registry.SetWriteObserver(nullptr);
+  REQUIRE(quiet.writes.empty(),
+          "Scan without apply wrote: " + DescribeRegistryWrite(quiet.writes.front()));
+  REQUIRE(registry.Dump() == dump, "Scan without apply changed the registry unseen");
+  REQUIRE(first.changedCount == 0, "Scan without apply changed the count");
+
+  std::set<Setting> changed;
+  if (needed) {
+    int count = profile.GetInt("", "Changed", 0);
+    first.changedCount = count;
+    const std::map<std::string, Record> recordsBefore = ReadJournal(registry);
+    Log log;
+    Watch(registry, &log);
+    if (o.scanBudget) registry.SetWriteBudget(o.scanBudgetWrites);
+    bool again = first.Scan(true);
+    registry.SetWriteObserver(nullptr);
+    REQUIRE(again, "Scan with apply disagrees with the scan without");
+    CheckScanWrites(log, covered, original, recordsBefore, count, HighestNumber(recordsBefore),
+                    &changed);
+    // Under a budget the machine may stop before the count is stored, as it may
+    // stop anywhere.
+    profile.WriteInt("", "Changed", first.changedCount);
+    registry.ClearWriteBudget();
+    // Near the end of the numbers a scan may rightly refuse to journal.
+    bool numbersLeft = std::max(count, HighestNumber(recordsBefore)) < 0x7FFFFFFF - 64;
+    if (!o.scanBudget && !o.anyProtected && numbersLeft) {
+      // After the restart nothing is left to change.
+      ChangeJournal resumed(seam, profile, o.nt);
+      REQUIRE(!resumed.Scan(false), "a setting still needs a change after the scan applied it");
+    }
+  }
+
+  // Second start, after the restart: the restore.
+  for (int pass = 0; pass < 2; ++pass) {
+    bool crash = pass == 0 && o.restoreBudget;
+    if (pass == 1 && !o.restoreBudget) break;
+    ChangeJournal second(seam, profile, o.nt);
+    second.changedCount = profile.GetInt("", "Changed", 0);
+    int countBefore = second.changedCount;
+    const std::map<std::string, Record> records = ReadJournal(registry);
+    bool journalThere = registry.KeyExists(reg::kCurrentUser, kJournalPath);
+    Log log;
+    Watch(registry, &log);
+    if (crash) registry.SetWriteBudget(o.restoreBudgetWrites);
+    second.Restore();
+    registry.ClearWriteBudget();
+    registry.SetWriteObserver(nullptr);
+    CheckRestoreWrites(log, covered, records);
+    if (crash) continue;  // the count of a run cut short means nothing
+    std::size_t left = ReadJournal(registry).size();
+    if (journalThere) {
+      REQUIRE(second.changedCount == static_cast<int>(left),
+              "Restore's count differs from the records it left: " +
+                  std::to_string(second.changedCount) + " for " + std::to_string(left));
+    } else {
+      REQUIRE(second.changedCount == countBefore, "Restore without a journal changed the count");
+    }
+  }
+
+  // Every setting the scan changed is back as it was, unless its record is kept.
+  const std::map<Setting, Bytes> after = Values(registry, covered, paths);
+  const std::map<std::string, Record> left = ReadJournal(registry);
+  for (const Setting& s : changed) {
+    if (o.seededRecordTargets.count(s) != 0) continue;  // an older record may rule
+    Kind kind = covered.at(s).kind;
+    std::string was, now;
+    Meaning(kind, original.at(s), &was);
+    auto it = after.find(s);
+    if (it != after.end() && Meaning(kind, it->second, &now) && now == was) continue;
+    bool kept = false;
+    for (const auto& entry : left) {
+      const Record& r = entry.second;
+      std::string held;
+      Kind asKind = r.type == 1 ? Kind::Text : r.type == 3 ? Kind::Flag : Kind::Number;
+      if (r.target.key == s.key && r.target.name == s.name && r.complete &&
+          Meaning(asKind, r.value, &held) && held == was) {
+        kept = true;
+      }
+    }
+    REQUIRE(kept, "a changed setting is neither put back nor kept in the journal: " +
+                      Describe(s) + " was " + was + " is " + now);
+  }
+  REQUIRE(registry.Dump(reg::kDynData) == dynData, "the configuration manager's list was written");
+}
+
+}  // namespace
+}  // namespace qx
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  qx::Run(data, size);
+  return 0;
+}

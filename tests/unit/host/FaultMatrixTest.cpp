@@ -357,6 +357,7 @@ Outcome Expected(const Command& c, const Failure& f) {
 struct Observed {
   Outcome outcome;
   std::string firstBox;
+  int writes = 0;
   int writesWhileWorkerRuns = 0;
   int restartsWhileWorkerRuns = 0;
   int restarts = 0;
@@ -478,6 +479,7 @@ Observed RunWhole(const Arm& arm, Start start = Start::Resumed) {
   }
   o.timedOut = workerAliveAtOutcome;
   o.revision = m.Drive().Revision();
+  seen.writes = m.writes;
   seen.writesWhileWorkerRuns = m.writesWhileWorkerRuns;
   seen.restartsWhileWorkerRuns = m.restartsWhileWorkerRuns;
   seen.restarts = m.restarts;
@@ -559,8 +561,11 @@ void ExpectRow(const Outcome& want, const Observed& seen) {
   EXPECT_EQ(SettingsName(got.settings), std::string(SettingsName(want.settings)));
   EXPECT_EQ(seen.writesWhileWorkerRuns, 0) << "registry written while the worker ran";
   EXPECT_EQ(seen.restartsWhileWorkerRuns, 0) << "restart requested while the worker ran";
-  // The start that shows the main dialog ends with exactly one restart request.
+  // The start that restores ends with exactly one restart request, after its writes.
   EXPECT_EQ(seen.restarts, want.end == StartupEnd::RestoredRestart ? 1 : 0);
+  if (want.end == StartupEnd::RestoredRestart) {
+    EXPECT_GT(seen.writes, 0);
+  }
 }
 
 std::vector<Command> CleanCommands(Start start) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace qx {
 
@@ -76,15 +77,17 @@ bool Below(const std::string& path, const std::string& prefix, std::vector<std::
 }
 
 // A record name back to its number: optional leading spaces, then digits only.
+// Every name RecordName can make comes back, up to the largest int, so that no
+// record the scan could name is ever taken for one without a number.
 bool ParseRecordName(const char* name, int* number) {
   const char* p = name;
   while (*p == ' ') ++p;
   if (*p == '\0') return false;
-  long value = 0;
+  long long value = 0;
   for (; *p != '\0'; ++p) {
     if (*p < '0' || *p > '9') return false;
     value = value * 10 + (*p - '0');
-    if (value > 1000000000L) return false;
+    if (value > std::numeric_limits<int>::max()) return false;
   }
   *number = static_cast<int>(value);
   return true;
@@ -128,9 +131,10 @@ bool ChangeJournal::Scan(bool apply) {
     // A crash between journalling and storing "Changed" leaves records the stored
     // count does not cover: number on past every record already there, so that no
     // record holding an original value is ever overwritten.
-    nextNumber_ = std::max(changedCount, HighestRecordNumber());
-    if (nextNumber_ < 0) nextNumber_ = 0;
-    ++nextNumber_;
+    int last = std::max(std::max(changedCount, HighestRecordNumber()), 0);
+    // With no number left above every record, a new one could not be put in its
+    // place among them: nothing is journalled, so nothing is changed.
+    nextNumber_ = last == std::numeric_limits<int>::max() ? kNoNumber : last + 1;
   }
   if (isNtFamily_) {
     ScanNt();
@@ -157,7 +161,9 @@ int ChangeJournal::HighestRecordNumber() {
 
 bool ChangeJournal::Journal(const std::string& path, const char* valueName, std::uint32_t type,
                             const std::string& oldText, std::uint32_t oldNumber) {
-  int number = nextNumber_++;
+  if (nextNumber_ == kNoNumber) return false;
+  int number = nextNumber_;
+  nextNumber_ = number == std::numeric_limits<int>::max() ? kNoNumber : number + 1;
   changedCount = number;
   std::string section = RecordSection(number);
   if (!profile_.WriteString(section, "SubKey_Name", path)) return false;
@@ -182,15 +188,22 @@ void ChangeJournal::ApplyFlagRule(RegistryKey& key, const std::string& path,
   key.SetValue(valueName, reg::kTypeBinary, &off, 1);
 }
 
+bool ChangeJournal::ScsiDevicePath(const std::string& devicePath, std::string* path) {
+  RegistryKey device(registry_);
+  if (device.Open(reg::kDynData, devicePath.c_str()) != reg::kSuccess) return false;
+  std::string hardwareKey;
+  if (device.QueryText(&hardwareKey, "HardWareKey", kHardwareKeyBytes) != reg::kSuccess) {
+    return false;
+  }
+  if (hardwareKey.compare(0, 4, "SCSI") != 0) return false;
+  *path = std::string(kEnumMachine) + "\\" + hardwareKey;
+  return path->size() < kPathCapacity;
+}
+
 void ChangeJournal::ScanWindows9x() {
   ForEachSubKey(reg::kDynData, kEnumDyn, [&](const std::string&, const std::string& devicePath) {
-    RegistryKey device(registry_);
-    if (device.Open(reg::kDynData, devicePath.c_str()) != reg::kSuccess) return;
-    std::string hardwareKey;
-    if (device.QueryText(&hardwareKey, "HardWareKey", kHardwareKeyBytes) != reg::kSuccess) return;
-    if (hardwareKey.compare(0, 4, "SCSI") != 0) return;
-    std::string path = std::string(kEnumMachine) + "\\" + hardwareKey;
-    if (path.size() >= kPathCapacity) return;
+    std::string path;
+    if (!ScsiDevicePath(devicePath, &path)) return;
     RegistryKey target(registry_);
     if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
     for (const char* flag : kDeviceFlags) ApplyFlagRule(target, path, flag);
@@ -230,6 +243,13 @@ void ChangeJournal::ApplyTimingRule(RegistryKey& key, const std::string& path,
   }
 }
 
+bool ChangeJournal::IsDiscControllerClass(const std::string& classPath) {
+  RegistryKey cls(registry_);
+  if (cls.Open(reg::kLocalMachine, classPath.c_str()) != reg::kSuccess) return false;
+  std::string className;
+  return cls.QueryText(&className, "Class", kTextBytes) == reg::kSuccess && className == "hdc";
+}
+
 void ChangeJournal::ScanNt() {
   ForEachSubKey(reg::kLocalMachine, kAtapiParameters,
                 [&](const std::string&, const std::string& path) {
@@ -251,13 +271,7 @@ void ChangeJournal::ScanNt() {
 
   ForEachSubKey(reg::kLocalMachine, kControlClass,
                 [&](const std::string&, const std::string& classPath) {
-                  RegistryKey cls(registry_);
-                  if (cls.Open(reg::kLocalMachine, classPath.c_str()) != reg::kSuccess) return;
-                  std::string className;
-                  if (cls.QueryText(&className, "Class", kTextBytes) != reg::kSuccess ||
-                      className != "hdc") {
-                    return;
-                  }
+                  if (!IsDiscControllerClass(classPath)) return;
                   ForEachSubKey(reg::kLocalMachine, classPath,
                                 [&](const std::string&, const std::string& path) {
                                   RegistryKey controller(registry_);
@@ -283,7 +297,7 @@ void ChangeJournal::ScanNt() {
 }
 
 bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::string& valueName,
-                                        std::uint32_t type) const {
+                                        std::uint32_t type) {
   std::vector<std::string> parts;
   if (isNtFamily_) {
     if (type == reg::kTypeString) {
@@ -292,12 +306,24 @@ bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::stri
     }
     if (type != reg::kTypeDword) return false;
     if (EqualNoCase(path, kCdrom)) return EqualNoCase(valueName, "Autorun");
+    // Timing values of the disc controllers' class only, as the scan finds it.
     return Below(path, kControlClass, &parts) && parts.size() == 2 &&
-           OneOf(valueName, kTimingValues);
+           OneOf(valueName, kTimingValues) &&
+           IsDiscControllerClass(std::string(kControlClass) + "\\" + parts[0]);
   }
   if (type != reg::kTypeBinary) return false;
   if (Below(path, kEnumMachine, &parts)) {
-    return parts[0].compare(0, 4, "SCSI") == 0 && OneOf(valueName, kDeviceFlags);
+    if (parts[0].compare(0, 4, "SCSI") != 0 || !OneOf(valueName, kDeviceFlags)) return false;
+    // Only the entry of a SCSI device the configuration manager lists now: any
+    // other entry below Enum is none of the scan's business.
+    bool listed = false;
+    ForEachSubKey(reg::kDynData, kEnumDyn, [&](const std::string&, const std::string& devicePath) {
+      std::string devicePathInEnum;
+      if (ScsiDevicePath(devicePath, &devicePathInEnum) && EqualNoCase(devicePathInEnum, path)) {
+        listed = true;
+      }
+    });
+    return listed;
   }
   return (Below(path, kHdcClass, &parts) || Below(path, kScsiAdapterClass, &parts)) &&
          parts.size() == 1 && OneOf(valueName, kControllerFlags);

@@ -47,7 +47,12 @@ class ChangeJournal {
   std::string JournalPath() const;
   // Whether a record names a setting that Scan itself changes on this platform.
   bool IsJournalledSetting(const std::string& path, const std::string& valueName,
-                           std::uint32_t type) const;
+                           std::uint32_t type);
+  // The "Enum\<hardware key>" path of a configuration-manager entry whose hardware
+  // key names a SCSI device; false for any other entry.
+  bool ScsiDevicePath(const std::string& devicePath, std::string* path);
+  // Whether the class key's "Class" text is exactly "hdc".
+  bool IsDiscControllerClass(const std::string& classPath);
   enum class RestoreResult { Restored, Kept, Discarded };
   RestoreResult RestoreRecord(RegistryKey& journal, const std::string& name);
 
@@ -56,6 +61,8 @@ class ChangeJournal {
   bool isNtFamily_;
   bool apply_ = false;
   bool needed_ = false;
+  // The next record number; kNoNumber once the numbers are used up.
+  static constexpr int kNoNumber = 0;
   int nextNumber_ = 1;
 };
 

@@ -11,8 +11,10 @@
 //     only records, each after its value went back (or a record cut short), and
 //     counts exactly the records it leaves;
 //   - a setting the scan changed ends as it was, or its record is still there;
-//   - no buffer handed across the registry seam is smaller than claimed (AddressSanitizer
-//     does the rest: the values live in exactly-sized heap blocks).
+//   - no buffer handed across the registry seam is smaller than the size handed
+//     with it. The program never sees the registry's own storage: every read copies
+//     into its buffer, so a read past a value is a read past that buffer (or past a
+//     text the system peeks one byte beyond on NT), which AddressSanitizer sees.
 //
 // Input: one flag byte, optional budgets and "Changed", then operations that fill
 // the registry (see Decoder). registry_journal_seeds.py writes the seed corpus.

@@ -156,10 +156,11 @@ StartVerdict VersionCheck::StartCheck() {
     view.ShowMessage(Text(TextId::NotSupportVersion, language));
     return StartVerdict::VersionRefusal;
   }
-  // The selection check saw our model, but that was before the button was pressed:
-  // a drive swapped on the same letter, or one that answers differently now, must not
-  // get the image on the strength of what another answer said.
-  if (product.find(kModelText) == std::string::npos) {
+  // The selection check saw our model and a revision of the generation our images are
+  // for, but that was before the button was pressed: a drive swapped on the same
+  // letter, or one that answers differently now, must not get the image on the
+  // strength of what another answer said.
+  if (product.find(kModelText) == std::string::npos || revision[0] != '1') {
     view.ShowMessage(Text(TextId::NotSupport, language));
     return StartVerdict::VersionRefusal;
   }

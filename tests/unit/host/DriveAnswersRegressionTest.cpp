@@ -129,5 +129,23 @@ TEST(DriveAnswersRegression, ModelFieldCutShortAtStartIsNotOurModel) {
   EXPECT_EQ(run.Messages(), (std::vector<std::string>{"Not Support.", "Update Failed."}));
 }
 
+TEST(DriveAnswersRegression, RevisionOfAnotherGenerationAtStartGetsNoImage) {
+  // Revision 1005 at the selection check, "V004" or "2005" when Update Start is
+  // pressed: the family character still picks image 0, but the drive no longer says
+  // it runs firmware of the generation our images are for.
+  for (const char* revision : {"V004", "2005", "0005"}) {
+    SCOPED_TRACE(revision);
+    DialogRun run;
+    run.port.Drive('E').script = {Inquiry("DVD-ROM QX-M4471"), Inquiry("DVD-ROM QX-M4471"),
+                                  Answer(), IdentifyReply(),
+                                  Inquiry("DVD-ROM QX-M4471", revision), Answer(),
+                                  IdentifyReply()};
+    run.Run();
+    EXPECT_EQ(0, run.DataPages());
+    EXPECT_EQ(5u, run.port.requests.size()) << "the start check stops at its INQUIRY";
+    EXPECT_EQ(run.Messages(), (std::vector<std::string>{"Not Support.", "Update Failed."}));
+  }
+}
+
 }  // namespace
 }  // namespace qx

@@ -157,7 +157,8 @@ struct Answer {
 //   c & 7 = 0  GOOD with the drive's own data
 //           1  CHECK CONDITION, fixed sense with key, ASC, ASCQ from the next 3 bytes
 //           2  the next byte as SCSI status, no sense; the drive's data too when c & 8
-//           3  GOOD, but only the first (next byte) bytes of the drive's data
+//           3  GOOD, but only the first (next byte) bytes of the drive's data; when
+//              c & 8 all of it, with the byte at (next byte) replaced by the one after
 //           4  GOOD with (next byte) bytes of data taken from the input itself
 //           5  refused: pass-through, the port driver fails the request with the next
 //              byte as error; ASPI, the next two bytes are SRB_Status and SRB_HaStat
@@ -221,7 +222,15 @@ class Drives {
         if (control & 8) PutOwnData(drive, opcode, data, length, length);
         break;
       case 3:
-        PutOwnData(drive, opcode, data, length, input.Byte());
+        if (control & 8) {
+          // One byte of its own data otherwise: the drive changes a single answer.
+          PutOwnData(drive, opcode, data, length, length);
+          const std::uint8_t at = input.Byte();
+          const std::uint8_t value = input.Byte();
+          if (length != 0 && opcode != kOpSendDiagnostic) data[at % length] = value;
+        } else {
+          PutOwnData(drive, opcode, data, length, input.Byte());
+        }
         break;
       case 4: {
         const std::size_t n = input.Byte();
@@ -331,9 +340,9 @@ class Drives {
   }
 
   // The rule: a data page (function C0 with a page number) may reach only a drive
-  // whose latest INQUIRY named our model and the image's revision family, and whose
-  // identify reply since then carried the image's drive code; and the page must carry
-  // that image's bytes.
+  // whose latest INQUIRY named our model and a revision of the image's generation and
+  // family, and whose identify reply since then carried the image's drive code; and
+  // the page must carry that image's bytes.
   void CheckPage(const FuzzDrive& drive, const std::uint8_t* data, std::uint32_t length) {
     if (length < 8 || data[0] != 0x88 || data[5] != 0xC0 || data[6] == 0) return;
     ++dataPages;
@@ -344,8 +353,10 @@ class Drives {
     if (std::memcmp(drive.lastInquiry + 16, kModel, 16) != 0) {
       Violation(drive, "its INQUIRY names another product");
     }
-    if (static_cast<char>(drive.lastInquiry[33]) != image.versionText[1]) {
-      Violation(drive, "its revision family is not the image's");
+    // Revision "1" followed by the family: the generation and family the images are for.
+    if (drive.lastInquiry[32] != '1' ||
+        static_cast<char>(drive.lastInquiry[33]) != image.versionText[1]) {
+      Violation(drive, "its revision is not of the image's generation and family");
     }
     if (!drive.replyValid) Violation(drive, "no identify reply since its INQUIRY");
     std::size_t codeLength = 0;

@@ -5,6 +5,7 @@
 
 #include "app/ChangeJournal.h"
 #include "app/ProfileStore.h"
+#include "app/RegistryKey.h"
 #include "app/RestartResume.h"
 #include "device/ScsiDevice.h"
 #include "platform/Threads.h"
@@ -122,6 +123,7 @@ bool UpdateApp::InitInstance() {
       ShowPlainMessage(FormatText(Text(TextId::TargetNotFound, language),
                                   Text(TextId::ModelName, language)));
     }
+    RestoreLeftoverJournal();
     RestoreScreenSaver();
     return Finish(check.firmwareCurrent ? StartupEnd::FirmwareCurrent : StartupEnd::DriveNotFound);
   }
@@ -207,20 +209,50 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
   StartupEnd how = StartupEnd::LeftAsIs;
   if (mainEndCode != MainDialog::kEndLeaveSystem) {
-    journal.changedCount = changedCount;
-    journal.Restore();
-    changedCount = journal.changedCount;
-    Yield();
-    if (changedCount == 0) {
-      restart.RemoveUtilityKeys(applicationName, makerKeyPreexisted, isNtFamily);
-    }
-    Yield();
+    RestoreJournal(restart, journal, makerKeyPreexisted);
     RestoreScreenSaver();
     restart.RestartSystem(isNtFamily);
     how = StartupEnd::RestoredRestart;
   }
   RestoreScreenSaver();
   return Finish(how);
+}
+
+void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
+                               bool makerKeyPreexisted) {
+  journal.changedCount = changedCount;
+  journal.Restore();
+  changedCount = journal.changedCount;
+  Yield();
+  if (changedCount == 0) {
+    restart.RemoveUtilityKeys(applicationName, makerKeyPreexisted, isNtFamily);
+  }
+  Yield();
+}
+
+// An earlier start changed the settings and restarted, and this one ends before the
+// update: the drive has gone, or no longer needs it. Nothing else would ever put the
+// settings back (DMA would stay off for good), and the Run entry would bring this
+// message up at every start. So the journal is restored here, and once it is empty
+// the utility's keys and its Run entry go. No restart: the settings take effect at
+// the next one, which the not-found message asks for anyway. A machine that holds
+// no journal is not written to at all, not even to create the profile key.
+void UpdateApp::RestoreLeftoverJournal() {
+  {
+    RegistryKey profileKey(*platform.registry);
+    const std::string path = std::string("Software\\") + kMakerKeyName + "\\" + applicationName;
+    std::uint32_t recorded = 0;
+    if (profileKey.Open(reg::kCurrentUser, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
+    if (profileKey.QueryDword(&recorded, "Changed") != reg::kSuccess || recorded == 0) return;
+  }
+  RestartResume restart(*platform.registry, *platform.system, *platform.threads, kMakerKeyName);
+  const bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
+  ProfileStore profile(*platform.registry, applicationName);
+  profile.SetRegistryKeyName(kMakerKeyName);
+  changedCount = profile.GetInt("", "Changed", 0);
+  ChangeJournal journal(*platform.registry, profile, isNtFamily);
+  RestoreJournal(restart, journal, makerKeyPreexisted);
+  if (changedCount == 0) restart.TakeResumeEntry(applicationName);
 }
 
 int UpdateApp::ExitInstance() {

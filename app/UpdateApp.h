@@ -88,6 +88,8 @@ class UpdateApp {
  private:
   bool Finish(StartupEnd how);
   void RestoreScreenSaver();
+  void RestoreLeftoverJournal();
+  void RestoreJournal(RestartResume& restart, ChangeJournal& journal, bool makerKeyPreexisted);
   void Yield();
   void ShowPlainMessage(const std::string& text);
   bool PreparationPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,

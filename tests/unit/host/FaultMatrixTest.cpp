@@ -229,9 +229,9 @@ Outcome NotFound() {
   o.end = StartupEnd::DriveNotFound;
   o.boxes = {kNotFound};
   o.revision = "1005";
-  // The start ends before it takes its resume entry: the journal and the entry wait
-  // for the next start, which restores them.
-  o.settings = Settings::JournalledThenRestored;
+  // The start ends before the update, so it puts back what the earlier start
+  // changed and removes its keys and resume entry at once, without a restart.
+  o.settings = Settings::Restored;
   return o;
 }
 

@@ -335,6 +335,28 @@ TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
   EXPECT_EQ(m.registry.Dump(), before);
 }
 
+// After the restart the drive may be gone, or brought up to date some other way. The
+// start cannot update, so it puts back what the first start changed, at once:
+// otherwise the settings would stay changed and the message come up at every start.
+TEST(UpdateAppFlow, AResumedStartThatCannotUpdatePutsTheMachineBackWithoutARestart) {
+  for (bool anotherDriveIsCurrent : {false, true}) {
+    Machine m;
+    m.AddDrive('E', "1005");
+    m.SettingsInTheWay();
+    const std::string before = m.registry.Dump();
+    ASSERT_EQ(m.Run(), StartupEnd::Prepared);
+
+    ASSERT_TRUE(m.port.Drive('E')->Faults().Add("inquiry:status=02"));
+    if (anotherDriveIsCurrent) m.AddDrive('F', "1009");
+    EXPECT_EQ(m.Run(), anotherDriveIsCurrent ? StartupEnd::FirmwareCurrent
+                                             : StartupEnd::DriveNotFound);
+    EXPECT_EQ(m.Messages(), Names{anotherDriveIsCurrent ? kCurrent : kNotFound});
+    // Settings, journal, the utility's keys and its Run entry are as they were.
+    EXPECT_EQ(m.registry.Dump(), before) << anotherDriveIsCurrent;
+    EXPECT_EQ(m.system.restartRequests, 1) << "only the preparation's";
+  }
+}
+
 TEST(UpdateAppFlow, AResumeEntryIsTakenBeforeAnyDialogAndSkipsTheTerms) {
   Machine m;
   m.AddDrive('E', "1009");

@@ -544,6 +544,13 @@ struct Options {
   std::set<Setting> seededRecordTargets;  // settings named by a record before the run
 };
 
+// The input: a flag byte (1: Windows 95/98/ME, else NT; 2: the scan's writes stop
+// after the next byte's count; 4: the first restore's likewise; 8: "Changed" as the
+// next four bytes; 16: "Changed" as any value), then operations until the end, each
+// an operation byte whose low seven bits modulo 6 pick: a value under
+// HKEY_LOCAL_MACHINE, a configuration-manager device, a journal record (a name, a
+// mask of the fields present and how each is made, the fields), an empty key, a
+// setting's key made read-only, a record made undeletable.
 std::unique_ptr<MemoryRegistry> Build(Decoder& in, Options* options) {
   Options& o = *options;
   std::uint8_t flags = in.Byte();

@@ -2,7 +2,8 @@
 // family, a journal someone else left (or tampered with) under the utility's key,
 // and values of every type and size under every key the journal reads. It runs the
 // journal as the program does across its restart (Scan without and with apply,
-// then Restore) and stops hard on the first broken promise:
+// then Restore, then the removal of the utility's keys when nothing is left) and
+// stops hard on the first broken promise:
 //   - Scan without apply writes nothing;
 //   - Scan with apply writes only the settings its rules cover, only their fixed
 //     new values, each after a complete record of the value it replaces, and only
@@ -11,6 +12,7 @@
 //     only records, each after its value went back (or a record cut short), and
 //     counts exactly the records it leaves;
 //   - a setting the scan changed ends as it was, or its record is still there;
+//   - the removal of the utility's keys deletes below its own key and nowhere else;
 //   - no buffer handed across the registry seam is smaller than the size handed
 //     with it. The program never sees the registry's own storage: every read copies
 //     into its buffer, so a read past a value is a read past that buffer (or past a
@@ -33,7 +35,10 @@
 
 #include "app/ChangeJournal.h"
 #include "app/ProfileStore.h"
+#include "app/RestartResume.h"
+#include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
+#include "platform/host/VirtualThreads.h"
 
 namespace qx {
 namespace {
@@ -541,12 +546,14 @@ struct Options {
   bool restoreBudget = false;
   std::size_t restoreBudgetWrites = 0;
   bool anyProtected = false;
+  bool makerKeyPreexisted = false;
   std::set<Setting> seededRecordTargets;  // settings named by a record before the run
 };
 
 // The input: a flag byte (1: Windows 95/98/ME, else NT; 2: the scan's writes stop
 // after the next byte's count; 4: the first restore's likewise; 8: "Changed" as the
-// next four bytes; 16: "Changed" as any value), then operations until the end, each
+// next four bytes; 16: "Changed" as any value; 32: "Software\Velmora_ODD" was there
+// before the utility), then operations until the end, each
 // an operation byte whose low seven bits modulo 6 pick: a value under
 // HKEY_LOCAL_MACHINE, a configuration-manager device, a journal record (a name, a
 // mask of the fields present and how each is made, the fields), an empty key, a
@@ -566,6 +573,7 @@ std::unique_ptr<MemoryRegistry> Build(Decoder& in, Options* options) {
     o.restoreBudget = true;
     o.restoreBudgetWrites = in.Byte();
   }
+  o.makerKeyPreexisted = (flags & 32) != 0;
   if (flags & 8) registry.PutDword(reg::kCurrentUser, kProfilePath, "Changed", in.U32());
   if (flags & 16) {
     std::uint32_t type = 0;
@@ -899,6 +907,7 @@ void Run(const std::uint8_t* data, std::size_t size) {
   }
 
   // Second start, after the restart: the restore.
+  int finalCount = -1;
   for (int pass = 0; pass < 2; ++pass) {
     bool crash = pass == 0 && o.restoreBudget;
     if (pass == 1 && !o.restoreBudget) break;
@@ -915,6 +924,7 @@ void Run(const std::uint8_t* data, std::size_t size) {
     registry.SetWriteObserver(nullptr);
     CheckRestoreWrites(log, covered, records);
     if (crash) continue;  // the count of a run cut short means nothing
+    finalCount = second.changedCount;
     std::size_t left = ReadJournal(registry).size();
     if (journalThere) {
       REQUIRE(second.changedCount == static_cast<int>(left),
@@ -949,6 +959,23 @@ void Run(const std::uint8_t* data, std::size_t size) {
                       Describe(s) + " was " + was + " is " + now);
   }
   REQUIRE(registry.Dump(reg::kDynData) == dynData, "the configuration manager's list was written");
+
+  // With nothing left to restore the utility removes its keys: those, and no more.
+  if (finalCount != 0) return;
+  HostSystem system;
+  VirtualThreads threads;
+  RestartResume restart(seam, system, threads);
+  Log log;
+  Watch(registry, &log);
+  restart.RemoveUtilityKeys(kApplication, o.makerKeyPreexisted, o.nt);
+  registry.SetWriteObserver(nullptr);
+  const std::string ours = o.makerKeyPreexisted ? KeyId("HKCU", kProfilePath)
+                                                : KeyId("HKCU", "Software\\Velmora_ODD");
+  for (const RegistryWrite& w : log.writes) {
+    REQUIRE(w.kind == RegistryWrite::Kind::DeleteKey &&
+                IsPrefixKey(ours, KeyId("", w.keyPath).substr(1)),
+            "removing the utility's keys wrote elsewhere: " + DescribeRegistryWrite(w));
+  }
 }
 
 }  // namespace

@@ -174,7 +174,7 @@ def seeds():
     ])
     # Windows 98 after the restart, with a journal, a record that has a subkey
     # and a key the program may not write.
-    out["9x-resumed"] = bytes([NINE_X | 8]) + struct.pack("<I", 2) + b"".join([
+    out["9x-resumed"] = bytes([NINE_X | 8 | 32]) + struct.pack("<I", 2) + b"".join([
         device("0000", "SCSI\\X"),
         setting(key(ENUM, "SCSI\\X"), "AutoInsertNotification", raw(3, b"\x00")),
         setting(key(HDC, "0000"), "IDEDMADRIVE0", raw(3, b"\x00")),

@@ -2,6 +2,7 @@
 // showed it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -73,9 +74,8 @@ TEST_F(JournalRegression, CountAtTheLargestNumberNeitherOverflowsNorChangesUnjou
   // The last number goes to the first setting; the second keeps its value.
   EXPECT_EQ(INT_MAX, journal.changedCount);
   EXPECT_TRUE(registry.KeyExists(reg::kCurrentUser, Record("2147483647")));
-  EXPECT_EQ("DmaDetectionLevel = 0x0;",
-            std::string(reinterpret_cast<const char*>(
-                Value(reg::kLocalMachine, kAtapiPort, "DriverParameter").data())));
+  std::vector<std::uint8_t> dma = Value(reg::kLocalMachine, kAtapiPort, "DriverParameter");
+  EXPECT_EQ("DmaDetectionLevel = 0x0;", std::string(dma.begin(), std::find(dma.begin(), dma.end(), 0)));
   EXPECT_EQ(Dword(1), Value(reg::kLocalMachine, kCdrom, "Autorun"));
   std::vector<std::uint8_t> unused;
   EXPECT_FALSE(registry.GetValue(reg::kCurrentUser, Record("-2147483648"), "Value", nullptr, &unused));

@@ -197,7 +197,9 @@ bool ChangeJournal::ScsiDevicePath(const std::string& devicePath, std::string* p
   }
   if (hardwareKey.compare(0, 4, "SCSI") != 0) return false;
   *path = std::string(kEnumMachine) + "\\" + hardwareKey;
-  return path->size() < kPathCapacity;
+  // A record's key path is read back in at most kTextBytes with its zero: a device
+  // whose path is longer could be changed but never put back, so it is left alone.
+  return path->size() < kTextBytes;
 }
 
 void ChangeJournal::ScanWindows9x() {

@@ -234,7 +234,9 @@ class Coverage {
         continue;
       }
       std::string path = "Enum\\" + hardwareKey;
-      if (path.size() >= 512 || !registry_.KeyExists(reg::kLocalMachine, path)) continue;
+      // A record carries a key path of at most 127 characters back: a device with a
+      // longer one must be left alone, or it could never be restored.
+      if (path.size() >= 128 || !registry_.KeyExists(reg::kLocalMachine, path)) continue;
       for (const char* name : kDeviceFlags) {
         out[{KeyId("HKLM", path), Upper(name)}] = {Kind::Flag, 3, 0};
       }

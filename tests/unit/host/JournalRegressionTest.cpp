@@ -153,5 +153,31 @@ TEST_F(JournalRegression9x, RestoreLeavesAnEnumEntryNoListedScsiDeviceHasAlone) 
   EXPECT_FALSE(registry.KeyExists(reg::kCurrentUser, Record("  1")));
 }
 
+// Hardware keys run to 511 characters, but a record's key path comes back in at
+// most 128 bytes: a longer one was switched off and journalled, and then could never
+// be restored.
+TEST_F(JournalRegression9x, ADeviceWhoseKeyPathARecordCannotCarryIsLeftAlone) {
+  const std::string longKey = "SCSI\\" + std::string(118, 'L');   // a path of 128
+  const std::string shortKey = "SCSI\\" + std::string(117, 'S');  // 127: still fits
+  for (const std::string& key : {longKey, shortKey}) {
+    registry.PutValue(reg::kLocalMachine, "Enum\\" + key, "AutoInsertNotification",
+                      reg::kTypeBinary, {1});
+  }
+  ListDevice("0000", longKey);
+  ListDevice("0001", shortKey);
+  ASSERT_EQ(128u, ("Enum\\" + longKey).size());
+  ASSERT_EQ(127u, ("Enum\\" + shortKey).size());
+  std::string before = registry.Dump(reg::kLocalMachine);
+
+  journal.changedCount = 0;
+  EXPECT_TRUE(journal.Scan(true));
+  EXPECT_EQ(1, journal.changedCount) << "only the device whose path fits is journalled";
+  EXPECT_EQ(std::vector<std::uint8_t>{1},
+            Value(reg::kLocalMachine, "Enum\\" + longKey, "AutoInsertNotification"));
+  journal.Restore();
+  EXPECT_EQ(0, journal.changedCount);
+  EXPECT_EQ(before, registry.Dump(reg::kLocalMachine));
+}
+
 }  // namespace
 }  // namespace qx

@@ -26,7 +26,7 @@
 #endif
 
 #include "device/ScsiDevice.h"
-#include "platform/PassThroughPort.h"
+#include "platform/Forwarding.h"
 #include "platform/Platform.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/VirtualThreads.h"
@@ -88,56 +88,35 @@ class PhaseMarks {
 // The simulated port, with the drive's share of each command kept apart. The
 // worker's first command also ends its unscramble-and-verify phase: everything it
 // did before it spoke to the drive was that.
-class MarkingPort : public PassThroughPort {
+class MarkingPort : public ForwardingPassThroughPort {
  public:
-  MarkingPort(SimPassThroughPort& inner, PhaseMarks& marks) : inner(inner), marks(marks) {}
+  MarkingPort(SimPassThroughPort& inner, PhaseMarks& marks)
+      : ForwardingPassThroughPort(inner), marks(marks) {}
 
-  std::uint32_t GetDriveType(const char* rootName) override { return inner.GetDriveType(rootName); }
-  PortHandle Open(const char* path) override { return inner.Open(path); }
   bool SendPassThrough(PortHandle handle, PassThroughRequest* block,
                        std::uint32_t* bytesReturned) override {
     if (marks.Current() == Phase::UnscrambleVerify) marks.Switch(Phase::Pages);
     marks.BeforeDrive();
-    bool accepted = inner.SendPassThrough(handle, block, bytesReturned);
+    bool accepted = inner_.SendPassThrough(handle, block, bytesReturned);
     marks.AfterDrive();
     return accepted;
   }
-  bool GetCapabilities(PortHandle handle, IoScsiCapabilities* capabilities,
-                       std::uint32_t* bytesReturned) override {
-    return inner.GetCapabilities(handle, capabilities, bytesReturned);
-  }
-  void Close(PortHandle handle) override { inner.Close(handle); }
-  std::uint32_t GetLastError() override { return inner.GetLastError(); }
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
-    return inner.FormatMessage(error, buffer, size);
-  }
 
  private:
-  SimPassThroughPort& inner;
   PhaseMarks& marks;
 };
 
 // The virtual clock, with the worker's first instruction marked: what the monitor's
 // start cost until then is part of the pages phase, the worker's own start is not.
-class MarkingThreads : public Threads {
+class MarkingThreads : public ForwardingThreads {
  public:
-  MarkingThreads(VirtualThreads& inner, PhaseMarks& marks) : inner(inner), marks(marks) {}
+  MarkingThreads(VirtualThreads& inner, PhaseMarks& marks) : ForwardingThreads(inner), marks(marks) {}
 
   ThreadRef CreateSuspended(ThreadProc procedure, void* argument) override {
     workerProcedure = procedure;
     workerArgument = argument;
-    return inner.CreateSuspended(&MarkingThreads::WorkerEntry, this);
+    return inner_.CreateSuspended(&MarkingThreads::WorkerEntry, this);
   }
-  bool DuplicateHandle(ThreadRef thread, ThreadRef* duplicate) override {
-    return inner.DuplicateHandle(thread, duplicate);
-  }
-  std::uint32_t ResumeThread(ThreadRef thread) override { return inner.ResumeThread(thread); }
-  bool GetExitCodeThread(ThreadRef handle, std::uint32_t* exitCode) override {
-    return inner.GetExitCodeThread(handle, exitCode);
-  }
-  void CloseHandle(ThreadRef handle) override { inner.CloseHandle(handle); }
-  void Sleep(std::uint32_t milliseconds) override { inner.Sleep(milliseconds); }
-  std::int64_t Time() override { return inner.Time(); }
 
  private:
   static std::uint32_t WorkerEntry(void* self) {
@@ -146,7 +125,6 @@ class MarkingThreads : public Threads {
     return threads->workerProcedure(threads->workerArgument);
   }
 
-  VirtualThreads& inner;
   PhaseMarks& marks;
   ThreadProc workerProcedure = nullptr;
   void* workerArgument = nullptr;

@@ -13,6 +13,7 @@
 
 #include "app/UpdateApp.h"
 #include "device/ScsiDevice.h"
+#include "platform/Forwarding.h"
 #include "platform/Platform.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
@@ -105,28 +106,15 @@ std::string DescribeWrite(const RegistryWrite& write) {
 }
 
 // Every Sleep of the program, logged before it is slept on the virtual clock.
-class LoggingThreads : public Threads {
+class LoggingThreads : public ForwardingThreads {
  public:
-  LoggingThreads(VirtualThreads& inner, Transcript& out) : inner(inner), out(out) {}
-  ThreadRef CreateSuspended(ThreadProc procedure, void* argument) override {
-    return inner.CreateSuspended(procedure, argument);
-  }
-  bool DuplicateHandle(ThreadRef thread, ThreadRef* duplicate) override {
-    return inner.DuplicateHandle(thread, duplicate);
-  }
-  std::uint32_t ResumeThread(ThreadRef thread) override { return inner.ResumeThread(thread); }
-  bool GetExitCodeThread(ThreadRef handle, std::uint32_t* exitCode) override {
-    return inner.GetExitCodeThread(handle, exitCode);
-  }
-  void CloseHandle(ThreadRef handle) override { inner.CloseHandle(handle); }
+  LoggingThreads(VirtualThreads& inner, Transcript& out) : ForwardingThreads(inner), out(out) {}
   void Sleep(std::uint32_t milliseconds) override {
     out.Line("SLEEP " + std::to_string(milliseconds));
-    inner.Sleep(milliseconds);
+    inner_.Sleep(milliseconds);
   }
-  std::int64_t Time() override { return inner.Time(); }
 
  private:
-  VirtualThreads& inner;
   Transcript& out;
 };
 

@@ -15,6 +15,7 @@
 #include "app/UpdateApp.h"
 #include "device/PassThroughDevice.h"
 #include "device/ScsiDevice.h"
+#include "platform/Forwarding.h"
 #include "platform/Platform.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
@@ -179,9 +180,9 @@ struct WorkerTrace {
   }
 };
 
-class TracingThreads : public Threads {
+class TracingThreads : public ForwardingThreads {
  public:
-  explicit TracingThreads(VirtualThreads& inner) : inner(inner) {}
+  explicit TracingThreads(VirtualThreads& inner) : ForwardingThreads(inner), clock(inner) {}
 
   const WorkerTrace* LastWorker() const {
     return traces.empty() ? nullptr : traces.back().get();
@@ -192,22 +193,12 @@ class TracingThreads : public Threads {
     WorkerTrace& trace = *traces.back();
     trace.procedure = procedure;
     trace.argument = argument;
-    trace.clock = &inner;
-    return inner.CreateSuspended(&WorkerTrace::Run, &trace);
+    trace.clock = &clock;
+    return inner_.CreateSuspended(&WorkerTrace::Run, &trace);
   }
-  bool DuplicateHandle(ThreadRef thread, ThreadRef* duplicate) override {
-    return inner.DuplicateHandle(thread, duplicate);
-  }
-  std::uint32_t ResumeThread(ThreadRef thread) override { return inner.ResumeThread(thread); }
-  bool GetExitCodeThread(ThreadRef handle, std::uint32_t* exitCode) override {
-    return inner.GetExitCodeThread(handle, exitCode);
-  }
-  void CloseHandle(ThreadRef handle) override { inner.CloseHandle(handle); }
-  void Sleep(std::uint32_t milliseconds) override { inner.Sleep(milliseconds); }
-  std::int64_t Time() override { return inner.Time(); }
 
  private:
-  VirtualThreads& inner;
+  VirtualThreads& clock;
   std::vector<std::unique_ptr<WorkerTrace>> traces;
 };
 

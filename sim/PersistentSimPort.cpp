@@ -12,25 +12,25 @@ PersistentSimPort::PersistentSimPort(std::string path) : path_(std::move(path)) 
     SimDriveEntry drive;
     drive.address = "E";
     entries.push_back(drive);
-    port_.AddDrives(entries, &error_);
+    AddDrives(entries, &error_);
     SaveIfChanged();
     return;
   }
   if (!LoadSimStateFile(path_, &entries, &error_)) return;
-  if (!port_.AddDrives(entries, &error_)) return;
+  if (!AddDrives(entries, &error_)) return;
   // What the file says is what is saved: rewriting it unchanged would only reorder it.
-  saved_ = FormatSimState(port_.DriveStates());
+  saved_ = FormatSimState(DriveStates());
 }
 
 bool PersistentSimPort::SendPassThrough(PortHandle handle, PassThroughRequest* block,
                                         std::uint32_t* bytesReturned) {
-  const bool accepted = port_.SendPassThrough(handle, block, bytesReturned);
+  const bool accepted = SimPassThroughPort::SendPassThrough(handle, block, bytesReturned);
   SaveIfChanged();
   return accepted;
 }
 
 void PersistentSimPort::SaveIfChanged() {
-  const std::vector<SimDriveEntry> drives = port_.DriveStates();
+  const std::vector<SimDriveEntry> drives = DriveStates();
   const std::string text = FormatSimState(drives);
   if (text == saved_) return;
   std::string why;

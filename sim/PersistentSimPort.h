@@ -10,7 +10,9 @@
 
 namespace qx {
 
-class PersistentSimPort : public PassThroughPort {
+// It is the simulated port itself, with every request that reaches a drive followed
+// by a save.
+class PersistentSimPort : public SimPassThroughPort {
  public:
   // `path` names the state file. A missing file gives the one drive a fresh machine
   // would have (E:, revision 1005), written out at once so it can be edited.
@@ -22,27 +24,14 @@ class PersistentSimPort : public PassThroughPort {
   const std::string& Error() const { return error_; }
   int Saves() const { return saves_; }
 
-  SimPassThroughPort& Port() { return port_; }
   // Writes the drives' state if it changed since the last save.
   void SaveIfChanged();
 
-  std::uint32_t GetDriveType(const char* rootName) override { return port_.GetDriveType(rootName); }
-  PortHandle Open(const char* path) override { return port_.Open(path); }
   bool SendPassThrough(PortHandle handle, PassThroughRequest* block,
                        std::uint32_t* bytesReturned) override;
-  bool GetCapabilities(PortHandle handle, IoScsiCapabilities* capabilities,
-                       std::uint32_t* bytesReturned) override {
-    return port_.GetCapabilities(handle, capabilities, bytesReturned);
-  }
-  void Close(PortHandle handle) override { port_.Close(handle); }
-  std::uint32_t GetLastError() override { return port_.GetLastError(); }
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
-    return port_.FormatMessage(error, buffer, size);
-  }
 
  private:
   std::string path_;
-  SimPassThroughPort port_;
   std::string saved_;  // the text last written or read
   std::string error_;
   int saves_ = 0;

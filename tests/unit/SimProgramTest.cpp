@@ -112,8 +112,8 @@ TEST_F(PersistentSimPortTest, MissingFileGivesOneOldDriveAndWritesIt) {
   std::remove(path.c_str());
   PersistentSimPort port(path);
   ASSERT_TRUE(port.Ok()) << port.Error();
-  ASSERT_NE(port.Port().Drive('E'), nullptr);
-  EXPECT_EQ(port.Port().Drive('E')->Revision(), "1005");
+  ASSERT_NE(port.Drive('E'), nullptr);
+  EXPECT_EQ(port.Drive('E')->Revision(), "1005");
   EXPECT_EQ(port.Saves(), 1);
   EXPECT_NE(ReadFile(path).find("[E]"), std::string::npos);
 }
@@ -124,8 +124,8 @@ TEST_F(PersistentSimPortTest, SavesAfterARequestThatChangedTheDriveOnly) {
   }
   PersistentSimPort port(path);
   ASSERT_TRUE(port.Ok()) << port.Error();
-  ASSERT_NE(port.Port().Drive('F'), nullptr);
-  EXPECT_EQ(port.Port().Drive('F')->Revision(), "1709");
+  ASSERT_NE(port.Drive('F'), nullptr);
+  EXPECT_EQ(port.Drive('F')->Revision(), "1709");
   EXPECT_EQ(port.Saves(), 0) << "loading alone must not rewrite the file";
 
   // TEST UNIT READY changes nothing the file keeps (the first answer is the pending
@@ -136,13 +136,13 @@ TEST_F(PersistentSimPortTest, SavesAfterARequestThatChangedTheDriveOnly) {
 
   // START STOP UNIT with LoEj opens the tray: that must survive a restart.
   ASSERT_TRUE(Send(port, 'F', {0x1B, 0, 0, 0, 0x02, 0}));
-  ASSERT_TRUE(port.Port().Drive('F')->TrayOpen());
+  ASSERT_TRUE(port.Drive('F')->TrayOpen());
   EXPECT_EQ(port.Saves(), 1);
   PersistentSimPort reloaded(path);
   ASSERT_TRUE(reloaded.Ok()) << reloaded.Error();
-  ASSERT_NE(reloaded.Port().Drive('F'), nullptr);
-  EXPECT_TRUE(reloaded.Port().Drive('F')->TrayOpen());
-  EXPECT_EQ(reloaded.Port().Drive('F')->Revision(), "1709");
+  ASSERT_NE(reloaded.Drive('F'), nullptr);
+  EXPECT_TRUE(reloaded.Drive('F')->TrayOpen());
+  EXPECT_EQ(reloaded.Drive('F')->Revision(), "1709");
 }
 
 TEST_F(PersistentSimPortTest, AFileThatDoesNotParseIsReportedNotReplaced) {

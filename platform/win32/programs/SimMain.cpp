@@ -46,7 +46,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ::MessageBoxA(nullptr, text.c_str(), "qxupdate-sim", MB_OK | MB_ICONERROR);
     return 3;
   }
-  port.Port().SetSleepHook([&threads](std::uint32_t ms) { threads.Sleep(ms); });
+  port.SetSleepHook([&threads](std::uint32_t ms) { threads.Sleep(ms); });
 
   // On Windows 95/98/ME the drives are reached through "wnaspi32.dll": under Wine the
   // simulated one beside this program (sim/wnaspi32), with drives of its own.

@@ -40,22 +40,10 @@ template <typename Dialog, typename Filter, typename PaintFn>
 void Play(Dialog& dialog, const DialogScript& script, int defaultButton, ShownDialog& record,
           bool probe, Filter filter, PaintFn paint) {
   RecordingWindow window(record);
-  auto send = [&](unsigned message, std::uintptr_t wParam) {
-    FilterAnswer answer = filter(message, wParam);
-    record.filtered.push_back({message, wParam, answer.handled, answer.result});
-    return answer;
-  };
-  auto probeAll = [&](bool expectRefused) {
-    bool all = true;
-    for (const SessionEndQuery& q : kSessionEndQueries) {
-      if (send(q.message, q.wParam).handled != expectRefused) all = false;
-    }
-    return all;
-  };
 
   dialog.OnOpen(window);
   paint(window);
-  if (probe) record.refusedWhileOpen = probeAll(true);
+  if (probe) record.refusedWhileOpen = ProbeSessionEnd(record, filter, true);
   for (const ScriptAction& action : script) {
     if (record.ended) break;  // the window is gone; later actions have nothing to reach
     switch (action.type) {
@@ -66,7 +54,7 @@ void Play(Dialog& dialog, const DialogScript& script, int defaultButton, ShownDi
         dialog.OnCommand(defaultButton, window);
         break;
       case ScriptAction::Type::Send:
-        send(action.message, action.wParam);
+        SendThroughFilter(record, filter, action.message, action.wParam);
         break;
       case ScriptAction::Type::Paint:
         paint(window);
@@ -76,7 +64,7 @@ void Play(Dialog& dialog, const DialogScript& script, int defaultButton, ShownDi
         break;
     }
   }
-  if (probe && record.ended) record.releasedAfterEnd = probeAll(false);
+  if (probe && record.ended) record.releasedAfterEnd = ProbeSessionEnd(record, filter, false);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "ui/AboutDialog.h"
 #include "ui/MessageDialog.h"
+#include "ui/SessionEndFilter.h"
 #include "ui/TermsDialog.h"
 
 namespace qx {
@@ -65,6 +66,29 @@ struct ShownDialog {
   // True when none of them was refused any more after the dialog had ended.
   bool releasedAfterEnd = false;
 };
+
+// Sends one window message through a dialog's filter, recording it with its answer in
+// the showing's record (a ShownDialog, or the main dialog's own).
+template <typename Record, typename Filter>
+FilterAnswer SendThroughFilter(Record& record, Filter& filter, unsigned message,
+                               std::uintptr_t wParam) {
+  FilterAnswer answer = filter(message, wParam);
+  record.filtered.push_back({message, wParam, answer.handled, answer.result});
+  return answer;
+}
+
+// Sends the four session-end queries the same way: true when every one was refused
+// (expectRefused) or every one let through.
+template <typename Record, typename Filter>
+bool ProbeSessionEnd(Record& record, Filter& filter, bool expectRefused) {
+  bool all = true;
+  for (const SessionEndQuery& q : kSessionEndQueries) {
+    if (SendThroughFilter(record, filter, q.message, q.wParam).handled != expectRefused) {
+      all = false;
+    }
+  }
+  return all;
+}
 
 class ScriptedDialogs : public MessageDialogView, public TermsDialogView, public AboutDialogView {
  public:

@@ -118,17 +118,8 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
   RecordingMainWindow window(record, loop_, system_, dialogs_, log_);
   loop_.SetTimerHandler([&](std::uint32_t timerId) { dialog.OnTimer(timerId); });
 
-  auto send = [&](unsigned message, std::uintptr_t wParam) {
-    FilterAnswer answer = dialog.FilterMessage(message, wParam);
-    record.filtered.push_back({message, wParam, answer.handled, answer.result});
-    return answer;
-  };
-  auto probeAll = [&](bool expectRefused) {
-    bool all = true;
-    for (const SessionEndQuery& q : kSessionEndQueries) {
-      if (send(q.message, q.wParam).handled != expectRefused) all = false;
-    }
-    return all;
+  auto filter = [&](unsigned message, std::uintptr_t wParam) {
+    return dialog.FilterMessage(message, wParam);
   };
   auto runUntilIdle = [&] {
     loop_.RunUntil([&] { return record.ended || (!dialog.Busy() && !dialog.WaitingForWorker()); },
@@ -147,7 +138,7 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
 
   dialog.OnInitDialog(window);
   dialog.OnPaint();
-  if (probeSessionEnd_) record.refusedWhileOpen = probeAll(true);
+  if (probeSessionEnd_) record.refusedWhileOpen = ProbeSessionEnd(record, filter, true);
 
   for (const MainStep& step : script) {
     if (record.ended) break;
@@ -173,7 +164,7 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
         dialog.OnPaint();
         break;
       case MainStep::Type::Send:
-        send(step.message, step.wParam);
+        SendThroughFilter(record, filter, step.message, step.wParam);
         break;
       case MainStep::Type::RunUntilIdle:
         runUntilIdle();
@@ -190,7 +181,9 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
         break;
     }
   }
-  if (probeSessionEnd_ && record.ended) record.releasedAfterEnd = probeAll(false);
+  if (probeSessionEnd_ && record.ended) {
+    record.releasedAfterEnd = ProbeSessionEnd(record, filter, false);
+  }
 
   loop_.SetTimerHandler(nullptr);
   record.endCode = dialog.EndCode();

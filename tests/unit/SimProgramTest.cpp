@@ -105,7 +105,10 @@ class PersistentSimPortTest : public ::testing::Test {
     port.Close(handle);
     return ok;
   }
-  const std::string path = "persistent-sim-port-test.ini";
+  // CTest runs these tests side by side, so each needs a file of its own.
+  const std::string path = ::testing::TempDir() + "qx-persistent-" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                           ".ini";
 };
 
 TEST_F(PersistentSimPortTest, MissingFileGivesOneOldDriveAndWritesIt) {

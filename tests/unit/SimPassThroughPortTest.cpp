@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "PassThroughBlock.h"
 #include "device/PassThroughDevice.h"
 #include "platform/Platform.h"
 #include "sim/FirmwareGenerator.h"
@@ -14,32 +15,7 @@
 namespace qx {
 namespace {
 
-// A request block filled the way the transport fills it, the data placed on
-// the first 16-byte boundary inside the staging area.
-struct Block {
-  std::unique_ptr<PassThroughRequest> request = std::make_unique<PassThroughRequest>();
-
-  Block(std::vector<std::uint8_t> cdb, std::uint8_t dataIn, std::uint32_t length) {
-    std::memset(request.get(), 0, sizeof *request);
-    ScsiPassThroughDirect& s = request->spt;
-    s.Length = passthrough::kStructLength;
-    s.TargetId = 1;
-    s.CdbLength = static_cast<std::uint8_t>(cdb.size());
-    s.SenseInfoLength = passthrough::kSenseLength;
-    s.DataIn = dataIn;
-    s.DataTransferLength = length;
-    s.TimeOutValue = passthrough::kPortTimeoutSeconds;
-    s.DataBuffer = Data();
-    s.SenseInfoOffset = offsetof(PassThroughRequest, senseData);
-    std::memcpy(s.Cdb, cdb.data(), cdb.size());
-  }
-  std::uint8_t* Data() {
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(request->staging) + 16;
-    return request->staging + ((start & ~std::uintptr_t(15)) - start + 16);
-  }
-  PassThroughRequest* get() { return request.get(); }
-  ScsiPassThroughDirect& spt() { return request->spt; }
-};
+using Block = PassThroughBlock;
 
 const std::vector<std::uint8_t> kInquiry = {0x12, 0, 0, 0, 44, 0};
 const std::vector<std::uint8_t> kTestUnitReady = {0x00, 0, 0, 0, 0, 0};

@@ -2,16 +2,13 @@
 // a state file across the restart.
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "device/PassThroughRequest.h"
+#include "PassThroughBlock.h"
 #include "sim/PersistentSimPort.h"
 #include "sim/ScaledThreads.h"
 
@@ -72,25 +69,6 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// A request block as the transport fills it, its data on a 16-byte boundary.
-struct Block {
-  std::unique_ptr<PassThroughRequest> request = std::make_unique<PassThroughRequest>();
-  Block(std::vector<std::uint8_t> cdb, std::uint8_t dataIn, std::uint32_t length) {
-    std::memset(request.get(), 0, sizeof *request);
-    ScsiPassThroughDirect& s = request->spt;
-    s.Length = passthrough::kStructLength;
-    s.CdbLength = static_cast<std::uint8_t>(cdb.size());
-    s.SenseInfoLength = passthrough::kSenseLength;
-    s.DataIn = dataIn;
-    s.DataTransferLength = length;
-    s.TimeOutValue = passthrough::kPortTimeoutSeconds;
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(request->staging) + 16;
-    s.DataBuffer = request->staging + ((start & ~std::uintptr_t(15)) - start + 16);
-    s.SenseInfoOffset = offsetof(PassThroughRequest, senseData);
-    std::memcpy(s.Cdb, cdb.data(), cdb.size());
-  }
-};
-
 class PersistentSimPortTest : public ::testing::Test {
  protected:
   void TearDown() override { std::remove(path.c_str()); }
@@ -99,9 +77,9 @@ class PersistentSimPortTest : public ::testing::Test {
     const char device[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};
     const PortHandle handle = port.Open(device);
     if (handle == 0) return false;
-    Block block(std::move(cdb), dataIn, length);
+    PassThroughBlock block(cdb, dataIn, length);
     std::uint32_t returned = 0;
-    const bool ok = port.SendPassThrough(handle, block.request.get(), &returned);
+    const bool ok = port.SendPassThrough(handle, block.get(), &returned);
     port.Close(handle);
     return ok;
   }

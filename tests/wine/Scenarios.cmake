@@ -1,29 +1,63 @@
 # End-to-end scenarios of the Windows programs under Wine, each in a fresh prefix and
-# an X display of its own, driven by robot.exe. They need x86_64 programs here (see
-# tests/wine/wine-run); elsewhere run-scenario says 77 and CTest skips them.
+# an X display of its own, driven by robot.exe. Both Windows builds include this file;
+# each scenario names the builds whose programs it runs:
+#   win32  the product's own i686 programs (32-bit: wine32's loader under qemu-user
+#          where the kernel runs no 32-bit code, see tools/i386emu)
+#   win64  the x86_64 build of the same sources under wine64: quicker, for the paths
+#          the i686 runs leave out
+# A scenario in a build that cannot run its programs says 77 and CTest skips it.
 if(NOT WIN32 OR NOT TARGET robot OR NOT TARGET qxupdate-sim)
   return()
 endif()
 
-set(QX_WINE_SCENARIOS
-  product_no_drive_en
-  product_no_drive_ja
-  default_buttons
-  full_cycle_en
-  full_cycle_ja
-  failed_update_en
-  failed_update_ja
-  timeout_then_cancel)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(QX_WINE_BUILD win32)
+else()
+  set(QX_WINE_BUILD win64)
+endif()
 
-foreach(scenario IN LISTS QX_WINE_SCENARIOS)
-  add_test(NAME wine_${scenario}
-    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run-scenario ${scenario}
+# qx_wine_scenario(NAME BUILDS win32|win64... [SCRIPT run-scenario] [PREFIX wine_])
+# adds the test PREFIX+NAME running `SCRIPT NAME BIN-DIR BUILD-DIR` in each build named.
+function(qx_wine_scenario name)
+  cmake_parse_arguments(arg "" "SCRIPT;PREFIX" "BUILDS" ${ARGN})
+  if(NOT arg_BUILDS)
+    message(FATAL_ERROR "qx_wine_scenario(${name}): BUILDS names no build")
+  endif()
+  if(NOT QX_WINE_BUILD IN_LIST arg_BUILDS)
+    return()
+  endif()
+  if(NOT arg_SCRIPT)
+    set(arg_SCRIPT run-scenario)
+  endif()
+  if(NOT DEFINED arg_PREFIX)
+    set(arg_PREFIX wine_)
+  endif()
+  # An emulated program starts in seconds but runs slower than a native one.
+  if(QX_WINE_BUILD STREQUAL win32)
+    set(timeout 600)
+  else()
+    set(timeout 300)
+  endif()
+  add_test(NAME ${arg_PREFIX}${name}
+    COMMAND ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${arg_SCRIPT} ${name}
             $<TARGET_FILE_DIR:robot> ${CMAKE_BINARY_DIR})
-  set_tests_properties(wine_${scenario} PROPERTIES
+  set_tests_properties(${arg_PREFIX}${name} PROPERTIES
     SKIP_RETURN_CODE 77
-    TIMEOUT 300
+    TIMEOUT ${timeout}
     # One display, one prefix and one wineserver each; they must not overlap.
     RUN_SERIAL TRUE
-    LABELS wine)
-endforeach()
+    LABELS "wine;${QX_WINE_BUILD}")
+endfunction()
+
+# The product itself finds no drive: only the i686 file a user runs.
+qx_wine_scenario(product_no_drive_en BUILDS win32)
+qx_wine_scenario(product_no_drive_ja BUILDS win32)
+# The whole cycle in Windows XP mode through the i686 program; the Japanese one and the
+# paths that end early stay on the quicker x86_64 build.
+qx_wine_scenario(full_cycle_en BUILDS win32)
+qx_wine_scenario(full_cycle_ja BUILDS win64)
+qx_wine_scenario(default_buttons BUILDS win64)
+qx_wine_scenario(failed_update_en BUILDS win64)
+qx_wine_scenario(failed_update_ja BUILDS win64)
+qx_wine_scenario(timeout_then_cancel BUILDS win64)
 include(${CMAKE_CURRENT_LIST_DIR}/Win98Scenarios.cmake)

@@ -1,4 +1,4 @@
-# Wine prefixes for a build's tests, all cloned from one base prefix per build.
+# Wine prefixes for the tests, all cloned from one base prefix.
 # wineboot takes half a minute, and a prefix holds some 700 MB, nearly all of it
 # Wine's own DLLs under drive_c/windows. A clone hard-links those directories
 # (nothing here writes to them) and copies everything else: the registry files in
@@ -6,24 +6,35 @@
 # link. A clone costs a few megabytes and a second, so a CI run of every scenario
 # stays within a couple of gigabytes of disk.
 # Sourced by wine-run, win98-run and the scenario scripts.
+QX_WINE_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # The directories a clone shares with its source.
 QX_SHARED_PREFIX_DIRS='drive_c/windows/system32 drive_c/windows/syswow64 drive_c/windows/winsxs'
 
-# Makes BUILD-DIR's base prefix on first use (under a lock, for tests run side by
-# side) and prints its path. Usage: qx_base_prefix WINE BUILD-DIR
+# Every program runs in a 64-bit prefix: wine64 starts a 32-bit program with wine32's
+# loader, so only the program itself is emulated where the kernel runs no 32-bit code,
+# while Wine's services stay native. wineboot installs the prefix's 32-bit half
+# (syswow64 and its registry) only where 32-bit programs can run, so that is part of
+# the base's stamp. One base serves every build under the same folder (build/win32 and
+# build/win64 share build/wine-base-win64).
+
+# Makes the base prefix beside BUILD-DIR on first use (under a lock, for tests run side
+# by side) and prints its path. Usage: qx_base_prefix WINE BUILD-DIR
 qx_base_prefix() {
-  local wine=$1 build=$2 version=1
-  local base=$build/wine-base-${WINEARCH:-win64}
+  local wine=$1 build=$2 version=2 base
+  base=$(cd "$build/.." && pwd)/wine-base-win64
+  if "$QX_WINE_LIB_DIR/can-run-32bit" 2>/dev/null; then version=$version+wow32; fi
   mkdir -p "$build"
   (
     flock 9
     if [ "$(cat "$base/.qx-base" 2>/dev/null)" != "$version" ]; then
       rm -rf "$base"
       mkdir -p "$base"
-      WINEPREFIX=$base "$wine" wineboot -i >/dev/null 2>&1 || true
+      local started=$SECONDS
+      WINEARCH=win64 WINEPREFIX=$base "$wine" wineboot -i >/dev/null 2>&1 || true
       WINEPREFIX=$base "$(dirname "$wine")/wineserver" -w 2>/dev/null || WINEPREFIX=$base wineserver -w || true
       [ -f "$base/system.reg" ] || { echo "qx_base_prefix: wineboot made no prefix in $base" >&2; exit 1; }
+      echo "qx_base_prefix: made $base ($version) in $((SECONDS - started)) s" >&2
       echo "$version" > "$base/.qx-base"
     fi
   ) 9>"$base.lock" || return 1

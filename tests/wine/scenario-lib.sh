@@ -116,6 +116,7 @@ start_program() {  # EXE [INI-TEXT]
   name=$(basename "$exe")
   cp "$exe" "$WINEPREFIX/drive_c/qx/$name"
   if [ $# -ge 2 ]; then printf '%s\n' "$2" > "$WINEPREFIX/drive_c/qx/${name%.exe}.ini"; fi
+  log "starting $name ($(file -b "$exe" | cut -d, -f1))"
   (cd "$WINEPREFIX/drive_c/qx" && exec "$WINE" "C:\\qx\\$name" >"$WORK/$SCENARIO-program.log" 2>&1) &
   PROGRAM_PID=$!
 }

@@ -46,6 +46,7 @@ fresh_prefix() {
 # QX_KEEP_PREFIXES=1).
 end_scenario() {
   local status=$?
+  [ -z "${HOLD_WRITER:-}" ] || kill "$HOLD_WRITER" 2>/dev/null || true
   shots_to_png
   [ -n "${WINEPREFIX:-}" ] || return 0
   "$WINESERVER" -k 2>/dev/null || true
@@ -119,6 +120,29 @@ start_program() {  # EXE [INI-TEXT]
   log "starting $name ($(file -b "$exe" | cut -d, -f1))"
   (cd "$WINEPREFIX/drive_c/qx" && exec "$WINE" "C:\\qx\\$name" >"$WORK/$SCENARIO-program.log" 2>&1) &
   PROGRAM_PID=$!
+}
+
+# The wine server ends three seconds after the prefix's last process, and with it
+# whatever lives only in the server (HKEY_DYN_DATA). An emulated program can take
+# longer than that to start, so a process of the prefix, reading a pipe whose writer
+# is a sleep of our own, holds the server from hold_server until release_server ends
+# the sleep. (Were this shell the writer, every program started meanwhile, the wine
+# server among them, would inherit the pipe and the reader would never see its end.)
+hold_server() {
+  local pipe=$WORK/hold-$SCENARIO
+  rm -f "$pipe"
+  mkfifo "$pipe"
+  "$WINE" cmd.exe /c 'set /p held=' <"$pipe" >/dev/null 2>&1 &
+  HOLD_PID=$!
+  sleep 3600 >"$pipe" &
+  HOLD_WRITER=$!
+}
+release_server() {
+  [ -n "${HOLD_PID:-}" ] || return 0
+  kill "$HOLD_WRITER" 2>/dev/null || true
+  wait "$HOLD_PID" || true
+  rm -f "$WORK/hold-$SCENARIO"
+  HOLD_PID=
 }
 
 # Plays a robot script given on standard input; fails the scenario when it fails.

@@ -8,6 +8,27 @@
 # Sourced by wine-run, win98-run and the scenario scripts.
 QX_WINE_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
+QX_WINE64=/usr/lib/wine/wine64
+[ -x "$QX_WINE64" ] || QX_WINE64=$(command -v wine64 || echo wine64)
+QX_WINE32=/usr/lib/wine/wine
+QX_WINESERVER=$(dirname "$QX_WINE64")/wineserver
+[ -x "$QX_WINESERVER" ] || QX_WINESERVER=$(command -v wineserver || echo wineserver)
+
+# Prints the loader that runs EXE, or says why it cannot run here and fails. A 32-bit
+# program gets wine32's loader itself: wine64 would start it as a process of its own
+# and report 0 when that process dies of a signal (a crash under emulation, say),
+# while the loader's own exit status shows it.
+qx_wine_for() {  # EXE
+  if file -b "$1" | grep -q 'x86-64'; then
+    printf '%s\n' "$QX_WINE64"
+  elif "$QX_WINE_LIB_DIR/can-run-32bit"; then
+    printf '%s\n' "$QX_WINE32"
+  else
+    echo "$(basename "$1") is a 32-bit program; skipped" >&2
+    return 1
+  fi
+}
+
 # The directories a clone shares with its source.
 QX_SHARED_PREFIX_DIRS='drive_c/windows/system32 drive_c/windows/syswow64 drive_c/windows/winsxs'
 

@@ -2,10 +2,6 @@
 # Each scenario runs in a fresh copy of a prepared prefix, in its own X display
 # (xvfb-run), with the robot answering the utility's windows.
 
-WINE=/usr/lib/wine/wine64
-[ -x "$WINE" ] || WINE=$(command -v wine64 || true)
-WINESERVER=$(dirname "$WINE")/wineserver
-[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver || true)
 export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 
 log() { printf '== %s\n' "$*"; }
@@ -16,6 +12,10 @@ fail() {
 
 # shellcheck source=prefix-lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/prefix-lib.sh"
+# Wine's own tools (reg, regedit) run from the 64-bit loader; the build's programs from
+# the loader of their kind (qx_wine_for).
+WINE=$QX_WINE64
+WINESERVER=$QX_WINESERVER
 
 # A prefix made once per build and cloned for every scenario: Windows XP, and
 # top-level windows without a window manager.
@@ -118,7 +118,9 @@ start_program() {  # EXE [INI-TEXT]
   cp "$exe" "$WINEPREFIX/drive_c/qx/$name"
   if [ $# -ge 2 ]; then printf '%s\n' "$2" > "$WINEPREFIX/drive_c/qx/${name%.exe}.ini"; fi
   log "starting $name ($(file -b "$exe" | cut -d, -f1))"
-  (cd "$WINEPREFIX/drive_c/qx" && exec "$WINE" "C:\\qx\\$name" >"$WORK/$SCENARIO-program.log" 2>&1) &
+  local wine
+  wine=$(qx_wine_for "$exe") || fail "cannot run $name here"
+  (cd "$WINEPREFIX/drive_c/qx" && exec "$wine" "C:\\qx\\$name" >"$WORK/$SCENARIO-program.log" 2>&1) &
   PROGRAM_PID=$!
 }
 
@@ -149,7 +151,7 @@ release_server() {
 robot() {
   local script=$WORK/$SCENARIO-robot-$((++ROBOT_RUNS)).txt
   cat > "$script"
-  "$WINE" "$BIN/robot.exe" -f "Z:$script" || fail "robot script $ROBOT_RUNS"
+  "$(qx_wine_for "$BIN/robot.exe")" "$BIN/robot.exe" -f "Z:$script" || fail "robot script $ROBOT_RUNS"
 }
 ROBOT_RUNS=0
 

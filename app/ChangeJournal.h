@@ -30,6 +30,9 @@ class ChangeJournal {
   static std::string RecordSection(int number);
 
   int changedCount = 0;
+  // Settings the last Scan(true) journalled and then wrote: 0 when it changed
+  // nothing, so that a restart would change nothing either.
+  int settingsChanged = 0;
 
  private:
   template <typename Visit>
@@ -43,6 +46,10 @@ class ChangeJournal {
   // the only case in which the setting itself may be changed.
   bool Journal(const std::string& path, const char* valueName, std::uint32_t type,
                const std::string& oldText, std::uint32_t oldNumber);
+  // Counts a setting whose new value the registry took.
+  void Count(RegStatus written) {
+    if (written == reg::kSuccess) ++settingsChanged;
+  }
   int HighestRecordNumber();
   std::string JournalPath() const;
   // Whether a record names a setting that Scan itself changes on this platform.

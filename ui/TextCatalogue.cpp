@@ -98,6 +98,11 @@ constexpr Entry kEntries[] = {
      "ください。"},
     {TextId::RebootConfirm, kRebootEnglish, nullptr},  // Japanese built below
     {TextId::RebootConfirmNoResume, kRebootEnglish, nullptr},
+    {TextId::PreparationFailed,
+     "The system configuration required for firmware update could not be changed.\r\n"
+     "The system will not restart; nothing has been changed.",
+     "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
+     "システムは変更されていません。再起動は行いません。"},
 
     {TextId::WarningNotice, "Please Close ALL applications before applying firmware update.",
      "ファームウェアのアップデートを行う前にアプリケーションを全て終了して下さい。"},
@@ -156,7 +161,7 @@ constexpr Entry kEntries[] = {
     {TextId::OsInfoError, "Cannot get operationg system information.",
      "オペレーティングシステムの情報を取得できません。"},
     {TextId::AspiInitFail, "ASPI Initialize Fail!", "ASPI初期化に失敗しました。"},
-    {TextId::HandleError, "Get Handle Error: %d\n", "ハンドル取得に失敗しました: %d\n"},
+    {TextId::HandleError, "Get Handle Error: %s\n", "ハンドル取得に失敗しました: %s\n"},
 };
 
 constexpr bool EntriesInIdOrder() {

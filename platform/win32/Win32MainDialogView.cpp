@@ -127,6 +127,19 @@ class MainWindow : public MainDialogWindow, public Win32DialogHandler {
     return about_;
   }
   void EndDialog(int result) override { window_.End(result); }
+  void PumpMessages() override {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        // Not ours to take: the modal loop that runs after this wait must see it.
+        ::PostQuitMessage(static_cast<int>(message.wParam));
+        return;
+      }
+      if (::IsDialogMessageA(window_.Handle(), &message)) continue;
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+  }
 
   // --- VersionCheckView -----------------------------------------------------
   int DriveSelection() override {

@@ -254,13 +254,6 @@ void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
   Yield();
 }
 
-// An earlier start changed the settings and restarted, and this one ends before the
-// update: the drive has gone, or no longer needs it. Nothing else would ever put the
-// settings back (DMA would stay off for good), and the Run entry would bring this
-// message up at every start. So the journal is restored here, and once it is empty
-// the utility's keys and its Run entry go. No restart: the settings take effect at
-// the next one, which the not-found message asks for anyway. A machine that holds
-// no journal is not written to at all, not even to create the profile key.
 bool UpdateApp::ProfileKeyExists() {
   RegistryKey profileKey(*platform.registry);
   return profileKey.Open(reg::kCurrentUser, ProfileKeyPath().c_str(), reg::kKeyRead) ==
@@ -271,6 +264,13 @@ std::string UpdateApp::ProfileKeyPath() const {
   return std::string("Software\\") + kMakerKeyName + "\\" + applicationName;
 }
 
+// An earlier start changed the settings and restarted, and this one ends before the
+// update: the drive has gone, or no longer needs it. Nothing else would ever put the
+// settings back (DMA would stay off for good), and the Run entry would bring this
+// message up at every start. So the journal is restored here, and once it is empty
+// the utility's keys and its Run entry go. No restart: the settings take effect at
+// the next one, which the not-found message asks for anyway. A machine that holds
+// no journal is not written to at all, not even to create the profile key.
 void UpdateApp::RestoreLeftoverJournal() {
   if (!HasName()) return;
   {

@@ -129,13 +129,9 @@ class MainWindow : public MainDialogWindow, public Win32DialogHandler {
   void EndDialog(int result) override { window_.End(result); }
   void PumpMessages() override {
     MSG message;
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        // Not ours to take: the modal loop that runs after this wait must see it.
-        ::PostQuitMessage(static_cast<int>(message.wParam));
-        return;
-      }
-      if (::IsDialogMessageA(window_.Handle(), &message)) continue;
+    // A WM_QUIT is left where it is, for the modal loop that runs after this wait.
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && message.message != WM_QUIT) {
+      if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) break;
       ::TranslateMessage(&message);
       ::DispatchMessageA(&message);
     }

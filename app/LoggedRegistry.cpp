@@ -1,6 +1,5 @@
 #include "app/LoggedRegistry.h"
 
-#include <cctype>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -11,8 +10,12 @@ namespace qx {
 
 namespace {
 
+// Registry names compare without case; ours are ASCII (and no C runtime call is
+// needed that Windows 98's would lack).
 std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   return text;
 }
 
@@ -21,7 +24,7 @@ std::string ValueText(std::uint32_t type, const std::uint8_t* data, std::uint32_
   if (type == reg::kTypeDword && size == 4) {
     const std::uint32_t value = data[0] | data[1] << 8 | data[2] << 16 |
                                 static_cast<std::uint32_t>(data[3]) << 24;
-    std::snprintf(part, sizeof part, "%u", static_cast<unsigned>(value));
+    std::snprintf(part, sizeof part, "0x%X", static_cast<unsigned>(value));
     return part;
   }
   if (type == reg::kTypeString) {

@@ -205,10 +205,10 @@ void MainDialog::OnTimer(std::uint32_t timerId) {
 void MainDialog::HandleOutcome(MonitorOutcome outcome) {
   if (outcome == MonitorOutcome::NotOurs || outcome == MonitorOutcome::Running) return;
   busy = false;
-  // The worker has ended (unless it timed out): what it noted may be read now.
-  if (outcome != MonitorOutcome::TimedOut && log != nullptr) {
-    for (const auto& step : downloadRequest.trace) log->WriteAt(step.first, step.second);
-  }
+  // The worker has ended (unless it timed out): what it noted may be read now. After
+  // a time-out that waits until CANCEL has seen the worker end.
+  if (outcome != MonitorOutcome::TimedOut) WriteWorkerTrace();
+  traceDue = outcome == MonitorOutcome::TimedOut;
   switch (outcome) {
     case MonitorOutcome::Succeeded:
       ConfirmUpdate();
@@ -317,7 +317,17 @@ void MainDialog::CancelPressed() {
   FinishCancel();
 }
 
+void MainDialog::WriteWorkerTrace() {
+  if (log == nullptr) return;
+  for (const auto& step : downloadRequest.trace) log->WriteAt(step.first, step.second);
+}
+
 void MainDialog::FinishCancel() {
+  if (traceDue && !WorkerAlive()) {
+    traceDue = false;
+    Log("the worker that outlived its time-out has ended; what it did:");
+    WriteWorkerTrace();
+  }
   waitingForWorker = false;
   EndWaitCursor();
   EndWith(1);

@@ -134,6 +134,7 @@ class MainDialog {
   void ConfirmUpdate();
   void ShowFailure(const std::string& reason, bool resetProgress);
   void Log(const std::string& text);
+  void WriteWorkerTrace();
   void EndWaitCursor();
   void CloseStep();
   void CancelPressed();
@@ -148,6 +149,7 @@ class MainDialog {
   MainDialogWindow* window = nullptr;
   std::unique_ptr<DownloadMonitor> monitor;
   UpdateLog* log = nullptr;
+  bool traceDue = false;  // the worker timed out: its trace is written once it has ended
 
   int changedCount = 0;
   int endCode = 0;

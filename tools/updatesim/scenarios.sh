@@ -75,7 +75,7 @@ for LANG_ in en ja; do
   [ "$(grep -c ' ==== qxupdate ' "$STATE.log")" -eq 3 ] || fail "$(grep -c ' ==== ' "$STATE.log") runs logged, expected 3"
   for line in 'restart requested: the changed settings take effect' 'started again after the restart' \
       'command 1D SEND DIAGNOSTIC page C0 04 -> 01' 'update complete: the drive reports revision 1009' \
-      'registry set HKLM\SYSTEM\CurrentControlSet\Services\Cdrom "Autorun": 0 -> 1' \
+      'registry set HKLM\SYSTEM\CurrentControlSet\Services\Cdrom "Autorun": 0x0 -> 0x1' \
       'end: RestoredRestart, main dialog end code 1'; do
     grep -qF -- "$line" "$STATE.log" || fail "log lacks: $line"
   done
@@ -217,6 +217,9 @@ has "DIALOG Cancel en -> 1"
 before 'STATUS "Waiting for the update to end..."' "param=88 00 00 04 00 C0 00 00"
 before "param=88 00 00 04 00 C0 00 00" "ENDCODE 1"
 before "ENDCODE 1" "RESTART"
+# What the worker did after the time-out reaches the log once it has ended.
+grep -A9 'the worker that outlived its time-out has ended' "$STATE.log" | grep -qF 'command 1D SEND DIAGNOSTIC page C0 00 -> 01' ||
+  fail "the log lacks what the worker did after the time-out"
 
 # Windows 98: the ASPI side and the 9x registry.
 STATE="$WORK/machine-9x"

@@ -353,7 +353,7 @@ TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
              "QX-M4471\" revision \"1005\"",
              "image 0 (version 1009) fits family 0 and code is: the drive is older",
              "first start", "terms accepted",
-             "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 1 -> 0",
+             "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 0x1 -> 0x0",
              "registry set HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\run \"qxupdate\": "
              "(none) -> \"C:\\qxupdate\\qxupdate.exe\"",
              "restart requested", "end: Prepared",
@@ -365,7 +365,7 @@ TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
              "command 1D SEND DIAGNOSTIC page C0 00 -> 01",
              "command 12 INQUIRY (after the update) -> 01",
              "update complete: the drive reports revision 1009",
-             "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 0 -> 1",
+             "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 0x0 -> 0x1",
              "restart requested", "end: RestoredRestart, main dialog end code 1"}) {
       const std::size_t found = log.find(event, at);
       ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << event << "\n" << log;

@@ -113,9 +113,10 @@ Language PassThroughDevice::TextLanguage() const {
 void PassThroughDevice::SetHandleErrorMessage(std::uint32_t error) {
   // The number is a system error, but it has always been shown with the C runtime's
   // text for the errno of the same value; users and support know those texts.
-  lastMessage = FormatText(Text(TextId::HandleError, TextLanguage()),
-                           std::to_string(static_cast<int>(error))) +
-                std::strerror(static_cast<int>(error));
+  std::string text = Text(TextId::HandleError, TextLanguage());
+  const std::size_t number = text.find("%d");
+  if (number != std::string::npos) text.replace(number, 2, std::to_string(static_cast<int>(error)));
+  lastMessage = text + std::strerror(static_cast<int>(error));
 }
 
 void PassThroughDevice::SetRequestErrorMessage(std::uint32_t error) {

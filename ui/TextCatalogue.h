@@ -55,6 +55,9 @@ enum class TextId {
   UpdateComplete,
   ErrorPrefix,       // put before the device's message in the start-failure box
   WaitingForWorker,  // CANCEL after a time-out while the worker still writes
+  RevisionNotConfirmed,  // %1 = the revision the drive reports after the update, %2 = expected
+  NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
+  LogLocation,           // %1 = where the update log is
 
   // Version check.
   NotSupport,
@@ -73,7 +76,7 @@ enum class TextId {
   // Device layer.
   OsInfoError,
   AspiInitFail,
-  HandleError,       // %s = the system's error number, followed by a line end
+  HandleError,       // "%d" = the system's error number, followed by a line end
 
   Count
 };
@@ -86,5 +89,9 @@ const std::string& Text(TextId id, Language language);
 
 // Replaces every "%s" in `pattern` with `argument`; any other '%' is left as it is.
 std::string FormatText(const std::string& pattern, const std::string& argument);
+
+// Replaces "%1" with `first` and "%2" with `second`, wherever the language puts them.
+std::string FormatNumbered(const std::string& pattern, const std::string& first,
+                           const std::string& second = std::string());
 
 }  // namespace qx

@@ -14,7 +14,9 @@ set(QX_WINE_SCENARIOS
   failed_update_en
   failed_update_ja
   timeout_then_cancel
-  system_message_ja)
+  system_message_ja
+  kept_revision_en
+  kept_revision_ja)
 
 foreach(scenario IN LISTS QX_WINE_SCENARIOS)
   add_test(NAME wine_${scenario}

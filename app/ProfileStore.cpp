@@ -21,6 +21,9 @@ std::string ProfileStore::ProfilePath() const {
 }
 
 RegStatus ProfileStore::OpenSection(const std::string& section, RegistryKey* key) {
+  // Without an application name the profile would be the maker's key itself, which
+  // other programs share.
+  if (applicationName_.empty()) return reg::kAccessDenied;
   std::string path = ProfilePath();
   if (!section.empty()) path += "\\" + section;
   return key->Create(reg::kCurrentUser, path.c_str(), reg::kOptionNonVolatile, kKeyReadWrite);
@@ -53,6 +56,15 @@ bool ProfileStore::WriteString(const std::string& section, const std::string& en
   RegistryKey key(registry_);
   if (OpenSection(section, &key) != reg::kSuccess) return false;
   return key.SetString(text.c_str(), entry.c_str()) == reg::kSuccess;
+}
+
+bool ProfileStore::WriteBinary(const std::string& section, const std::string& entry,
+                               const std::vector<std::uint8_t>& bytes) {
+  RegistryKey key(registry_);
+  if (OpenSection(section, &key) != reg::kSuccess) return false;
+  const std::uint8_t none = 0;
+  return key.SetValue(entry.c_str(), reg::kTypeBinary, bytes.empty() ? &none : bytes.data(),
+                      static_cast<std::uint32_t>(bytes.size())) == reg::kSuccess;
 }
 
 }  // namespace qx

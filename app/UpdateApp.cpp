@@ -1,15 +1,18 @@
 #include "app/UpdateApp.h"
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "app/ChangeJournal.h"
+#include "app/LoggedRegistry.h"
 #include "app/ProfileStore.h"
 #include "app/RegistryKey.h"
 #include "app/RestartResume.h"
 #include "device/ScsiDevice.h"
 #include "platform/Threads.h"
 #include "update/DriveData.h"
+#include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
@@ -46,6 +49,7 @@ const char* StartupEndName(StartupEnd end) {
     case StartupEnd::TermsDeclined: return "TermsDeclined";
     case StartupEnd::RebootCancelled: return "RebootCancelled";
     case StartupEnd::Prepared: return "Prepared";
+    case StartupEnd::PreparationFailed: return "PreparationFailed";
     case StartupEnd::LeftAsIs: return "LeftAsIs";
     case StartupEnd::RestoredRestart: return "RestoredRestart";
   }
@@ -58,11 +62,39 @@ UpdateApp::UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppView
       device(device),
       views(views),
       applicationName(std::move(applicationName)),
-      images(images) {}
+      images(images),
+      log(std::make_unique<UpdateLog>(platform.logFile, *platform.threads)) {
+  if (platform.logFile != nullptr && platform.registry != nullptr) {
+    loggedRegistry = std::make_unique<LoggedRegistry>(
+        *platform.registry, *log, std::string("HKCU\\Software\\") + kMakerKeyName);
+    this->platform.registry = loggedRegistry.get();
+  }
+}
+
+UpdateApp::~UpdateApp() = default;
 
 bool UpdateApp::Finish(StartupEnd how) {
   end = how;
+  log->Write(std::string("end: ") + StartupEndName(how) +
+             (mainEndCode >= 0 ? ", main dialog end code " + std::to_string(mainEndCode) : ""));
   return false;
+}
+
+void UpdateApp::RequestRestart(RestartResume& restart, const char* why) {
+  log->Write(std::string("restart requested: ") + why);
+  if (!restart.RestartSystem(isNtFamily)) log->Write("the restart request failed");
+}
+
+void UpdateApp::LogStart(const VersionInfo& version) {
+  char text[160];
+  std::snprintf(text, sizeof text, "platform %s %u.%u (%s), code page %d (%s)",
+                version.platformId == sys::kPlatformNt ? "Windows NT family"
+                                                       : "Windows 95/98/ME",
+                static_cast<unsigned>(version.majorVersion),
+                static_cast<unsigned>(version.minorVersion),
+                isNtFamily ? "SCSI pass-through" : "ASPI", codePage,
+                language == Language::Japanese ? "Japanese" : "English");
+  log->Write(text);
 }
 
 void UpdateApp::Yield() { platform.threads->Sleep(0); }
@@ -80,6 +112,8 @@ bool UpdateApp::InitInstance() {
 
   codePage = system.CodePage();
   language = LanguageFor(codePage);
+  log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
+                kModelText);
 
   VersionInfo version;
   if (!system.GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
@@ -92,12 +126,15 @@ bool UpdateApp::InitInstance() {
   }
   majorVersion = version.majorVersion;
   const bool modernNt = isNtFamily && majorVersion >= 5;
+  LogStart(version);
 
   device.SetUsePassThrough(isNtFamily);
 
   if (!isNtFamily || modernNt) {
     std::uint8_t acLine = 0;
     if (!system.GetPowerStatus(&acLine)) return Finish(StartupEnd::PowerQueryFailed);
+    log->Write("power: AC line status " + std::to_string(acLine) +
+               (acLine == 1 ? " (on AC power)" : acLine == kAcOffline ? " (on battery)" : " (unknown)"));
     // Desktops without power management report 255 (unknown): they run on mains.
     if (acLine == kAcOffline) {
       ShowPlainMessage(Text(TextId::AcPowerRequired, language));
@@ -133,13 +170,15 @@ bool UpdateApp::InitInstance() {
   bool noResumeEntry = false;
   char modulePath[kModulePathSize] = {};
   std::uint32_t pathLength = system.GetModuleFileName(modulePath, kModulePathSize);
-  if (pathLength == 0 || pathLength >= kModulePathSize) {
+  if (pathLength == 0 || pathLength >= kModulePathSize || applicationName.empty()) {
     noResumeEntry = true;
   } else {
     RestartResume::ResumeState state = restart.TakeResumeEntry(applicationName);
     resumed = state.resumed;
     noResumeEntry = state.noResumeEntry;
   }
+  log->Write(resumed ? "started again after the restart (resume entry found and removed)"
+                     : noResumeEntry ? "no resume entry can be written" : "first start");
   this->modulePath.assign(modulePath, noResumeEntry ? 0 : pathLength);
 
   if (!resumed) {
@@ -149,9 +188,12 @@ bool UpdateApp::InitInstance() {
       RestoreScreenSaver();
       return Finish(StartupEnd::TermsDeclined);
     }
+    log->Write("terms accepted");
   }
 
-  bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
+  // The application name names every key of the utility's own; without one there
+  // is none, and nothing of the registry's is touched (see HasName).
+  bool makerKeyPreexisted = HasName() && restart.ReadMakerKeyFlag(applicationName);
 
   ProfileStore profile(*platform.registry, applicationName);
   ChangeJournal journal(*platform.registry, profile, isNtFamily);
@@ -169,29 +211,49 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
   TextId textId = noResumeEntry ? TextId::RebootConfirmNoResume : TextId::RebootConfirm;
   for (MessageDialog& dialog : reboot) dialog.SetText(Text(textId, dialog.GetLanguage()));
   MessageDialog& shown = reboot[language == Language::Japanese ? 1 : 0];
+  if (!HasName()) {
+    // No journal can be kept, so no setting may be changed: say so at once.
+    ShowPlainMessage(Text(TextId::PreparationFailed, language));
+    RestoreScreenSaver();
+    return Finish(StartupEnd::PreparationFailed);
+  }
   if (shown.Show(*views.notices) == kIdCancel) {
     RestoreScreenSaver();
     return Finish(StartupEnd::RebootCancelled);
   }
 
+  const bool profileExisted = ProfileKeyExists();
   profile.SetRegistryKeyName(kMakerKeyName);
   changedCount = profile.GetInt("", "Changed", 0);
   journal.changedCount = changedCount;
   journal.Scan(true);
+  if (journal.settingsChanged == 0) {
+    // Nothing could be journalled (the profile is not writable, the record numbers
+    // are used up), so nothing was changed: a restart would bring the utility back
+    // to the same settings and the same restart, for ever. Say so and stop, the
+    // Run key and the flag untouched; a profile this start created goes again.
+    if (!profileExisted) {
+      restart.RemoveUtilityKeys(applicationName, makerKeyPreexisted, isNtFamily);
+      Yield();
+    }
+    ShowPlainMessage(Text(TextId::PreparationFailed, language));
+    RestoreScreenSaver();
+    return Finish(StartupEnd::PreparationFailed);
+  }
   changedCount = journal.changedCount;
   profile.WriteInt("", "Changed", changedCount);
   Yield();
   if (!noResumeEntry) restart.WriteResumeEntry(applicationName, modulePath);
   restart.WriteMakerKeyFlag(applicationName, makerKeyPreexisted);
   RestoreScreenSaver();
-  restart.RestartSystem(isNtFamily);
+  RequestRestart(restart, "the changed settings take effect, then the update resumes");
   return Finish(StartupEnd::Prepared);
 }
 
 bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,
                          bool makerKeyPreexisted) {
   profile.SetRegistryKeyName(kMakerKeyName);
-  changedCount = profile.GetInt("", "Changed", 0);
+  changedCount = HasName() ? profile.GetInt("", "Changed", 0) : 0;
 
   MainDialog dialog(device, *platform.threads, language, images);
 
@@ -200,6 +262,8 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
   warning[language == Language::Japanese ? 1 : 0].Show(*views.notices);
 
   dialog.SetChangedCount(changedCount);
+  dialog.SetLog(log.get());
+  log->Write("main dialog, " + std::to_string(changedCount) + " journalled setting(s)");
   dialog.Show(*views.mainDialog);
   mainEndCode = dialog.EndCode();
 
@@ -211,7 +275,7 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
   if (mainEndCode != MainDialog::kEndLeaveSystem) {
     RestoreJournal(restart, journal, makerKeyPreexisted);
     RestoreScreenSaver();
-    restart.RestartSystem(isNtFamily);
+    RequestRestart(restart, "the journalled settings are restored");
     how = StartupEnd::RestoredRestart;
   }
   RestoreScreenSaver();
@@ -220,6 +284,7 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
 void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
                                bool makerKeyPreexisted) {
+  if (!HasName()) return;
   journal.changedCount = changedCount;
   journal.Restore();
   changedCount = journal.changedCount;
@@ -230,6 +295,16 @@ void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
   Yield();
 }
 
+bool UpdateApp::ProfileKeyExists() {
+  RegistryKey profileKey(*platform.registry);
+  return profileKey.Open(reg::kCurrentUser, ProfileKeyPath().c_str(), reg::kKeyRead) ==
+         reg::kSuccess;
+}
+
+std::string UpdateApp::ProfileKeyPath() const {
+  return std::string("Software\\") + kMakerKeyName + "\\" + applicationName;
+}
+
 // An earlier start changed the settings and restarted, and this one ends before the
 // update: the drive has gone, or no longer needs it. Nothing else would ever put the
 // settings back (DMA would stay off for good), and the Run entry would bring this
@@ -238,9 +313,10 @@ void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
 // the next one, which the not-found message asks for anyway. A machine that holds
 // no journal is not written to at all, not even to create the profile key.
 void UpdateApp::RestoreLeftoverJournal() {
+  if (!HasName()) return;
   {
     RegistryKey profileKey(*platform.registry);
-    const std::string path = std::string("Software\\") + kMakerKeyName + "\\" + applicationName;
+    const std::string path = ProfileKeyPath();
     std::uint32_t recorded = 0;
     if (profileKey.Open(reg::kCurrentUser, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
     if (profileKey.QueryDword(&recorded, "Changed") != reg::kSuccess || recorded == 0) return;
@@ -278,9 +354,15 @@ DriveCheckResult UpdateApp::CheckDrives() {
 
 bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
   std::string entry = device.GetDriveEntry(index);
+  // The address, vendor and product as the drive list shows them.
+  const std::string shown = entry.substr(0, 29);
+  auto skip = [&](const std::string& why) {
+    log->Write("drive " + shown + ": " + why + ", skipped");
+    return false;
+  };
   if (entry.size() < kVendorOffset + kVendorLength ||
       entry.compare(kVendorOffset, kVendorLength, kVendor) != 0) {
-    return false;
+    return skip("another vendor");
   }
   device.SelectDrive(static_cast<std::uint8_t>(index));
 
@@ -298,38 +380,51 @@ bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
     device.GetSenseCodes(&asc, &ascq);
     settled = asc != kAscPowerOnReset && asc != kAscMediumChanged;
   }
-  if (!settled) return false;
+  if (!settled) return skip("unit attention without end");
 
   std::memset(buffer, 0, sizeof buffer);
   device.SetBuffer(buffer, kInquiryLength);
-  if (device.Inquiry(kInquiryLength) != status::kGood) return false;
+  CommandStatus inquiry = device.Inquiry(kInquiryLength);
+  if (inquiry != status::kGood) return skip("INQUIRY " + StatusText(inquiry, device));
 
   char revision[kRevisionLength + 1] = {};
   std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
   std::string product = FieldText(buffer + kProductOffset, kProductLength);
-  if (product.find(kModelText) == std::string::npos) return false;
-  if (revision[0] != '1' || FirstCandidate(revision[1]) == kNoImage) return false;
+  log->Write("drive " + shown + ": vendor \"" + FieldText(buffer + 8, 8) + "\" product \"" +
+             product + "\" revision \"" + revision + "\"");
+  if (product.find(kModelText) == std::string::npos) return skip("another product");
+  if (revision[0] != '1' || FirstCandidate(revision[1]) == kNoImage) {
+    return skip("a revision no image is for");
+  }
 
   std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
   device.SetBuffer(buffer, sizeof kIdentifyPage);
-  if (device.SendDiagnostic(0, sizeof kIdentifyPage) != status::kGood) return false;
+  CommandStatus identify = device.SendDiagnostic(0, sizeof kIdentifyPage);
+  if (identify != status::kGood) return skip("identify page " + StatusText(identify, device));
   device.SetBuffer(buffer, kIdentifyReplyLength);
-  if (device.ReceiveDiagnosticResults(kIdentifyReplyLength) != status::kGood) return false;
+  identify = device.ReceiveDiagnosticResults(kIdentifyReplyLength);
+  if (identify != status::kGood) return skip("identify reply " + StatusText(identify, device));
 
   std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
   std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
   int imageIndex = FindImage(revision[1], driveCode, images);
-  if (imageIndex == kNoImage) return false;
+  if (imageIndex == kNoImage) return skip("drive code \"" + driveCode + "\" fits no image");
 
-  switch (Judge(revision, letter, images.Image(imageIndex))) {
+  const FirmwareImage& image = images.Image(imageIndex);
+  const std::string fits = "image " + std::to_string(imageIndex) + " (version " +
+                           image.versionText + ") fits family " + revision[1] + " and code " +
+                           driveCode + ": ";
+  switch (Judge(revision, letter, image)) {
     case Verdict::UpdateApplies:
+      log->Write("drive " + shown + ": " + fits + "the drive is older, update needed");
       *updateNeeded = true;
       return true;
     case Verdict::Current:
+      log->Write("drive " + shown + ": " + fits + "the drive is current");
       *updateNeeded = false;
       return true;
     case Verdict::NoNumber:
-      return false;  // a revision without a number is not one we support
+      return skip("a revision without a number");  // not one we support
   }
   return false;
 }

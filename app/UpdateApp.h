@@ -4,6 +4,7 @@
 // that needs the update, and then either ends with a message, prepares the system
 // and restarts it, or shows the main dialog and restores the system afterwards.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Platform.h"
@@ -19,6 +20,8 @@ class ScsiDevice;
 class RestartResume;
 class ProfileStore;
 class ChangeJournal;
+class LoggedRegistry;
+class UpdateLog;
 
 // The dialogs' views. Not owned. `notices` shows the Reboot and Warning notices
 // without an owner window.
@@ -42,6 +45,7 @@ enum class StartupEnd {
   TermsDeclined,
   RebootCancelled,
   Prepared,         // settings changed and journalled, restart requested
+  PreparationFailed,  // none of the settings could be changed: told so, no restart
   LeftAsIs,         // main dialog ended with 2: nothing restored, no restart
   RestoredRestart,  // main dialog ended otherwise: journal restored, restart requested
 };
@@ -67,6 +71,7 @@ class UpdateApp {
   // the profile key and the resume value.
   UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppViews views,
             std::string applicationName, const ImageTable& images = BuiltInImages());
+  ~UpdateApp();
 
   // The start-up routine. Always false: the process ends when it returns.
   bool InitInstance();
@@ -89,6 +94,12 @@ class UpdateApp {
   bool Finish(StartupEnd how);
   void RestoreScreenSaver();
   void RestoreLeftoverJournal();
+  // False when the module path gave no application name: the profile key would be
+  // the maker's key itself, shared with other programs, so the registry is not
+  // touched at all then.
+  bool HasName() const { return !applicationName.empty(); }
+  bool ProfileKeyExists();
+  std::string ProfileKeyPath() const;
   void RestoreJournal(RestartResume& restart, ChangeJournal& journal, bool makerKeyPreexisted);
   void Yield();
   void ShowPlainMessage(const std::string& text);
@@ -99,6 +110,8 @@ class UpdateApp {
   // One drive of the check: false when it is skipped; otherwise *updateNeeded says
   // whether it is older than its image.
   bool CheckOneDrive(int index, bool* updateNeeded);
+  void LogStart(const VersionInfo& version);
+  void RequestRestart(RestartResume& restart, const char* why);
 
   Platform platform;
   ScsiDevice& device;
@@ -109,6 +122,8 @@ class UpdateApp {
   std::uint32_t majorVersion = 0;
   std::string modulePath;
   StartupEnd end = StartupEnd::NotRun;
+  std::unique_ptr<UpdateLog> log;
+  std::unique_ptr<LoggedRegistry> loggedRegistry;  // takes platform.registry's place
 };
 
 }  // namespace qx

@@ -13,6 +13,7 @@
 #include "ui/TextCatalogue.h"
 #include "update/DownloadWorker.h"
 #include "update/ImageTable.h"
+#include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
@@ -40,6 +41,8 @@ constexpr unsigned kSysCommandMask = 0xFFF0;
 // this timer before the dialog may end.
 constexpr std::uint32_t kWorkerWaitTimerId = 108;
 constexpr std::uint32_t kWorkerWaitPeriodMs = 1000;
+// Without that timer the wait pumps the window's messages this often.
+constexpr std::uint32_t kWorkerWaitPumpMs = 50;
 }  // namespace maindlg
 
 // The open main dialog window, as its logic sees it. The status line, Update Start
@@ -65,6 +68,9 @@ class MainDialogWindow : public VersionCheckView, public DownloadMonitorView {
   virtual AboutDialogView& AboutBox() = 0;
   // Ends the modal loop; the modal call returns `result`.
   virtual void EndDialog(int result) = 0;
+  // Dispatches every message waiting for this thread's windows, so that a wait
+  // without a timer still paints and answers the system.
+  virtual void PumpMessages() = 0;
 };
 
 // Runs the dialog modally: creates the window from template 102, sets icon 128 as
@@ -87,6 +93,8 @@ class MainDialog {
   MainDialog& operator=(const MainDialog&) = delete;
 
   void SetChangedCount(int count) { changedCount = count; }
+  // The update log, or null for none; not owned.
+  void SetLog(UpdateLog* updateLog) { log = updateLog; }
   int ChangedCount() const { return changedCount; }
   Language GetLanguage() const { return language; }
 
@@ -128,6 +136,10 @@ class MainDialog {
   void UpdateStart();
   void StartFailure(bool deviceRefusal);
   void HandleOutcome(MonitorOutcome outcome);
+  void ConfirmUpdate();
+  void ShowFailure(const std::string& reason, bool resetProgress);
+  void Log(const std::string& text);
+  void WriteWorkerTrace();
   void EndWaitCursor();
   void CloseStep();
   void CancelPressed();
@@ -141,6 +153,8 @@ class MainDialog {
   const ImageTable& images;
   MainDialogWindow* window = nullptr;
   std::unique_ptr<DownloadMonitor> monitor;
+  UpdateLog* log = nullptr;
+  bool traceDue = false;  // the worker timed out: its trace is written once it has ended
 
   int changedCount = 0;
   int endCode = 0;

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "Version.h"
+
 namespace qx {
 
 namespace {
@@ -98,6 +100,11 @@ constexpr Entry kEntries[] = {
      "ください。"},
     {TextId::RebootConfirm, kRebootEnglish, nullptr},  // Japanese built below
     {TextId::RebootConfirmNoResume, kRebootEnglish, nullptr},
+    {TextId::PreparationFailed,
+     "The system configuration required for firmware update could not be changed.\r\n"
+     "The system will not restart; nothing has been changed.",
+     "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
+     "システムは変更されていません。再起動は行いません。"},
 
     {TextId::WarningNotice, "Please Close ALL applications before applying firmware update.",
      "ファームウェアのアップデートを行う前にアプリケーションを全て終了して下さい。"},
@@ -124,8 +131,8 @@ constexpr Entry kEntries[] = {
     {TextId::AgreeButton, "Agree", "合意する"},
     {TextId::NotAgreeButton, "Not Agree", "合意しない"},
 
-    {TextId::MainCaption, "Firmware Update Utility Ver.5.2.0 for  %s",
-     "Firmware Update Utility Ver.5.2.0 for  %s"},
+    {TextId::MainCaption, "Firmware Update Utility " QX_VERSION_LABEL " for  %s",
+     "Firmware Update Utility " QX_VERSION_LABEL " for  %s"},
     {TextId::DriveLabel, "CD-Drive", "CD ドライブ"},
     {TextId::UpdateStartButton, "Update Start", "アップデート開始"},
     {TextId::MainCancelButton, "CANCEL", "中止"},
@@ -139,6 +146,17 @@ constexpr Entry kEntries[] = {
     {TextId::ErrorPrefix, "", "エラー:"},
     {TextId::WaitingForWorker, "Waiting for the update to end...",
      "アップデートの終了を待っています…"},
+    {TextId::RevisionNotConfirmed,
+     "After the update the drive reports firmware revision %1, but %2 was expected.\r\n"
+     "The drive still runs firmware that was not updated.",
+     "アップデート後のドライブのファームウェアはリビジョン %1 です（%2 になるはずでした）。\r\n"
+     "ファームウェアは更新されていません。"},
+    {TextId::NoAnswerAfterUpdate,
+     "After the update the drive did not answer; firmware revision %2 was expected.\r\n"
+     "The firmware may not have been updated.",
+     "アップデート後、ドライブが応答しません（リビジョン %2 になるはずでした）。\r\n"
+     "ファームウェアが更新されていない可能性があります。"},
+    {TextId::LogLocation, "Update log: %1", "更新ログ: %1"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},
@@ -149,7 +167,7 @@ constexpr Entry kEntries[] = {
 
     {TextId::AboutCaption, "About  Firmware Update Utility", "About  Firmware Update Utility"},
     {TextId::AboutProduct, "Firmware Update Utility", "Firmware Update Utility"},
-    {TextId::AboutVersion, "Ver.5.2.0", "Ver.5.2.0"},
+    {TextId::AboutVersion, QX_VERSION_LABEL, QX_VERSION_LABEL},
     {TextId::AboutFirmLabel, "Firm Version", "Firm Version"},
     {TextId::AboutNotice, kAboutNotice, kAboutNotice},
 
@@ -213,6 +231,21 @@ std::string FormatText(const std::string& pattern, const std::string& argument) 
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
       out += argument;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+std::string FormatNumbered(const std::string& pattern, const std::string& first,
+                           const std::string& second) {
+  std::string out;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (pattern[i] == '%' && (next == '1' || next == '2')) {
+      out += next == '1' ? first : second;
       ++i;
     } else {
       out += pattern[i];

@@ -24,6 +24,7 @@ enum class TextId {
   TargetNotFound,    // %s = model
   RebootConfirm,     // the Reboot notice's text when a resume entry was written
   RebootConfirmNoResume,  // ... when none could be written (English is the same)
+  PreparationFailed, // the preparation could change none of the settings: no restart
 
   // Initial texts of the message dialogs (Reboot starts empty; the caller sets it).
   WarningNotice,
@@ -54,6 +55,9 @@ enum class TextId {
   UpdateComplete,
   ErrorPrefix,       // put before the device's message in the start-failure box
   WaitingForWorker,  // CANCEL after a time-out while the worker still writes
+  RevisionNotConfirmed,  // %1 = the revision the drive reports after the update, %2 = expected
+  NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
+  LogLocation,           // %1 = where the update log is
 
   // Version check.
   NotSupport,
@@ -69,7 +73,7 @@ enum class TextId {
   AboutFirmLabel,
   AboutNotice,
 
-  // Device layer (kept here too so the catalogue is complete; the device layer has its own).
+  // Device layer.
   OsInfoError,
   AspiInitFail,
   HandleError,       // "%d" = the system's error number, followed by a line end
@@ -85,5 +89,9 @@ const std::string& Text(TextId id, Language language);
 
 // Replaces every "%s" in `pattern` with `argument`; any other '%' is left as it is.
 std::string FormatText(const std::string& pattern, const std::string& argument);
+
+// Replaces "%1" with `first` and "%2" with `second`, wherever the language puts them.
+std::string FormatNumbered(const std::string& pattern, const std::string& first,
+                           const std::string& second = std::string());
 
 }  // namespace qx

@@ -151,7 +151,7 @@ release_server() {
 robot() {
   local script=$WORK/$SCENARIO-robot-$((++ROBOT_RUNS)).txt
   cat > "$script"
-  "$(qx_wine_for "$BIN/robot.exe")" "$BIN/robot.exe" -f "Z:$script" || fail "robot script $ROBOT_RUNS"
+  "$(qx_wine_for "$BIN/robot.exe")" "$BIN/robot.exe" -f "Z:$script" | tee "$script.out" || fail "robot script $ROBOT_RUNS"
 }
 ROBOT_RUNS=0
 

@@ -53,7 +53,7 @@ class SimDrivePort : public PassThroughPort {
   }
   void Close(PortHandle) override {}
   std::uint32_t GetLastError() override { return lastError; }
-  std::uint32_t FormatMessage(std::uint32_t, char*, std::uint32_t) override { return 0; }
+  bool FormatMessage(std::uint32_t, std::uint32_t, std::string*) override { return false; }
 
  private:
   SimDrive& drive;

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "device/AspiRequest.h"
-#include "sim/SimAspiManager.h"
+#include "sim/SimAspiExchange.h"
 #include "sim/SimDrive.h"
 #include "sim/SimStateFile.h"
 

@@ -19,16 +19,26 @@ endif()
 # The compiled resources (templates, menu, strings, icon, version, manifest) as an
 # object library: linked as objects, so no program loses them to the linker the way
 # an unreferenced member of a static library would be dropped.
+# The manifest carries the version, so it is made in the build like Version.h. It
+# names the build's own architecture: with "x86" the x86_64 test build is handed the
+# 32-bit common controls wherever they are installed beside the 64-bit ones (as in a
+# Wine prefix with its 32-bit half), and cannot start (0xC000007B).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QX_MANIFEST_ARCH amd64)
+else()
+  set(QX_MANIFEST_ARCH x86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/res/qxupdate.manifest.in ${QX_GENERATED_DIR}/qxupdate.manifest @ONLY)
 add_library(qxres OBJECT ${CMAKE_SOURCE_DIR}/res/qxupdate.rc)
-target_include_directories(qxres PRIVATE ${CMAKE_SOURCE_DIR}/res)
+target_include_directories(qxres PRIVATE ${CMAKE_SOURCE_DIR}/res ${QX_GENERATED_DIR})
 # The script is UTF-8 (Japanese font names and labels). CMake hands target compile
 # options to the C and C++ compilers only, so the code page goes on the source.
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND_STRING PROPERTY COMPILE_FLAGS "-c 65001")
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_SOURCE_DIR}/res/resource.h
   ${CMAKE_SOURCE_DIR}/res/qxupdate.ico
-  ${CMAKE_SOURCE_DIR}/res/qxupdate.manifest
-  ${CMAKE_SOURCE_DIR}/res/qxupdate-amd64.manifest)
+  ${QX_GENERATED_DIR}/Version.h
+  ${QX_GENERATED_DIR}/qxupdate.manifest)
 
 # ANSI stand-ins for the wide-character calls of the static runtime, linked as
 # objects ahead of the import libraries (see Win98Runtime.cpp).

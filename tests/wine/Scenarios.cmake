@@ -13,7 +13,9 @@ set(QX_WINE_SCENARIOS
   full_cycle_ja
   failed_update_en
   failed_update_ja
-  timeout_then_cancel)
+  timeout_then_cancel
+  kept_revision_en
+  kept_revision_ja)
 
 foreach(scenario IN LISTS QX_WINE_SCENARIOS)
   add_test(NAME wine_${scenario}

@@ -177,6 +177,7 @@ void ChangeJournal::ForEachSubKey(RegKey root, const std::string& path, Visit vi
 bool ChangeJournal::Scan(bool apply) {
   apply_ = apply;
   needed_ = false;
+  settingsChanged = 0;
   if (apply_) {
     // A crash between journalling and storing "Changed" leaves records the stored
     // count does not cover: number on past every record already there, so that no
@@ -252,7 +253,7 @@ void ChangeJournal::ApplyFlagRule(RegistryKey& key, const std::string& path,
   if (!apply_) return;
   if (!Journal(path, valueName, reg::kTypeBinary, std::string(), found.bytes[0], found)) return;
   const std::uint8_t off = 0;
-  key.SetValue(valueName, reg::kTypeBinary, &off, 1);
+  Count(key.SetValue(valueName, reg::kTypeBinary, &off, 1));
 }
 
 bool ChangeJournal::ScsiDevicePath(const std::string& devicePath, std::string* path) {
@@ -299,7 +300,7 @@ void ChangeJournal::ApplyTimingRule(RegistryKey& key, const std::string& path,
     if (number() <= kTimingAllowedLimit) return;
     needed_ = true;
     if (apply_ && Journal(path, userAllowed, reg::kTypeDword, std::string(), number(), found)) {
-      key.SetDword(kTimingAllowedLimit, userAllowed);
+      Count(key.SetDword(kTimingAllowedLimit, userAllowed));
     }
     return;
   }
@@ -310,10 +311,10 @@ void ChangeJournal::ApplyTimingRule(RegistryKey& key, const std::string& path,
   needed_ = true;
   if (!apply_) return;
   if (!Journal(path, mode, reg::kTypeDword, std::string(), number(), found)) return;
-  key.SetDword(kTimingModeLimit, mode);
+  Count(key.SetDword(kTimingModeLimit, mode));
   if (ReadFound(key, allowed, kNumberBytes, &found) == reg::kSuccess &&
       Journal(path, allowed, reg::kTypeDword, std::string(), number(), found)) {
-    key.SetDword(kTimingAllowedLimit, allowed);
+    Count(key.SetDword(kTimingAllowedLimit, allowed));
   }
 }
 
@@ -346,7 +347,7 @@ void ChangeJournal::ScanNt() {
                   }
                   char fixed[kTextBytes] = {};
                   std::memcpy(fixed, kDmaOff, sizeof kDmaOff);
-                  port.SetValue("DriverParameter", reg::kTypeString, fixed, sizeof fixed);
+                  Count(port.SetValue("DriverParameter", reg::kTypeString, fixed, sizeof fixed));
                 });
 
   ForEachSubKey(reg::kLocalMachine, kControlClass,
@@ -374,7 +375,7 @@ void ChangeJournal::ScanNt() {
   if (autorun == 0) return;
   needed_ = true;
   if (apply_ && Journal(kCdrom, "Autorun", reg::kTypeDword, std::string(), autorun, found)) {
-    cdrom.SetDword(0, "Autorun");
+    Count(cdrom.SetDword(0, "Autorun"));
   }
 }
 
@@ -395,17 +396,11 @@ bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::stri
   }
   if (type != reg::kTypeBinary) return false;
   if (Below(path, kEnumMachine, &parts)) {
-    if (parts[0].compare(0, 4, "SCSI") != 0 || !OneOf(valueName, kDeviceFlags)) return false;
-    // Only the entry of a SCSI device the configuration manager lists now: any
-    // other entry below Enum is none of the scan's business.
-    bool listed = false;
-    ForEachSubKey(reg::kDynData, kEnumDyn, [&](const std::string&, const std::string& devicePath) {
-      std::string devicePathInEnum;
-      if (ScsiDevicePath(devicePath, &devicePathInEnum) && EqualNoCase(devicePathInEnum, path)) {
-        listed = true;
-      }
-    });
-    return listed;
+    // The entry of a SCSI device, as the scan names it. Whether the configuration
+    // manager lists the device now does not matter: a drive unplugged before this
+    // start must still get its flags back, or they stay off for good.
+    return parts[0].compare(0, 4, "SCSI") == 0 && path.size() < kTextBytes &&
+           OneOf(valueName, kDeviceFlags);
   }
   return (Below(path, kHdcClass, &parts) || Below(path, kScsiAdapterClass, &parts)) &&
          parts.size() == 1 && OneOf(valueName, kControllerFlags);

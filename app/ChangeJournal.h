@@ -30,6 +30,9 @@ class ChangeJournal {
   static std::string RecordSection(int number);
 
   int changedCount = 0;
+  // Settings the last Scan(true) journalled and then wrote: 0 when it changed
+  // nothing, so that a restart would change nothing either.
+  int settingsChanged = 0;
 
   // A setting's value as the scan read it: its stored type and every byte of it.
   struct FoundValue {
@@ -57,6 +60,10 @@ class ChangeJournal {
   // The found form a record keeps, when it holds one that agrees with its "Value".
   bool ReadKeptForm(RegistryKey& record, std::uint32_t type, const std::string& oldText,
                     std::uint32_t oldNumber, FoundValue* kept);
+  // Counts a setting whose new value the registry took.
+  void Count(RegStatus written) {
+    if (written == reg::kSuccess) ++settingsChanged;
+  }
   int HighestRecordNumber();
   std::string JournalPath() const;
   // Whether a record names a setting that Scan itself changes on this platform.

@@ -21,6 +21,9 @@ std::string ProfileStore::ProfilePath() const {
 }
 
 RegStatus ProfileStore::OpenSection(const std::string& section, RegistryKey* key) {
+  // Without an application name the profile would be the maker's key itself, which
+  // other programs share.
+  if (applicationName_.empty()) return reg::kAccessDenied;
   std::string path = ProfilePath();
   if (!section.empty()) path += "\\" + section;
   return key->Create(reg::kCurrentUser, path.c_str(), reg::kOptionNonVolatile, kKeyReadWrite);

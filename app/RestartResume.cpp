@@ -85,6 +85,9 @@ void RestartResume::WriteMakerKeyFlag(const std::string& applicationName,
 
 void RestartResume::RemoveUtilityKeys(const std::string& applicationName,
                                       bool makerKeyPreexisted, bool isNtFamily) {
+  // An empty name would make the maker's key itself "ours", with every other
+  // program's subkey below it.
+  if (applicationName.empty()) return;
   RegistryKey parent(registry_);
   std::string parentPath = makerKeyPreexisted ? "Software\\" + makerKeyName_ : "Software";
   const std::string& child = makerKeyPreexisted ? applicationName : makerKeyName_;

@@ -49,6 +49,7 @@ const char* StartupEndName(StartupEnd end) {
     case StartupEnd::TermsDeclined: return "TermsDeclined";
     case StartupEnd::RebootCancelled: return "RebootCancelled";
     case StartupEnd::Prepared: return "Prepared";
+    case StartupEnd::PreparationFailed: return "PreparationFailed";
     case StartupEnd::LeftAsIs: return "LeftAsIs";
     case StartupEnd::RestoredRestart: return "RestoredRestart";
   }
@@ -169,7 +170,7 @@ bool UpdateApp::InitInstance() {
   bool noResumeEntry = false;
   char modulePath[kModulePathSize] = {};
   std::uint32_t pathLength = system.GetModuleFileName(modulePath, kModulePathSize);
-  if (pathLength == 0 || pathLength >= kModulePathSize) {
+  if (pathLength == 0 || pathLength >= kModulePathSize || applicationName.empty()) {
     noResumeEntry = true;
   } else {
     RestartResume::ResumeState state = restart.TakeResumeEntry(applicationName);
@@ -190,7 +191,9 @@ bool UpdateApp::InitInstance() {
     log->Write("terms accepted");
   }
 
-  bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
+  // The application name names every key of the utility's own; without one there
+  // is none, and nothing of the registry's is touched (see HasName).
+  bool makerKeyPreexisted = HasName() && restart.ReadMakerKeyFlag(applicationName);
 
   ProfileStore profile(*platform.registry, applicationName);
   ChangeJournal journal(*platform.registry, profile, isNtFamily);
@@ -208,15 +211,35 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
   TextId textId = noResumeEntry ? TextId::RebootConfirmNoResume : TextId::RebootConfirm;
   for (MessageDialog& dialog : reboot) dialog.SetText(Text(textId, dialog.GetLanguage()));
   MessageDialog& shown = reboot[language == Language::Japanese ? 1 : 0];
+  if (!HasName()) {
+    // No journal can be kept, so no setting may be changed: say so at once.
+    ShowPlainMessage(Text(TextId::PreparationFailed, language));
+    RestoreScreenSaver();
+    return Finish(StartupEnd::PreparationFailed);
+  }
   if (shown.Show(*views.notices) == kIdCancel) {
     RestoreScreenSaver();
     return Finish(StartupEnd::RebootCancelled);
   }
 
+  const bool profileExisted = ProfileKeyExists();
   profile.SetRegistryKeyName(kMakerKeyName);
   changedCount = profile.GetInt("", "Changed", 0);
   journal.changedCount = changedCount;
   journal.Scan(true);
+  if (journal.settingsChanged == 0) {
+    // Nothing could be journalled (the profile is not writable, the record numbers
+    // are used up), so nothing was changed: a restart would bring the utility back
+    // to the same settings and the same restart, for ever. Say so and stop, the
+    // Run key and the flag untouched; a profile this start created goes again.
+    if (!profileExisted) {
+      restart.RemoveUtilityKeys(applicationName, makerKeyPreexisted, isNtFamily);
+      Yield();
+    }
+    ShowPlainMessage(Text(TextId::PreparationFailed, language));
+    RestoreScreenSaver();
+    return Finish(StartupEnd::PreparationFailed);
+  }
   changedCount = journal.changedCount;
   profile.WriteInt("", "Changed", changedCount);
   Yield();
@@ -230,7 +253,7 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
 bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,
                          bool makerKeyPreexisted) {
   profile.SetRegistryKeyName(kMakerKeyName);
-  changedCount = profile.GetInt("", "Changed", 0);
+  changedCount = HasName() ? profile.GetInt("", "Changed", 0) : 0;
 
   MainDialog dialog(device, *platform.threads, language, images);
 
@@ -261,6 +284,7 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
 void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
                                bool makerKeyPreexisted) {
+  if (!HasName()) return;
   journal.changedCount = changedCount;
   journal.Restore();
   changedCount = journal.changedCount;
@@ -271,6 +295,16 @@ void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
   Yield();
 }
 
+bool UpdateApp::ProfileKeyExists() {
+  RegistryKey profileKey(*platform.registry);
+  return profileKey.Open(reg::kCurrentUser, ProfileKeyPath().c_str(), reg::kKeyRead) ==
+         reg::kSuccess;
+}
+
+std::string UpdateApp::ProfileKeyPath() const {
+  return std::string("Software\\") + kMakerKeyName + "\\" + applicationName;
+}
+
 // An earlier start changed the settings and restarted, and this one ends before the
 // update: the drive has gone, or no longer needs it. Nothing else would ever put the
 // settings back (DMA would stay off for good), and the Run entry would bring this
@@ -279,9 +313,10 @@ void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
 // the next one, which the not-found message asks for anyway. A machine that holds
 // no journal is not written to at all, not even to create the profile key.
 void UpdateApp::RestoreLeftoverJournal() {
+  if (!HasName()) return;
   {
     RegistryKey profileKey(*platform.registry);
-    const std::string path = std::string("Software\\") + kMakerKeyName + "\\" + applicationName;
+    const std::string path = ProfileKeyPath();
     std::uint32_t recorded = 0;
     if (profileKey.Open(reg::kCurrentUser, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
     if (profileKey.QueryDword(&recorded, "Changed") != reg::kSuccess || recorded == 0) return;

@@ -45,6 +45,7 @@ enum class StartupEnd {
   TermsDeclined,
   RebootCancelled,
   Prepared,         // settings changed and journalled, restart requested
+  PreparationFailed,  // none of the settings could be changed: told so, no restart
   LeftAsIs,         // main dialog ended with 2: nothing restored, no restart
   RestoredRestart,  // main dialog ended otherwise: journal restored, restart requested
 };
@@ -93,6 +94,12 @@ class UpdateApp {
   bool Finish(StartupEnd how);
   void RestoreScreenSaver();
   void RestoreLeftoverJournal();
+  // False when the module path gave no application name: the profile key would be
+  // the maker's key itself, shared with other programs, so the registry is not
+  // touched at all then.
+  bool HasName() const { return !applicationName.empty(); }
+  bool ProfileKeyExists();
+  std::string ProfileKeyPath() const;
   void RestoreJournal(RestartResume& restart, ChangeJournal& journal, bool makerKeyPreexisted);
   void Yield();
   void ShowPlainMessage(const std::string& text);

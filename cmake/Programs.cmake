@@ -19,15 +19,7 @@ endif()
 # The compiled resources (templates, menu, strings, icon, version, manifest) as an
 # object library: linked as objects, so no program loses them to the linker the way
 # an unreferenced member of a static library would be dropped.
-# The manifest carries the version, so it is made in the build like Version.h. It
-# names the build's own architecture: with "x86" the x86_64 test build is handed the
-# 32-bit common controls wherever they are installed beside the 64-bit ones (as in a
-# Wine prefix with its 32-bit half), and cannot start (0xC000007B).
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(QX_MANIFEST_ARCH amd64)
-else()
-  set(QX_MANIFEST_ARCH x86)
-endif()
+# The manifest carries the version, so it is made in the build like Version.h.
 configure_file(${CMAKE_SOURCE_DIR}/res/qxupdate.manifest.in ${QX_GENERATED_DIR}/qxupdate.manifest @ONLY)
 add_library(qxres OBJECT ${CMAKE_SOURCE_DIR}/res/qxupdate.rc)
 target_include_directories(qxres PRIVATE ${CMAKE_SOURCE_DIR}/res ${QX_GENERATED_DIR})

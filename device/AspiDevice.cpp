@@ -7,17 +7,11 @@
 
 #include "device/StatusTexts.h"
 #include "platform/AspiManager.h"
+#include "ui/TextCatalogue.h"
 
 namespace qx {
 
 namespace {
-
-constexpr char kCaption[] = "Firmware Update Utility";
-constexpr char kOsInfoError[] = "Cannot get operationg system information.";
-constexpr char kOsInfoErrorJa[] = "オペレーティングシステムの情報を取得できません。";
-constexpr char kAspiInitFail[] = "ASPI Initialize Fail!";
-constexpr char kAspiInitFailJa[] = "ASPI初期化に失敗しました。";
-constexpr int kJapaneseCodePage = 932;
 
 constexpr char kTargetProduct[] = "DVD-ROM QX-M4471";
 constexpr std::size_t kProductLength = 16;
@@ -64,29 +58,29 @@ AspiDevice::AspiDevice(const Platform& platform)
     : platform(platform), manager(platform.aspiManager) {
   VersionInfo version;
   if (platform.system == nullptr || !platform.system->GetVersion(&version)) {
-    ShowMessage(kOsInfoError, kOsInfoErrorJa);
+    ShowMessage(TextId::OsInfoError);
     return;
   }
   // The NT family reaches drives by pass-through; it needs no manager.
   if (version.platformId != sys::kPlatformWindows) return;
   if (manager == nullptr) {
-    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    ShowMessage(TextId::AspiInitFail);
     return;
   }
   const AspiLoadResult found = manager->Load();
   libraryLoaded = found.library;
   if (!found.library || !found.supportInfo) {
-    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    ShowMessage(TextId::AspiInitFail);
     return;
   }
   const std::uint32_t support = manager->GetSupportInfo();
   if (aspi::SupportStatus(support) != aspi::kStatusComplete) {
-    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    ShowMessage(TextId::AspiInitFail);
     return;
   }
   hostAdapterCount = aspi::SupportAdapterCount(support);
   if (!found.sendCommand) {
-    ShowMessage(kAspiInitFail, kAspiInitFailJa);
+    ShowMessage(TextId::AspiInitFail);
     return;
   }
   loaded = true;
@@ -99,10 +93,11 @@ AspiDevice::~AspiDevice() {
   if (libraryLoaded) manager->Unload();
 }
 
-void AspiDevice::ShowMessage(const char* english, const char* japanese) {
+void AspiDevice::ShowMessage(TextId id) {
   if (platform.system == nullptr) return;
-  const bool japaneseTexts = platform.system->CodePage() == kJapaneseCodePage;
-  platform.system->MessageBox(0, japaneseTexts ? japanese : english, kCaption, sys::kMbOk);
+  const Language language = LanguageFor(platform.system->CodePage());
+  platform.system->MessageBox(0, Text(id, language), Text(TextId::Caption, language),
+                              sys::kMbOk);
 }
 
 CommandStatus AspiDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t length,
@@ -167,7 +162,7 @@ CommandStatus AspiDevice::Execute(const std::uint8_t* cdb, std::uint8_t length,
   const std::uint32_t sent = manager->SendCommand(&srb);
   const std::int64_t start = manager->Time();
   const bool pending = (sent & 0xFF) == aspi::kStatusPending;
-  if (pending) WaitForCompletion(request, start, timeoutSeconds);
+  if (pending) WaitForCompletion(request.event, nullptr, start, timeoutSeconds, false);
 
   CommandStatus result = ReadStatus(srb.SRB_Status);
   // A manager that refuses at once may say so only in its return value.
@@ -190,22 +185,30 @@ CommandStatus AspiDevice::Execute(const std::uint8_t* cdb, std::uint8_t length,
   return result;
 }
 
-bool AspiDevice::WaitForCompletion(const Request& request, std::int64_t start,
-                                   std::uint32_t timeoutSeconds) {
+bool AspiDevice::WaitForCompletion(SysHandle event, const std::uint8_t* status,
+                                   std::int64_t start, std::uint32_t timeoutSeconds,
+                                   bool pumpMessages) {
   // Sleeping on the event, a slice at a time, leaves the processor to everyone else
-  // and still ends within a slice of the time-out. No messages are dispatched.
+  // and still ends within a slice of the time-out.
   for (;;) {
+    if (status != nullptr && ReadStatus(*status) != aspi::kStatusPending) return true;
     const std::int64_t elapsed = manager->Time() - start;
     if (elapsed >= static_cast<std::int64_t>(timeoutSeconds)) break;
     const std::int64_t remainingMs = (static_cast<std::int64_t>(timeoutSeconds) - elapsed) * 1000;
     const std::uint32_t slice =
         static_cast<std::uint32_t>(std::min<std::int64_t>(remainingMs, kWaitSliceMs));
-    if (manager->WaitForSingleObject(request.event, slice) == aspiwin::kWaitObject0) {
-      manager->ResetEvent(request.event);
+    if (manager->WaitForSingleObject(event, slice) == aspiwin::kWaitObject0) {
+      manager->ResetEvent(event);
       return true;
     }
+    if (pumpMessages) {
+      // What queued up during the slice; bounded, so that a flood of messages
+      // cannot hold the wait past its time-out.
+      for (int passes = 0; passes < kPumpPassesPerSlice && manager->PumpMessage(); ++passes) {
+      }
+    }
   }
-  return false;
+  return status != nullptr && ReadStatus(*status) != aspi::kStatusPending;
 }
 
 bool AspiDevice::Withdraw(Request& request) {
@@ -292,14 +295,29 @@ CommandStatus AspiDevice::HostAdapterInquiry(std::uint8_t adapter, HostAdapterIn
   if (!loaded) return status::kNotInitialised;
 
   ReclaimAbandoned();
-  manager->SendCommand(&block);
+  // The inquiry has no completion event of its own: the wait sleeps on this one,
+  // which nothing signals.
+  struct SleepEvent {
+    AspiManager& manager;
+    SysHandle handle;
+    ~SleepEvent() {
+      if (handle != 0) manager.CloseHandle(handle);
+    }
+  } sleepEvent{*manager, manager->CreateEvent()};
+  if (sleepEvent.handle == 0) return status::kInUse;
+  const std::uint32_t sent = manager->SendCommand(&block);
   const std::int64_t start = manager->Time();
-  // The inquiry is answered from the manager's own tables and has no event; keep the
-  // window alive while it is out.
-  do {
-    manager->PumpMessage();
-  } while (ReadStatus(block.SRB_Status) == aspi::kStatusPending &&
-           manager->Time() - start < static_cast<std::int64_t>(kHostAdapterInquirySeconds));
+  if ((sent & 0xFF) != aspi::kStatusPending) {
+    // Finished or refused at once. A manager that refuses may say so only in its
+    // return value and leave SRB_Status at 0: waiting for it would wait for nothing.
+    const CommandStatus answered = ReadStatus(block.SRB_Status);
+    if (answered == aspi::kStatusPending) return static_cast<CommandStatus>(sent);
+  } else {
+    // The inquiry is answered from the manager's tables and signals nothing; sleep
+    // in slices and look at its status between them, keeping the window alive.
+    WaitForCompletion(sleepEvent.handle, &block.SRB_Status, start, kHostAdapterInquirySeconds,
+                      true);
+  }
 
   if (ReadStatus(block.SRB_Status) == aspi::kStatusPending) {
     SrbAbort abort = {};

@@ -16,6 +16,7 @@
 #include "device/ScsiTransport.h"
 #include "platform/Platform.h"
 #include "platform/System.h"
+#include "ui/TextCatalogue.h"
 
 namespace qx {
 
@@ -36,6 +37,8 @@ class AspiDevice : public ScsiTransport {
   // How long a withdrawn request gets to acknowledge the withdrawal.
   static constexpr std::uint32_t kAbortGraceMs = 2000;
   static constexpr std::uint32_t kHostAdapterInquirySeconds = 10;
+  // Window messages dispatched after each slice of the inquiry's wait, at most.
+  static constexpr int kPumpPassesPerSlice = 64;
   static constexpr std::uint32_t kDiscoveryInquirySeconds = 10;
 
   // Loads the manager on Windows 95/98/ME; tells the user by message box when the
@@ -59,7 +62,9 @@ class AspiDevice : public ScsiTransport {
   CommandStatus ExecuteOnce(std::uint8_t* cdb, std::uint8_t length,
                             std::uint32_t timeoutSeconds) override;
 
-  // SRB_Status of the inquiry (0x01 when `info` was filled), 0xE4 without a manager.
+  // SRB_Status of the inquiry (0x01 when `info` was filled), or what
+  // SendASPI32Command refused it with at once; 0xE4 without a manager, 0x00 when it
+  // did not complete within 10 s, 0xFD when no event could be made to wait on.
   CommandStatus HostAdapterInquiry(std::uint8_t adapter, HostAdapterInfo* info);
 
   bool Loaded() const { return loaded; }
@@ -91,13 +96,19 @@ class AspiDevice : public ScsiTransport {
   };
 
   CommandStatus Execute(const std::uint8_t* cdb, std::uint8_t length, std::uint32_t timeoutSeconds);
-  bool WaitForCompletion(const Request& request, std::int64_t start, std::uint32_t timeoutSeconds);
+  // Sleeps on `event` a slice at a time until it is signalled, `status` (when given)
+  // leaves SS_PENDING, or `timeoutSeconds` whole seconds have passed since `start`;
+  // with `pumpMessages` the thread's window messages are dispatched between slices.
+  // True when the request completed.
+  bool WaitForCompletion(SysHandle event, const std::uint8_t* status, std::int64_t start,
+                         std::uint32_t timeoutSeconds, bool pumpMessages);
   bool Withdraw(Request& request);
   void Release(Request& request);
   void ReclaimAbandoned();
   void ComposeMessage(CommandStatus result);
   std::string ErrorDetail() const;
-  void ShowMessage(const char* english, const char* japanese);
+  // A message box of the catalogue's text, in the system's language.
+  void ShowMessage(TextId id);
   int& InUse() { return inUse[hostAdapterNumber][targetId]; }
 
   Platform platform;

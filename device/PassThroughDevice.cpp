@@ -8,6 +8,7 @@
 #include "device/StatusTexts.h"
 #include "platform/PassThroughPort.h"
 #include "platform/System.h"
+#include "ui/TextCatalogue.h"
 
 namespace qx {
 
@@ -104,34 +105,33 @@ std::uint32_t PassThroughDevice::MaxTransferLength(std::uint8_t index) const {
   return index < kSlotCount ? Tables().maxTransfer[index] : 0;
 }
 
-bool PassThroughDevice::JapaneseTexts() const {
-  return platform.system != nullptr && platform.system->CodePage() == 932;
+Language PassThroughDevice::TextLanguage() const {
+  return platform.system != nullptr ? LanguageFor(platform.system->CodePage())
+                                    : Language::English;
 }
 
 void PassThroughDevice::SetHandleErrorMessage(std::uint32_t error) {
-  char text[96];
-  std::snprintf(text, sizeof text,
-                JapaneseTexts() ? "ハンドル取得に失敗しました: %d\n" : "Get Handle Error: %d\n",
-                static_cast<int>(error));
   // The number is a system error, but it has always been shown with the C runtime's
   // text for the errno of the same value; users and support know those texts.
-  lastMessage = std::string(text) + std::strerror(static_cast<int>(error));
+  std::string text = Text(TextId::HandleError, TextLanguage());
+  const std::size_t number = text.find("%d");
+  if (number != std::string::npos) text.replace(number, 2, std::to_string(static_cast<int>(error)));
+  lastMessage = text + std::strerror(static_cast<int>(error));
 }
 
 void PassThroughDevice::SetRequestErrorMessage(std::uint32_t error) {
   char text[96];
   std::snprintf(text, sizeof text, "Error opening . Error: %d\n", static_cast<int>(error));
   lastMessage = text;
-  char systemText[kFormatMessageBufferSize + 1] = {};
-  const std::uint32_t written =
-      platform.passThroughPort->FormatMessage(error, systemText, kFormatMessageBufferSize);
-  if (written == 0) {
+  // The port hands the system's text over in UTF-8, like every text in here.
+  std::string systemText;
+  if (!platform.passThroughPort->FormatMessage(error, kFormatMessageBufferSize, &systemText)) {
     std::snprintf(text, sizeof text, "Format message failed.  Error: %d\n",
                   static_cast<int>(platform.passThroughPort->GetLastError()));
     lastMessage += text;
     return;
   }
-  lastMessage += std::string(systemText, BoundedLength(systemText, kFormatMessageBufferSize));
+  lastMessage += systemText.substr(0, systemText.find('\0'));
 }
 
 CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t length,

@@ -9,6 +9,7 @@
 
 #include "device/ScsiTransport.h"
 #include "platform/Platform.h"
+#include "ui/TextCatalogue.h"
 
 namespace qx {
 
@@ -52,7 +53,8 @@ class PassThroughDevice : public ScsiTransport {
  private:
   void SetHandleErrorMessage(std::uint32_t error);
   void SetRequestErrorMessage(std::uint32_t error);
-  bool JapaneseTexts() const;
+  // The language of the texts this transport puts in lastMessage.
+  Language TextLanguage() const;
 
   Platform platform;
   std::uint8_t driveIndex = 0;

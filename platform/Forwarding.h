@@ -48,8 +48,8 @@ class ForwardingPassThroughPort : public PassThroughPort {
   }
   void Close(PortHandle handle) override { inner_.Close(handle); }
   std::uint32_t GetLastError() override { return inner_.GetLastError(); }
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
-    return inner_.FormatMessage(error, buffer, size);
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
+    return inner_.FormatMessage(error, size, text);
   }
 
  protected:

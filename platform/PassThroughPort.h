@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace qx {
 
@@ -28,9 +29,11 @@ class PassThroughPort {
                                std::uint32_t* bytesReturned) = 0;
   virtual void Close(PortHandle handle) = 0;
   virtual std::uint32_t GetLastError() = 0;
-  // FormatMessageA(FROM_SYSTEM, error, language 0) into buffer; the length written,
-  // 0 on failure (then GetLastError tells why).
-  virtual std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) = 0;
+  // FormatMessageA(FROM_SYSTEM, error, language 0) into a buffer of `size` bytes,
+  // handed back in UTF-8: the system writes its ANSI code page (Shift-JIS on a
+  // Japanese system), and every text inside the program is UTF-8. False on failure
+  // (then GetLastError tells why).
+  virtual bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) = 0;
 };
 
 }  // namespace qx

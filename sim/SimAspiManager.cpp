@@ -79,6 +79,11 @@ std::uint32_t SimAspiManager::HostAdapterInquiry(void* block) {
     inquiry.SRB_Status = kStatusInvalidAdapter;
   } else {
     const SimAdapter& adapter = adapters[inquiry.SRB_HaId];
+    if (adapter.inquiryRefusal != 0) {
+      record.returned = adapter.inquiryRefusal;
+      log.push_back(record);
+      return adapter.inquiryRefusal;
+    }
     if (adapter.inquiryNeverCompletes) {
       Pending stuck;
       stuck.block = block;
@@ -98,7 +103,18 @@ std::uint32_t SimAspiManager::HostAdapterInquiry(void* block) {
       inquiry.HA_Unique[5] = 0x00;
       inquiry.HA_Unique[6] = 0x01;
       inquiry.HA_Unique[7] = 0x00;
-      inquiry.SRB_Status = adapter.inquiryStatus;
+      if (adapter.inquiryDelayMs == 0) {
+        inquiry.SRB_Status = adapter.inquiryStatus;
+      } else {
+        // The status goes last, when the answer falls due.
+        Pending slow;
+        slow.block = block;
+        slow.inquiry = true;
+        slow.dueMs = nowMs + adapter.inquiryDelayMs;
+        slow.status = adapter.inquiryStatus;
+        pending.push_back(slow);
+        inquiry.SRB_Status = aspi::kStatusPending;
+      }
     }
   }
   record.returned = inquiry.SRB_Status;

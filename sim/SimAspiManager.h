@@ -27,6 +27,10 @@ struct SimAdapter {
   std::uint8_t scsiId = 7;             // the adapter's own id on its bus
   std::uint8_t inquiryStatus = 0x01;   // SRB_Status its host adapter inquiry ends with
   bool inquiryNeverCompletes = false;  // the inquiry stays SS_PENDING
+  std::uint32_t inquiryDelayMs = 0;    // the inquiry completes this long after it was sent
+  // Nonzero: SendASPI32Command refuses the inquiry with this status in its return
+  // value alone, leaving SRB_Status at 0, as some managers do.
+  std::uint8_t inquiryRefusal = 0;
 };
 
 // One request block as the manager received it.

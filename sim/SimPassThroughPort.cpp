@@ -265,20 +265,20 @@ bool SimPassThroughPort::GetCapabilities(PortHandle handle, IoScsiCapabilities* 
   return true;
 }
 
-std::uint32_t SimPassThroughPort::FormatMessage(std::uint32_t error, char* buffer,
-                                                std::uint32_t size) {
+bool SimPassThroughPort::FormatMessage(std::uint32_t error, std::uint32_t size,
+                                       std::string* text) {
   for (const SystemMessage& m : kMessages) {
     if (m.error != error) continue;
     const std::size_t length = std::strlen(m.text);
-    if (!buffer || size <= length) {
+    if (!text || size <= length) {
       lastError = win32error::kInsufficientBuffer;
-      return 0;
+      return false;
     }
-    std::memcpy(buffer, m.text, length + 1);
-    return static_cast<std::uint32_t>(length);
+    *text = m.text;
+    return true;
   }
   lastError = win32error::kMessageNotFound;
-  return 0;
+  return false;
 }
 
 }  // namespace qx

@@ -93,7 +93,7 @@ class SimPassThroughPort : public PassThroughPort {
                        std::uint32_t* bytesReturned) override;
   void Close(PortHandle handle) override;
   std::uint32_t GetLastError() override { return lastError; }
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override;
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override;
 
  private:
   struct Letter {

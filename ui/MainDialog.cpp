@@ -312,8 +312,12 @@ void MainDialog::CancelPressed() {
   window->BeginWaitCursor();
   waitCursor = true;
   if (window->SetTimer(maindlg::kWorkerWaitTimerId, maindlg::kWorkerWaitPeriodMs)) return;
-  // Without a timer there is no way to come back later: wait here.
-  while (WorkerAlive()) threads.Sleep(maindlg::kWorkerWaitPeriodMs);
+  // Without a timer there is no way to come back later: wait here, and keep the
+  // window painted and answering the system meanwhile.
+  while (WorkerAlive()) {
+    window->PumpMessages();
+    threads.Sleep(maindlg::kWorkerWaitPumpMs);
+  }
   FinishCancel();
 }
 

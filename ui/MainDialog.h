@@ -41,6 +41,8 @@ constexpr unsigned kSysCommandMask = 0xFFF0;
 // this timer before the dialog may end.
 constexpr std::uint32_t kWorkerWaitTimerId = 108;
 constexpr std::uint32_t kWorkerWaitPeriodMs = 1000;
+// Without that timer the wait pumps the window's messages this often.
+constexpr std::uint32_t kWorkerWaitPumpMs = 50;
 }  // namespace maindlg
 
 // The open main dialog window, as its logic sees it. The status line, Update Start
@@ -66,6 +68,9 @@ class MainDialogWindow : public VersionCheckView, public DownloadMonitorView {
   virtual AboutDialogView& AboutBox() = 0;
   // Ends the modal loop; the modal call returns `result`.
   virtual void EndDialog(int result) = 0;
+  // Dispatches every message waiting for this thread's windows, so that a wait
+  // without a timer still paints and answers the system.
+  virtual void PumpMessages() = 0;
 };
 
 // Runs the dialog modally: creates the window from template 102, sets icon 128 as

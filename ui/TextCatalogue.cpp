@@ -100,6 +100,11 @@ constexpr Entry kEntries[] = {
      "ください。"},
     {TextId::RebootConfirm, kRebootEnglish, nullptr},  // Japanese built below
     {TextId::RebootConfirmNoResume, kRebootEnglish, nullptr},
+    {TextId::PreparationFailed,
+     "The system configuration required for firmware update could not be changed.\r\n"
+     "The system will not restart; nothing has been changed.",
+     "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
+     "システムは変更されていません。再起動は行いません。"},
 
     {TextId::WarningNotice, "Please Close ALL applications before applying firmware update.",
      "ファームウェアのアップデートを行う前にアプリケーションを全て終了して下さい。"},

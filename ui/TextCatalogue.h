@@ -24,6 +24,7 @@ enum class TextId {
   TargetNotFound,    // %s = model
   RebootConfirm,     // the Reboot notice's text when a resume entry was written
   RebootConfirmNoResume,  // ... when none could be written (English is the same)
+  PreparationFailed, // the preparation could change none of the settings: no restart
 
   // Initial texts of the message dialogs (Reboot starts empty; the caller sets it).
   WarningNotice,
@@ -72,7 +73,7 @@ enum class TextId {
   AboutFirmLabel,
   AboutNotice,
 
-  // Device layer (kept here too so the catalogue is complete; the device layer has its own).
+  // Device layer.
   OsInfoError,
   AspiInitFail,
   HandleError,       // "%d" = the system's error number, followed by a line end

@@ -167,6 +167,7 @@ StartVerdict VersionCheck::StartCheck() {
 
   if (!Identify(buffer)) return StartVerdict::DeviceRefusal;
   std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
+  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
 
   if (FirstCandidate(family) == kNoImage) {
     view.ShowMessage(Text(TextId::NotSupportVersion, language));
@@ -177,13 +178,19 @@ StartVerdict VersionCheck::StartCheck() {
     view.ShowMessage(Text(TextId::NotSupport, language));
     return StartVerdict::VersionRefusal;
   }
-  // A revision without a number was never offered the update; should the button be
-  // pressed anyway, it is no more supported here than it was there.
-  int number = 0;
-  if (!RevisionNumber(revision, &number) ||
-      !RevisionNumber(images.Image(index).versionText, &number)) {
-    view.ShowMessage(Text(TextId::NotSupportVersion, language));
-    return StartVerdict::VersionRefusal;
+  // The whole decision again, with the answers the drive gives now: a drive that
+  // reports a newer revision of the same generation than the selection check saw
+  // (flashed meanwhile, or swapped on the same letter) must not get the older image.
+  // Refused with the words the status line would have used for the same answer.
+  switch (Judge(revision, letter, images.Image(index))) {
+    case Verdict::NoNumber:
+      view.ShowMessage(Text(TextId::NotSupportFirmware, language));
+      return StartVerdict::VersionRefusal;
+    case Verdict::Current:
+      view.ShowMessage(Text(TextId::UnnecessaryUpdate, language));
+      return StartVerdict::VersionRefusal;
+    case Verdict::UpdateApplies:
+      break;
   }
   selectedImageIndex = index;
   return StartVerdict::Pass;

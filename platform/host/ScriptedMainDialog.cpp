@@ -77,6 +77,7 @@ class RecordingMainWindow : public MainDialogWindow {
     record.ended = true;
     record.result = result;
   }
+  void PumpMessages() override { ++record.messagePumps; }
 
  private:
   void Log(const std::string& line) {

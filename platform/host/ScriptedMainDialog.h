@@ -70,6 +70,7 @@ struct MainDialogRecord {
   std::vector<std::string> systemMenu;
   int waitCursorDepth = 0;
   int beeps = 0;
+  int messagePumps = 0;  // passes of the message pump the logic asked for
   std::vector<FilterRecord> filtered;
   bool refusedWhileOpen = false;
   bool releasedAfterEnd = false;

@@ -7,6 +7,8 @@
 
 #undef CreateMutex
 #undef ExitWindows
+#undef FormatMessage
+#undef GetDriveType
 #undef GetModuleFileName
 #undef LookupPrivilegeValue
 #undef MessageBox

@@ -6,6 +6,27 @@
 #include "ui/TextCatalogue.h"
 
 namespace qx {
+
+bool AnswersThroughReturnValue(UINT message) {
+  switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+    case WM_INITDIALOG:
+      return true;
+    default:
+      return false;
+  }
+}
+
 namespace {
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -18,8 +39,12 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   if (handler == nullptr) return FALSE;  // messages before WM_INITDIALOG (WM_SETFONT ...)
   LRESULT answer = 0;
   if (!handler->OnMessage(dialog, message, wParam, lParam, &answer)) return FALSE;
-  // A dialog procedure's own return value only says "handled"; the message's answer
-  // (0 to refuse WM_QUERYENDSESSION, the deny code of a power query) goes through
+  // For these the dialog manager takes the procedure's own return value as the
+  // answer and ignores DWLP_MSGRESULT: the icon of a drag query, the brush of a
+  // colour query, the comparison or item index of a list.
+  if (AnswersThroughReturnValue(message)) return static_cast<INT_PTR>(answer);
+  // For every other message the return value only says "handled"; the answer (0 to
+  // refuse WM_QUERYENDSESSION, the deny code of a power query) goes through
   // DWLP_MSGRESULT, or the dialog manager answers 1 and the refusal is lost.
   ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, static_cast<LONG_PTR>(answer));
   return TRUE;

@@ -19,10 +19,15 @@ class Win32DialogHandler {
   // false when the handler placed the focus itself.
   virtual bool OnInit(HWND dialog) = 0;
   // Every later message. True when handled; *answer is then the message's result
-  // (delivered through DWLP_MSGRESULT, which is how a dialog procedure answers).
+  // (delivered through DWLP_MSGRESULT, or as the procedure's return value for the
+  // messages AnswersThroughReturnValue names).
   virtual bool OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam,
                          LRESULT* answer) = 0;
 };
+
+// The messages a dialog procedure answers with its own return value rather than
+// through DWLP_MSGRESULT (WM_INITDIALOG's is the focus choice of OnInit).
+bool AnswersThroughReturnValue(UINT message);
 
 // Shows template `templateId` of this program modally, owned by `owner` (may be null).
 // Returns what the handler ended it with, or -1 when the template could not be shown.

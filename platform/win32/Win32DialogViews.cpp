@@ -83,6 +83,9 @@ class TermsHandler : public LogicHandler<TermsDialog> {
   using LogicHandler::LogicHandler;
   bool OnInit(HWND dialog) override {
     window_.Attach(dialog);
+    // The template's limit for the terms; without it the control holds 32767.
+    ::SendDlgItemMessageA(dialog, TermsDialog::kTextControlId, EM_LIMITTEXT,
+                          TermsDialog::kMaxTextChars, 0);
     logic_.OnOpen(window_);
     // Not Agree is the first tab stop; the text must not start selected either.
     HWND notAgree = ::GetDlgItem(dialog, TermsDialog::kNotAgreeId);

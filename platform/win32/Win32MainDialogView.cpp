@@ -127,6 +127,15 @@ class MainWindow : public MainDialogWindow, public Win32DialogHandler {
     return about_;
   }
   void EndDialog(int result) override { window_.End(result); }
+  void PumpMessages() override {
+    MSG message;
+    // A WM_QUIT is left where it is, for the modal loop that runs after this wait.
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) && message.message != WM_QUIT) {
+      if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) break;
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+  }
 
   // --- VersionCheckView -----------------------------------------------------
   int DriveSelection() override {

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "device/PassThroughRequest.h"
+#include "platform/win32/AnsiText.h"
 
 // <windows.h> maps these names to their ANSI variants; here they name our seam.
 #undef GetDriveType
@@ -54,9 +58,16 @@ void Win32PassThroughPort::Close(PortHandle handle) { ::CloseHandle(ToHandle(han
 
 std::uint32_t Win32PassThroughPort::GetLastError() { return ::GetLastError(); }
 
-std::uint32_t Win32PassThroughPort::FormatMessage(std::uint32_t error, char* buffer,
-                                                  std::uint32_t size) {
-  return ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0, buffer, size, nullptr);
+bool Win32PassThroughPort::FormatMessage(std::uint32_t error, std::uint32_t size,
+                                         std::string* text) {
+  std::vector<char> buffer(size + 1, '\0');
+  const DWORD written = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0,
+                                         buffer.data(), size, nullptr);
+  if (written == 0) return false;
+  // The system's text is in the ANSI code page; the program keeps UTF-8. FromAnsi
+  // leaves the last error alone.
+  *text = FromAnsi(std::string(buffer.data(), std::min<DWORD>(written, size)));
+  return true;
 }
 
 }  // namespace qx

@@ -18,7 +18,7 @@ class Win32PassThroughPort : public PassThroughPort {
                        std::uint32_t* bytesReturned) override;
   void Close(PortHandle handle) override;
   std::uint32_t GetLastError() override;
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override;
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override;
 };
 
 }  // namespace qx

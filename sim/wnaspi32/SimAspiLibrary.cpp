@@ -14,11 +14,15 @@
 // really waits on its completion event, and a "hang" fault never completes until
 // SC_ABORT_SRB withdraws it. Each such thread holds a reference on the library, so
 // a caller that frees it with a request outstanding does not pull the code from
-// under the thread.
+// under the thread. The host adapter inquiry is answered at once unless
+// QXASPI_INQUIRY_DELAY_MS names a delay: it then stays pending that long, as an
+// adapter that has to be woken first does, and completes without an event (the
+// inquiry has none).
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -68,6 +72,12 @@ struct Completion {
   std::vector<std::uint8_t> data;  // copied to the caller's buffer: commands that read
 };
 
+// A host adapter inquiry answered late (QXASPI_INQUIRY_DELAY_MS).
+struct SlowInquiry {
+  SrbHaInquiry* block;
+  DWORD delayMs;
+};
+
 struct Drive {
   std::size_t entry = 0;  // index into Library::entries
   std::uint8_t adapter = 0;
@@ -104,6 +114,7 @@ class Library {
   void SaveIfChanged();
   void Log(const std::string& line);
   static DWORD WINAPI CompletionThread(void* parameter);
+  static DWORD WINAPI InquiryThread(void* parameter);
 
   CRITICAL_SECTION lock_;
   HMODULE module_ = nullptr;
@@ -115,6 +126,7 @@ class Library {
   std::vector<SimDriveEntry> entries_;
   std::vector<Drive> drives_;
   std::uint8_t adapterCount_ = 0;
+  DWORD inquiryDelayMs_ = 0;
   std::string saved_;
   std::list<Completion*> pending_;
 };
@@ -141,6 +153,9 @@ void Library::InitialiseLocked() {
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) statePath_.erase(dot);
     statePath_ += ".ini";
   }
+  char delay[16] = {};
+  const DWORD delayLength = GetEnvironmentVariableA("QXASPI_INQUIRY_DELAY_MS", delay, sizeof delay);
+  if (delayLength > 0 && delayLength < sizeof delay) inquiryDelayMs_ = std::strtoul(delay, nullptr, 10);
   logPath_ = statePath_;
   const std::size_t dot = logPath_.find_last_of('.');
   const std::size_t slash = logPath_.find_last_of("\\/");
@@ -214,7 +229,35 @@ DWORD Library::HostAdapterInquiry(SrbHaInquiry& srb) {
   PutText(srb.HA_Identifier, "QX SIM ADAPTER");
   std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
   srb.HA_Rsvd1 = 0;
-  return srb.SRB_Status = aspi::kStatusComplete;
+  if (inquiryDelayMs_ == 0) return srb.SRB_Status = aspi::kStatusComplete;
+  // The status is written by a thread of ours once the delay has passed; it holds a
+  // reference on the library meanwhile.
+  const HMODULE reference = LoadLibraryA(modulePath_.c_str());
+  std::unique_ptr<SlowInquiry> slow(new SlowInquiry{&srb, inquiryDelayMs_});
+  srb.SRB_Status = aspi::kStatusPending;
+  HANDLE thread = reference != nullptr
+                      ? CreateThread(nullptr, 0, &Library::InquiryThread, slow.get(), 0, nullptr)
+                      : nullptr;
+  if (thread == nullptr) {
+    if (reference != nullptr) FreeLibrary(reference);
+    return srb.SRB_Status = aspi::kStatusComplete;
+  }
+  slow.release();
+  CloseHandle(thread);
+  Log("inquiry " + std::to_string(srb.SRB_HaId) + " pending " + std::to_string(inquiryDelayMs_) +
+      " ms");
+  return aspi::kStatusPending;
+}
+
+DWORD WINAPI Library::InquiryThread(void* parameter) {
+  SlowInquiry* slow = static_cast<SlowInquiry*>(parameter);
+  Sleep(slow->delayMs);
+  HMODULE module = g_library.module_;
+  MemoryBarrier();
+  *static_cast<volatile std::uint8_t*>(&slow->block->SRB_Status) = aspi::kStatusComplete;
+  delete slow;
+  FreeLibraryAndExitThread(module, 0);
+  return 0;
 }
 
 DWORD Library::Execute(SrbExecScsiCmd& srb) {

@@ -454,11 +454,11 @@ class FuzzPort : public PassThroughPort {
 
   void Close(PortHandle) override {}
   std::uint32_t GetLastError() override { return lastError; }
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
-    // Some system texts fill the whole buffer, without a zero byte.
-    if ((error & 1) == 0 || size == 0) return 0;
-    std::memset(buffer, 'x', size);
-    return size;
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
+    // Some system texts fill the whole buffer.
+    if ((error & 1) == 0 || size == 0) return false;
+    text->assign(size, 'x');
+    return true;
   }
 
  private:

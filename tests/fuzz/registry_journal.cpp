@@ -259,6 +259,34 @@ class Coverage {
     return out;
   }
 
+  // What Restore may write: every setting a scan of this machine could change, and
+  // on 95/98/ME the device flags of every SCSI entry below Enum as well, listed by
+  // the configuration manager or not: a record made while the drive was there must
+  // go back after it was unplugged. The record carries the path back in at most 127
+  // characters. Any case of "SCSI" is allowed here; the program's own test is
+  // stricter, never wider.
+  std::map<Setting, Rule> RestoreAllowed() {
+    std::map<Setting, Rule> out = Settings();
+    if (nt_) return out;
+    for (const std::string& bus : Children(reg::kLocalMachine, "Enum")) {
+      if (Upper(bus).compare(0, 4, "SCSI") != 0) continue;
+      std::vector<std::string> pending{"Enum\\" + bus};
+      while (!pending.empty()) {
+        const std::string path = pending.back();
+        pending.pop_back();
+        if (path.size() < 128) {
+          for (const char* name : kDeviceFlags) {
+            out.insert({{KeyId("HKLM", path), Upper(name)}, {Kind::Flag, 3, 0}});
+          }
+        }
+        for (const std::string& child : Children(reg::kLocalMachine, path)) {
+          pending.push_back(path + "\\" + child);
+        }
+      }
+    }
+    return out;
+  }
+
   // Subkey names whose full path stays within the 512-character buffers the
   // journal formats its paths into.
   std::vector<std::string> Children(RegKey root, const std::string& path) {
@@ -977,6 +1005,7 @@ void Run(const std::uint8_t* data, std::size_t size) {
   Coverage coverage(registry, o.nt);
 
   const std::map<Setting, Rule> covered = coverage.Settings();
+  const std::map<Setting, Rule> restorable = coverage.RestoreAllowed();
   const std::map<Setting, std::string> paths = PathsOf(covered);
   std::map<Setting, std::uint32_t> originalTypes;
   const std::map<Setting, Bytes> original = Values(registry, covered, paths, &originalTypes);
@@ -1036,7 +1065,7 @@ void Run(const std::uint8_t* data, std::size_t size) {
     second.Restore();
     registry.ClearWriteBudget();
     registry.SetWriteObserver(nullptr);
-    CheckRestoreWrites(log, covered, records);
+    CheckRestoreWrites(log, restorable, records);
     if (crash) continue;  // the count of a run cut short means nothing
     finalCount = second.changedCount;
     std::size_t left = ReadJournal(registry).size();

@@ -512,6 +512,40 @@ TEST_F(AspiDeviceTest, AdapterInquiryThatNeverEndsStopsTheScanAfterTenSeconds) {
   EXPECT_EQ(manager.writesToReleasedMemory, 0);
 }
 
+// The inquiry polled the message queue until its status changed: a 5 s inquiry
+// took thousands of passes of a busy loop. It now sleeps in slices like a command.
+TEST_F(AspiDeviceTest, SlowAdapterInquirySleepsRatherThanPolls) {
+  manager.adapters.resize(1);
+  manager.adapters[0].inquiryDelayMs = 5000;
+  AddDrive(0, 0);
+  const std::int64_t before = manager.NowMs();
+  const int waitsBefore = manager.waits;
+  EXPECT_EQ(Device().ScanDrives(), 1);
+  EXPECT_GE(manager.NowMs() - before, 5000);
+  const int slices = 5000 / static_cast<int>(AspiDevice::kWaitSliceMs);
+  EXPECT_LE(manager.waits - waitsBefore, slices + 20) << "commands of the scan included";
+  EXPECT_EQ(manager.zeroTimeoutWaits, 0);
+  // Still kept alive: the window's messages are looked at after every slice.
+  EXPECT_GE(manager.pumpPasses, slices - 1);
+  EXPECT_LE(manager.pumpPasses, slices + 1);
+  EXPECT_EQ(manager.OpenEvents(), 0u);
+}
+
+// SendASPI32Command's answer was ignored: a manager that refused the inquiry in its
+// return value alone, SRB_Status still 0, was waited for ten seconds per adapter.
+TEST_F(AspiDeviceTest, AdapterInquiryRefusedAtOnceIsNotWaitedFor) {
+  manager.adapters.resize(2);
+  manager.adapters[0].inquiryRefusal = status::kInvalidHostAdapter;
+  AddDrive(0, 0);
+  const std::int64_t before = manager.NowMs();
+  HostAdapterInfo info;
+  EXPECT_EQ(Device().HostAdapterInquiry(0, &info), status::kInvalidHostAdapter);
+  EXPECT_EQ(Device().ScanDrives(), 0);
+  EXPECT_LT(manager.NowMs() - before, 1000);
+  EXPECT_EQ(manager.pumpPasses, 0);
+  EXPECT_EQ(manager.OpenEvents(), 0u);
+}
+
 TEST_F(AspiDeviceTest, OnlySevenAdaptersAreExamined) {
   manager.adapters.resize(9);
   AddDrive(6, 0);

@@ -182,18 +182,15 @@ class RecordingPassThroughPort : public PassThroughPort {
 
   std::uint32_t GetLastError() override { return lastError; }
 
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
     formatMessageSize = size;
     auto it = systemTexts.find(error);
     if (it == systemTexts.end()) {
       lastError = formatMessageError;
-      return 0;
+      return false;
     }
-    std::uint32_t n = static_cast<std::uint32_t>(it->second.size());
-    if (n >= size) n = size - 1;
-    std::memcpy(buffer, it->second.data(), n);
-    buffer[n] = '\0';
-    return n;
+    *text = it->second.substr(0, size == 0 ? 0 : size - 1);
+    return true;
   }
 };
 

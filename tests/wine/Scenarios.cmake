@@ -14,6 +14,7 @@ set(QX_WINE_SCENARIOS
   failed_update_en
   failed_update_ja
   timeout_then_cancel
+  system_message_ja
   kept_revision_en
   kept_revision_ja)
 

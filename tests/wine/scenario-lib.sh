@@ -124,7 +124,7 @@ start_program() {  # EXE [INI-TEXT]
 robot() {
   local script=$WORK/$SCENARIO-robot-$((++ROBOT_RUNS)).txt
   cat > "$script"
-  "$WINE" "$BIN/robot.exe" -f "Z:$script" || fail "robot script $ROBOT_RUNS"
+  "$WINE" "$BIN/robot.exe" -f "Z:$script" | tee "$script.out" || fail "robot script $ROBOT_RUNS"
 }
 ROBOT_RUNS=0
 

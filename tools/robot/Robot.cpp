@@ -276,6 +276,25 @@ class Player {
       const std::string caption = CaptionOf(current_);
       return caption == s.rest ? true : Fail("caption is \"" + Visible(caption) + "\"");
     }
+    if (v == "systext") {
+      // The system's own text for an error number, in this process's locale, read
+      // as wide characters: what a program's message must carry unharmed.
+      HWND control = Control(static_cast<int>(Number(s, 0)));
+      if (control == nullptr) return Fail("no control " + s.words[0]);
+      wchar_t* message = nullptr;
+      const DWORD length = ::FormatMessageW(
+          FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+          static_cast<DWORD>(Number(s, 1)), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+      if (length == 0 || message == nullptr) return Fail("no system text for " + s.words[1]);
+      const std::string expected = Utf8(std::wstring(message, length));
+      ::LocalFree(message);
+      std::printf("robot: the system's text for %s: %s\n", s.words[1].c_str(),
+                  Visible(expected).c_str());
+      const std::string text = TextOf(control);
+      if (text.find(expected) != std::string::npos) return true;
+      return Fail("control " + s.words[0] + " holds \"" + Visible(text) + "\", not the system's \"" +
+                  Visible(expected) + "\"");
+    }
     if (v == "text" || v == "contains") {
       HWND control = Control(static_cast<int>(Number(s, 0)));
       if (control == nullptr) return Fail("no control " + s.words[0]);

@@ -30,6 +30,7 @@ const std::map<std::string, Shape>& Verbs() {
       {"broadcast", {2, false}}, {"refuses", {0, false}},  {"progress", {2, false}},
       {"waitprogress", {1, false}}, {"gone", {0, false}},  {"none", {0, true}},
       {"shot", {0, true}},      {"sleep", {1, false}},     {"echo", {0, false}},
+      {"systext", {2, false}},
   };
   return verbs;
 }

@@ -8,6 +8,8 @@
 //   caption TEXT              the current window's caption is exactly TEXT
 //   text ID TEXT              control ID holds exactly TEXT
 //   contains ID TEXT          control ID's text contains TEXT
+//   systext ID N              control ID's text contains the system's own message
+//                             text for error N (FormatMessageW, this locale)
 //   enabled ID / disabled ID  control ID is (not) enabled
 //   click ID                  posts BM_CLICK to control ID (works on disabled ones too)
 //   command ID                posts WM_COMMAND ID to the window

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Forwarding.h"
 #include "platform/win32/Win32AspiManager.h"
+#include "platform/win32/Win32PassThroughPort.h"
 #include "platform/win32/Win32Program.h"
 #include "platform/win32/Win32Threads.h"
 #include "sim/PersistentSimPort.h"
@@ -33,6 +35,34 @@ std::string StatePath() {
   return path + ".ini";
 }
 
+// The simulated drives stand in for the hardware only: a refused request is
+// described by the system's own message table, in the system's language, as the
+// product's would be.
+class SystemTextsPort : public qx::ForwardingPassThroughPort {
+ public:
+  using ForwardingPassThroughPort::ForwardingPassThroughPort;
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
+    ownError_ = !system_.FormatMessage(error, size, text);
+    if (ownError_) error_ = system_.GetLastError();
+    return !ownError_;
+  }
+  std::uint32_t GetLastError() override { return ownError_ ? error_ : inner_.GetLastError(); }
+  qx::PortHandle Open(const char* path) override {
+    ownError_ = false;
+    return inner_.Open(path);
+  }
+  bool SendPassThrough(qx::PortHandle handle, qx::PassThroughRequest* block,
+                       std::uint32_t* bytesReturned) override {
+    ownError_ = false;
+    return inner_.SendPassThrough(handle, block, bytesReturned);
+  }
+
+ private:
+  qx::Win32PassThroughPort system_;
+  bool ownError_ = false;
+  std::uint32_t error_ = 0;
+};
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -53,7 +83,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   qx::Win32AspiManager aspi;
 
   qx::ProgramParts parts;
-  parts.passThroughPort = &port;
+  SystemTextsPort texts(port);
+  parts.passThroughPort = &texts;
   parts.aspiManager = &aspi;
   parts.threads = &threads;
   parts.timerDivisor = scale;

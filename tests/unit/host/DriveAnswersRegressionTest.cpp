@@ -150,5 +150,30 @@ TEST(DriveAnswersRegression, RevisionOfAnotherGenerationAtStartGetsNoImage) {
   }
 }
 
+TEST(DriveAnswersRegression, NewerRevisionOfTheSameGenerationAtStartGetsNoImage) {
+  // Revision 1005 at the selection check; at Update Start the drive reports the
+  // image's own revision with a letter at the threshold, or a newer one, of the same
+  // family and drive code. It needs no image, and the older one must not reach it.
+  struct Case {
+    const char* revision;
+    std::uint8_t letter;
+  };
+  for (const Case& c : {Case{"1009", 'A'}, Case{"1012", 'A'}, Case{"1099", 0}}) {
+    SCOPED_TRACE(c.revision);
+    DialogRun run;
+    run.port.Drive('E').script = {Inquiry("DVD-ROM QX-M4471"), Inquiry("DVD-ROM QX-M4471"),
+                                  Answer(), IdentifyReply(),
+                                  Inquiry("DVD-ROM QX-M4471", c.revision), Answer(),
+                                  IdentifyReply("is", c.letter)};
+    const MainDialogRecord& record = run.Run();
+    EXPECT_EQ(0, run.DataPages());
+    EXPECT_EQ(7u, run.port.requests.size()) << "nothing after the identify exchange";
+    EXPECT_EQ(run.Messages(), (std::vector<std::string>{"Unnecessary Firmware Update Drive.",
+                                                        "Update Failed."}));
+    EXPECT_EQ(record.Status(), "Update Failed.");
+    EXPECT_EQ(0, selectedImageIndex);
+  }
+}
+
 }  // namespace
 }  // namespace qx

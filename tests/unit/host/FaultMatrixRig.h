@@ -124,9 +124,9 @@ class FaultPort : public PassThroughPort {
     inner.Close(handle);
   }
   std::uint32_t GetLastError() override { return ownError ? lastError : inner.GetLastError(); }
-  std::uint32_t FormatMessage(std::uint32_t error, char* buffer, std::uint32_t size) override {
+  bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
     ownError = false;
-    return inner.FormatMessage(error, buffer, size);
+    return inner.FormatMessage(error, size, text);
   }
 
  private:

@@ -129,28 +129,39 @@ TEST_F(JournalRegression, RestoreLeavesTimingOfAnotherDeviceClassAlone) {
   EXPECT_EQ(1, journal.changedCount);
 }
 
-// Restore wrote any "Enum\SCSI..." entry a record named, though the scan only ever
-// changes the entries of the SCSI devices the configuration manager lists.
-TEST_F(JournalRegression9x, RestoreLeavesAnEnumEntryNoListedScsiDeviceHasAlone) {
+// Restore put an "Enum\SCSI..." record back only while the configuration manager
+// listed the device: a drive unplugged before the resumed start kept DMA and
+// auto-insert off for good, and the journal and the Run entry stayed with them.
+// What the scan could have changed goes back, listed or not; anything else below
+// Enum stays as it is.
+TEST_F(JournalRegression9x, RestorePutsBackTheFlagsOfAScsiDeviceNoLongerListed) {
+  const std::string other = "Enum\\PCI\\X";
+  const std::string lower = "Enum\\scsi\\Y";  // the scan's "SCSI" is upper case
   registry.PutValue(reg::kLocalMachine, kScsiEntry, "AutoInsertNotification", reg::kTypeBinary, {0});
+  registry.PutValue(reg::kLocalMachine, kScsiEntry, "DMACurrentlyUsed", reg::kTypeBinary, {0});
+  registry.PutValue(reg::kLocalMachine, kScsiEntry, "Class", reg::kTypeBinary, {0});
+  registry.PutValue(reg::kLocalMachine, other, "AutoInsertNotification", reg::kTypeBinary, {0});
+  registry.PutValue(reg::kLocalMachine, lower, "AutoInsertNotification", reg::kTypeBinary, {0});
   PutRecord("  1", kScsiEntry, "AutoInsertNotification", 3, 1);
-  ListDevice("0000", "SCSI\\CDROM&VEN_OTHER\\1");
-  ListDevice("0001", "scsi\\x");  // lower case: never a device of the scan's
-  std::string machine = registry.Dump(reg::kLocalMachine);
+  PutRecord("  2", kScsiEntry, "DMACurrentlyUsed", 3, 1);
+  PutRecord("  3", kScsiEntry, "Class", 3, 1);
+  PutRecord("  4", other, "AutoInsertNotification", 3, 1);
+  PutRecord("  5", lower, "AutoInsertNotification", 3, 1);
+  ListDevice("0000", "SCSI\\CDROM&VEN_OTHER\\1");  // some other device, not this one
 
-  journal.changedCount = 1;
-  journal.Restore();
-  EXPECT_EQ(machine, registry.Dump(reg::kLocalMachine));
-  EXPECT_EQ(1, journal.changedCount);
-  EXPECT_TRUE(registry.KeyExists(reg::kCurrentUser, Record("  1")));
-
-  // Once the device is listed again, its setting goes back and the record goes.
-  ListDevice("0002", "SCSI\\x");
+  journal.changedCount = 5;
   journal.Restore();
   EXPECT_EQ(std::vector<std::uint8_t>{1},
             Value(reg::kLocalMachine, kScsiEntry, "AutoInsertNotification"));
-  EXPECT_EQ(0, journal.changedCount);
+  EXPECT_EQ(std::vector<std::uint8_t>{1}, Value(reg::kLocalMachine, kScsiEntry, "DMACurrentlyUsed"));
   EXPECT_FALSE(registry.KeyExists(reg::kCurrentUser, Record("  1")));
+  EXPECT_FALSE(registry.KeyExists(reg::kCurrentUser, Record("  2")));
+  // A value the scan never changes, an entry of another bus, a "scsi" the scan
+  // would not take: left alone, their records kept.
+  EXPECT_EQ(std::vector<std::uint8_t>{0}, Value(reg::kLocalMachine, kScsiEntry, "Class"));
+  EXPECT_EQ(std::vector<std::uint8_t>{0}, Value(reg::kLocalMachine, other, "AutoInsertNotification"));
+  EXPECT_EQ(std::vector<std::uint8_t>{0}, Value(reg::kLocalMachine, lower, "AutoInsertNotification"));
+  EXPECT_EQ(3, journal.changedCount);
 }
 
 // Hardware keys run to 511 characters, but a record's key path comes back in at

@@ -377,6 +377,9 @@ TEST(MainDialogStartFailure, AWorkerLeftRunningIsWaitedForOnCancel) {
   EXPECT_FALSE(dialog.WorkerAlive());
   EXPECT_EQ(SentPages(drive), 7);  // the write ran to its end before the dialog did
   EXPECT_EQ(s.record->statusHistory.back(), "Waiting for the update to end...");
+  // The wait without a timer still keeps the window alive: the worker's 127.5 s of
+  // waits and its pages pass with the messages pumped at least every 50 ms.
+  EXPECT_GE(s.record->messagePumps, 127500 / 50);
 }
 
 TEST(MainDialogStartFailure, AThreadThatCannotStartIsAStartFailure) {

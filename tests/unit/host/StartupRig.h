@@ -53,7 +53,7 @@ struct Machine {
     views.notices = &dialogs;
     views.terms = &dialogs;
     views.mainDialog = &mainView;
-    app = std::make_unique<UpdateApp>(platform, *device, views, "qxupdate");
+    app = std::make_unique<UpdateApp>(platform, *device, views, applicationName);
     returned = app->InitInstance();
     app->ExitInstance();
     // The process ends: the system closes its handles, the mutex's too.
@@ -85,6 +85,8 @@ struct Machine {
   ScriptedMainDialog mainView{threads, system, dialogs};
   std::unique_ptr<UpdateApp> app;
   bool returned = true;
+  // What the module path gave; empty when it could not be read.
+  std::string applicationName = "qxupdate";
 };
 
 }  // namespace startuptest

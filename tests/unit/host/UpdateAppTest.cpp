@@ -70,6 +70,16 @@ TEST(UpdateAppStart, OnlyAMachineOffMainsGetsTheAcMessage) {
   EXPECT_EQ(battery.system.openMutexCount(), 0u);
   EXPECT_TRUE(battery.port.Drive('E')->Log().empty());
 
+  // Windows 95/98/ME has the same check (only NT 4 goes without one).
+  Machine windows98;
+  windows98.AddDrive('E', "1005");
+  windows98.system.version = VersionInfo{4, 10, sys::kPlatformWindows};
+  windows98.system.acLineStatus = 0;
+  EXPECT_EQ(windows98.Run(), StartupEnd::NotOnAcPower);
+  EXPECT_EQ(windows98.Messages(), Names{kAcPower});
+  EXPECT_EQ(windows98.system.openMutexCount(), 0u);
+  EXPECT_EQ(windows98.registry.writeCount(), 0u);
+
   // A desktop without power management says "unknown": it runs on mains.
   for (std::uint8_t status : {std::uint8_t{1}, std::uint8_t{255}}) {
     Machine m;
@@ -339,6 +349,90 @@ TEST(UpdateAppFlow, WithoutAModulePathNoResumeEntryIsWrittenAndTheUserIsToldSo) 
   EXPECT_FALSE(m.registry.GetValue(reg::kCurrentUser, startuptest::kRunKey, "qxupdate", &type,
                                    &data));
   EXPECT_EQ(m.system.restartRequests, 1);
+}
+
+// A preparation that could journal nothing changed nothing, yet it wrote the Run
+// value and restarted; the resumed start found the same settings and restarted
+// again, for ever, without a word. Now it says so and leaves the machine alone.
+TEST(UpdateAppFlow, APreparationThatChangesNothingTellsTheUserAndDoesNotRestart) {
+  const std::string kFailed = Text(TextId::PreparationFailed, Language::English);
+  for (Language language : {Language::English, Language::Japanese}) {
+    SCOPED_TRACE(language == Language::Japanese ? "ja" : "en");
+    // The record numbers are used up: the profile is there, nothing can be added.
+    Machine used;
+    used.AddDrive('E', "1005");
+    used.SettingsInTheWay();
+    if (language == Language::Japanese) used.system.codePage = 932;
+    used.registry.PutDword(reg::kCurrentUser, startuptest::kProfileKey, "Changed", 0x7FFFFFFF);
+    const std::string before = used.registry.Dump();
+    EXPECT_EQ(used.Run(), StartupEnd::PreparationFailed);
+    EXPECT_EQ(used.DialogNames(), (Names{"Terms", "Reboot"}));
+    EXPECT_EQ(used.Messages(), Names{Text(TextId::PreparationFailed, language)});
+    EXPECT_EQ(used.system.restartRequests, 0);
+    EXPECT_EQ(used.registry.Dump(), before);
+    EXPECT_EQ(used.system.screenSaverChanges, (std::vector<std::uint32_t>{0, 1}));
+  }
+
+  // The profile key cannot be written: nothing journalled, and the keys the profile
+  // read created go again.
+  Machine locked;
+  locked.AddDrive('E', "1005");
+  locked.SettingsInTheWay();
+  locked.registry.PutKey(reg::kCurrentUser, startuptest::kProfileKey);
+  locked.registry.SetKeyProtected(reg::kCurrentUser, startuptest::kProfileKey, true);
+  const std::string before = locked.registry.Dump();
+  EXPECT_EQ(locked.Run(), StartupEnd::PreparationFailed);
+  EXPECT_EQ(locked.Messages(), Names{kFailed});
+  EXPECT_EQ(locked.system.restartRequests, 0);
+  EXPECT_EQ(locked.registry.Dump(), before);
+
+  // Unlike one whose settings did change: that one restarts.
+  Machine fine;
+  fine.AddDrive('E', "1005");
+  fine.SettingsInTheWay();
+  EXPECT_EQ(fine.Run(), StartupEnd::Prepared);
+  EXPECT_TRUE(fine.Messages().empty());
+}
+
+// Without a module path the application name was empty, the profile key became the
+// maker's key itself, and removing "the utility's keys" could take other programs'
+// subkeys with it. Without a name the registry is not touched.
+TEST(UpdateAppFlow, WithoutAnApplicationNameTheRegistryIsNotTouched) {
+  auto otherProgram = [](Machine& m) {
+    m.registry.PutDword(reg::kCurrentUser, "Software\\Velmora_ODD\\other", "Changed", 0);
+    m.registry.PutDword(reg::kCurrentUser, "Software\\Velmora_ODD", "Changed", 3);
+  };
+  // Settings in the way: no journal can be kept, so nothing is changed; the user
+  // is told before any restart is offered.
+  Machine prepare;
+  prepare.applicationName.clear();
+  prepare.system.modulePath.clear();
+  prepare.AddDrive('E', "1005");
+  prepare.SettingsInTheWay();
+  otherProgram(prepare);
+  const std::string before = prepare.registry.Dump();
+  EXPECT_EQ(prepare.Run(), StartupEnd::PreparationFailed);
+  EXPECT_EQ(prepare.DialogNames(), Names{"Terms"});
+  EXPECT_EQ(prepare.Messages(), Names{Text(TextId::PreparationFailed, Language::English)});
+  EXPECT_EQ(prepare.registry.writeCount(), 0u);
+  EXPECT_EQ(prepare.registry.Dump(), before);
+  EXPECT_EQ(prepare.system.restartRequests, 0);
+
+  // Settings fine: the update runs, and the end restores nothing and removes nothing.
+  Machine update;
+  update.applicationName.clear();
+  update.system.modulePath.clear();
+  update.AddDrive('E', "1005");
+  otherProgram(update);
+  const std::string kept = update.registry.Dump();
+  update.mainView.Queue({MainStep::UpdateIfEnabled()});
+  update.Run();
+  EXPECT_EQ(update.port.Drive('E')->Revision(), "1009");
+  EXPECT_EQ(update.registry.writeCount(), 0u);
+  EXPECT_EQ(update.registry.Dump(), kept);
+  // The maker key's own "Changed" is no journal of ours: nothing to restore, no restart.
+  EXPECT_EQ(update.app->mainEndCode, 2);
+  EXPECT_EQ(update.system.restartRequests, 0);
 }
 
 // Whether or not its log can be written, the cycle runs the same; when it can, the

@@ -211,10 +211,20 @@ TEST(StartCheck, VersionRefusalsSayWhy) {
   EXPECT_EQ(code.verdict, StartVerdict::VersionRefusal);
   EXPECT_EQ(code.messages, std::vector<std::string>{"Not Support."});
 
+  // The applicability decision itself, with the selection check's words.
   StartResult noNumber = Start(Drive("10AB"));
   EXPECT_EQ(noNumber.verdict, StartVerdict::VersionRefusal);
-  EXPECT_EQ(noNumber.messages, std::vector<std::string>{"Not Support Version."});
+  EXPECT_EQ(noNumber.messages, std::vector<std::string>{"Not support firmware."});
   EXPECT_EQ(selectedImageIndex, 0);
+  for (const char* revision : {"1012", "1009", "1710"}) {
+    SCOPED_TRACE(revision);
+    StartResult current = Start(Drive(revision));
+    EXPECT_EQ(current.verdict, StartVerdict::VersionRefusal);
+    EXPECT_EQ(current.messages, std::vector<std::string>{"Unnecessary Firmware Update Drive."});
+    EXPECT_EQ(selectedImageIndex, 0);
+  }
+  // At the image's number only a letter below the threshold still needs it.
+  EXPECT_EQ(Start(Drive("1009", 0x00)).verdict, StartVerdict::Pass);
 }
 
 }  // namespace

@@ -8,8 +8,14 @@
 #include <functional>
 #include <string>
 
+#include "device/ScsiDevice.h"
+#include "platform/Platform.h"
 #include "platform/win32/AnsiText.h"
+#include "platform/win32/Win32DialogHost.h"
 #include "platform/win32/Win32DialogViews.h"
+#include "platform/win32/Win32MainDialogView.h"
+#include "platform/win32/Win32System.h"
+#include "platform/win32/Win32Threads.h"
 
 namespace qx {
 namespace {
@@ -203,6 +209,92 @@ TEST_F(Win32DialogViewsTest, TermsEnterChoosesNotAgreeAndTitleNamesTheModel) {
   EXPECT_EQ(query, 0);
   EXPECT_EQ(caption, "Firmware Update Utility For  DVD-ROM QX-M4471");
   EXPECT_TRUE(dialog.Closing());
+}
+
+TEST_F(Win32DialogViewsTest, TermsTextIsLimitedTo2000Characters) {
+  // The template's edit takes at most 2000 characters; the control's own default
+  // would be 32767.
+  TermsDialog dialog(Language::English);
+  LRESULT limit = 0;
+  ShowWhile([&] { return dialog.Show(terms); },
+            [&](HWND d) {
+              limit = ::SendDlgItemMessageA(d, TermsDialog::kTextControlId, EM_GETLIMITTEXT, 0, 0);
+              ::PostMessageA(::GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0);
+            });
+  EXPECT_EQ(limit, 2000);
+}
+
+// The dialog manager takes the answer to these from the procedure's return value
+// and ignores DWLP_MSGRESULT: answered through DWLP_MSGRESULT they came back as 1
+// (or 0), and a minimised main window was dragged without its icon.
+class AnsweringHandler : public Win32DialogHandler {
+ public:
+  bool OnInit(HWND) override { return true; }
+  bool OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM, LRESULT* answer) override {
+    switch (message) {
+      case WM_QUERYDRAGICON: *answer = reinterpret_cast<LRESULT>(icon); return true;
+      case WM_CTLCOLORSTATIC:
+      case WM_CTLCOLORDLG: *answer = reinterpret_cast<LRESULT>(brush); return true;
+      case WM_VKEYTOITEM:
+      case WM_CHARTOITEM: *answer = -2; return true;
+      case WM_COMPAREITEM: *answer = -1; return true;
+      case WM_QUERYENDSESSION: *answer = 0; return true;
+      case WM_COMMAND:
+        if (LOWORD(wParam) != IDOK) return false;
+        ::EndDialog(dialog, 1);
+        return true;
+      default: return false;
+    }
+  }
+  HICON icon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
+  HBRUSH brush = static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH));
+};
+
+TEST_F(Win32DialogViewsTest, AnswersThatAreTheReturnValueComeBackAsGiven) {
+  AnsweringHandler handler;
+  ASSERT_NE(handler.icon, nullptr);
+  LRESULT dragIcon = 0, colour = 0, dialogColour = 0, key = 0, character = 0, compare = 0,
+          endSession = 0xBAD;
+  ShowWhile([&] { return RunTemplateDialog(132, nullptr, handler); },
+            [&](HWND d) {
+              dragIcon = Ask(d, WM_QUERYDRAGICON, 0);
+              colour = Ask(d, WM_CTLCOLORSTATIC, 0);
+              dialogColour = Ask(d, WM_CTLCOLORDLG, 0);
+              key = Ask(d, WM_VKEYTOITEM, 0);
+              character = Ask(d, WM_CHARTOITEM, 0);
+              compare = Ask(d, WM_COMPAREITEM, 0);
+              endSession = Ask(d, WM_QUERYENDSESSION, 0);
+              ::PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            });
+  EXPECT_EQ(dragIcon, reinterpret_cast<LRESULT>(handler.icon));
+  EXPECT_EQ(colour, reinterpret_cast<LRESULT>(handler.brush));
+  EXPECT_EQ(dialogColour, reinterpret_cast<LRESULT>(handler.brush));
+  EXPECT_EQ(key, -2);
+  EXPECT_EQ(character, -2);
+  EXPECT_EQ(compare, -1);
+  EXPECT_EQ(endSession, 0) << "the others still answer through DWLP_MSGRESULT";
+}
+
+TEST_F(Win32DialogViewsTest, MainDialogAnswersTheDragQueryWithItsIcon) {
+  Win32System system;
+  Win32Threads threads;
+  Platform platform;
+  platform.system = &system;
+  platform.threads = &threads;
+  ScsiDevice device(platform);  // no port: an empty drive list
+  MainDialog dialog(device, threads, Language::English);
+  Win32MainDialogView view;
+  LRESULT dragIcon = 0, bigIcon = 0;
+  const int result = ShowWhile([&] { return dialog.Show(view); },
+                               [&](HWND d) {
+                                 dragIcon = Ask(d, WM_QUERYDRAGICON, 0);
+                                 bigIcon = Ask(d, WM_GETICON, ICON_BIG);
+                                 ::PostMessageA(::GetDlgItem(d, maindlg::kCancelId), BM_CLICK,
+                                                0, 0);
+                               });
+  EXPECT_EQ(result, 1);
+  EXPECT_NE(bigIcon, 0);
+  EXPECT_EQ(dragIcon, bigIcon);
 }
 
 TEST_F(Win32DialogViewsTest, TermsAgreeAcceptsAndReleasesTheSession) {

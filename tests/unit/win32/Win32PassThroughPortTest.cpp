@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "device/PassThroughRequest.h"
+#include "platform/win32/AnsiText.h"
 #include "platform/win32/Win32PassThroughPort.h"
 
 namespace qx {
@@ -24,15 +25,15 @@ TEST(Win32PassThroughPort, UnmappedLetterHasNoDriveAndCannotBeOpened) {
 
 TEST(Win32PassThroughPort, SystemTextsFitTheBufferAndUnknownNumbersFail) {
   Win32PassThroughPort port;
-  char text[81];
-  std::memset(text, 0x7F, sizeof text);
-  const std::uint32_t written = port.FormatMessage(2, text, 80);  // ERROR_FILE_NOT_FOUND
-  ASSERT_GT(written, 0u);
-  EXPECT_LT(written, 80u);
-  EXPECT_EQ(written, std::strlen(text));
-  EXPECT_EQ(0x7F, static_cast<unsigned char>(text[80]));
+  std::string text;
+  ASSERT_TRUE(port.FormatMessage(2, 80, &text));  // ERROR_FILE_NOT_FOUND
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+  // In UTF-8 whatever the code page: converting back to it loses nothing.
+  EXPECT_EQ(FromAnsi(ToAnsi(text)), text);
+  EXPECT_LT(ToAnsi(text).size(), 80u);
 
-  EXPECT_EQ(0u, port.FormatMessage(0x2000FFFFu, text, 80));
+  EXPECT_FALSE(port.FormatMessage(0x2000FFFFu, 80, &text));
   EXPECT_NE(0u, port.GetLastError());
 }
 

@@ -177,7 +177,9 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
 
   std::memset(&block, 0, sizeof block);
   ScsiPassThroughDirect& spt = block.spt;
-  spt.Length = passthrough::kStructLength;
+  // The structure's size in this build: 44 in the shipped 32-bit program. A 64-bit
+  // build's structure is wider, and a 64-bit port refuses the 32-bit size from it.
+  spt.Length = sizeof(ScsiPassThroughDirect);
   spt.TargetId = 1;
   spt.CdbLength = length;
   spt.SenseInfoLength = passthrough::kSenseLength;

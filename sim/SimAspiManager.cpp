@@ -12,15 +12,14 @@ namespace {
 
 constexpr std::uint8_t kStatusAborted = 0x02;
 constexpr std::uint8_t kStatusAbortFailed = 0x03;
-constexpr std::uint8_t kStatusError = 0x04;
 constexpr std::uint8_t kStatusInvalidAdapter = 0x81;
 constexpr std::uint8_t kStatusInvalidSrb = 0xE0;
-constexpr std::uint8_t kHaSelectionTimeout = 0x11;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr std::uint32_t kZeroInit = 0x40;
 // Memory handed out without GMEM_ZEROINIT is filled with this, so that a request
 // relying on zeroed memory it did not ask for shows.
 constexpr std::uint8_t kGarbage = 0xCD;
+
 
 void PutText(std::uint8_t* field, const char* text) {
   std::memset(field, ' ', 16);
@@ -166,26 +165,15 @@ std::uint32_t SimAspiManager::Execute(void* block) {
 
   const auto found = drives.find(DriveKey(srb.SRB_HaId, srb.SRB_Target));
   const bool ownId = srb.SRB_Target == adapters[srb.SRB_HaId].scsiId;
-  if (found == drives.end() || found->second == nullptr || ownId) {
-    // Nobody answers the selection.
-    request.status = kStatusError;
-    request.hostAdapterStatus = kHaSelectionTimeout;
-  } else {
-    SimDrive& drive = *found->second;
-    DataDirection direction = DataDirection::Unspecified;
-    if (srb.SRB_Flags & aspi::kFlagDirIn) direction = DataDirection::In;
-    if (srb.SRB_Flags & aspi::kFlagDirOut) direction = DataDirection::Out;
-    const SimCommandResult result = drive.Execute(srb.CDBByte, srb.SRB_CDBLen, request.data.data(),
-                                                  srb.SRB_BufLen, direction);
-    if (!drive.Log().empty()) delayMs = drive.Log().back().delayMs;
-    request.never = !result.completed;
-    request.targetStatus = result.status;
-    request.status = result.status == 0 ? aspi::kStatusComplete : kStatusError;
-    if (result.senseLength > 0) {
-      const std::size_t kept = std::min<std::size_t>(srb.SRB_SenseLen, aspi::kSenseAreaSize);
-      request.sense.assign(result.sense.begin(), result.sense.begin() + kept);
-    }
-  }
+  SimDrive* drive = found == drives.end() || ownId ? nullptr : found->second;
+  SimAspiExchange exchange = ExchangeAspiCommand(srb, drive, request.data.data());
+  if (exchange.invalid) return refuse(exchange.status);
+  delayMs = exchange.delayMs;
+  request.never = !exchange.completes;
+  request.status = exchange.status;
+  request.hostAdapterStatus = exchange.hostAdapterStatus;
+  request.targetStatus = exchange.targetStatus;
+  request.sense = std::move(exchange.sense);
   if (completion == Completion::Never) request.never = true;
 
   if (completion == Completion::Immediate && !request.never) {

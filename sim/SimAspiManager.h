@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/AspiManager.h"
+#include "sim/SimAspiExchange.h"
 
 namespace qx {
 

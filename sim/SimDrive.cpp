@@ -34,12 +34,18 @@ std::uint32_t Be32(const std::uint8_t* p) {
          p[3];
 }
 
-// Moves up to `size` bytes of a reply to the host, never more than it offered.
+// Offers `size` bytes of a reply to the host; what does not fit its buffer is cut
+// off by the adapter, which the transport reports as an overrun.
 void SendIn(SimDrive::Command& c, const std::uint8_t* reply, std::uint32_t size) {
-  const std::uint32_t n = std::min(size, c.length);
-  if (n > 0 && c.data) std::memcpy(c.data, reply, n);
+  const std::uint32_t n = c.data ? std::min(size, c.length) : 0;
+  if (n > 0) std::memcpy(c.data, reply, n);
   c.result->transferred = n;
+  c.result->requested = size;
 }
+
+// The control byte (last of every CDB): NACA, Flag and Link are not supported and
+// bits 5-3 are reserved; the two vendor bits are left alone.
+constexpr std::uint8_t kControl = 0x3F;
 
 const char* DirectionName(DataDirection d) {
   switch (d) {
@@ -51,14 +57,26 @@ const char* DirectionName(DataDirection d) {
 
 }  // namespace
 
+// Bits the handlers judge themselves (INQUIRY's EVPD and CmdDt, RECEIVE DIAGNOSTIC
+// RESULTS' PCV, SEND DIAGNOSTIC's byte 1, READ(10)'s RelAdr) are left out of the
+// reserved masks, so that their own, more precise answers stay.
 const SimDrive::Entry SimDrive::kCommands[] = {
-    {0x00, 6, DataDirection::Unspecified, true, &SimDrive::TestUnitReady},
-    {0x12, 6, DataDirection::In, false, &SimDrive::Inquiry},
-    {0x1B, 6, DataDirection::Unspecified, true, &SimDrive::StartStopUnit},
-    {0x1C, 6, DataDirection::In, true, &SimDrive::ReceiveDiagnosticResults},
-    {0x1D, 6, DataDirection::Out, true, &SimDrive::SendDiagnostic},
-    {0x1E, 6, DataDirection::Unspecified, true, &SimDrive::PreventAllowMediumRemoval},
-    {0x28, 10, DataDirection::In, true, &SimDrive::Read10},
+    {0x00, 6, DataDirection::Unspecified, true, &SimDrive::TestUnitReady,
+     {0, 0x1F, 0xFF, 0xFF, 0xFF, kControl}},
+    // Byte 3 is reserved: this drive's allocation length is one byte.
+    {0x12, 6, DataDirection::In, false, &SimDrive::Inquiry, {0, 0x1C, 0, 0xFF, 0, kControl}},
+    // Byte 4: power conditions (7-4) are not supported, bits 3-2 reserved.
+    {0x1B, 6, DataDirection::Unspecified, true, &SimDrive::StartStopUnit,
+     {0, 0x1E, 0xFF, 0xFF, 0xFC, kControl}},
+    {0x1C, 6, DataDirection::In, true, &SimDrive::ReceiveDiagnosticResults,
+     {0, 0x1E, 0xFF, 0, 0, kControl}},
+    {0x1D, 6, DataDirection::Out, true, &SimDrive::SendDiagnostic, {0, 0, 0xFF, 0, 0, kControl}},
+    // Byte 4: only Prevent; persistent prevention is not supported.
+    {0x1E, 6, DataDirection::Unspecified, true, &SimDrive::PreventAllowMediumRemoval,
+     {0, 0x1F, 0xFF, 0xFF, 0xFE, kControl}},
+    // Byte 1: DPO and FUA are taken, bits 2-1 reserved; byte 6 reserved.
+    {0x28, 10, DataDirection::In, true, &SimDrive::Read10,
+     {0, 0x06, 0, 0, 0, 0, 0xFF, 0, 0, kControl}},
 };
 
 const SimDrive::Entry* SimDrive::Find(std::uint8_t opcode) {
@@ -111,6 +129,31 @@ SimDrive::SimDrive(const SimDriveConfig& initial) : config(initial) {
 }
 
 SimDriveConfig SimDrive::CurrentConfig() const { return config; }
+
+void SimDrive::InsertMedium(bool present) {
+  const bool arrived = present && !config.mediumPresent;
+  config.mediumPresent = present;
+  if (!present) becomingReady = 0;
+  if (arrived) MediumChanged();
+}
+
+void SimDrive::SetTrayOpen(bool open) {
+  const bool closed = !open && config.trayOpen;
+  config.trayOpen = open;
+  if (open) becomingReady = 0;
+  if (closed) MediumChanged();
+}
+
+void SimDrive::MediumChanged() {
+  if (config.trayOpen || !config.mediumPresent) return;
+  // A power-on or reset attention still pending says more; it stays.
+  if (!unitAttentionPending) {
+    unitAttentionPending = true;
+    pendingAsc = scsi::kMediumMayHaveChanged.asc;
+    pendingAscq = scsi::kMediumMayHaveChanged.ascq;
+  }
+  becomingReady = kBecomingReadyAnswers;
+}
 
 void SimDrive::Reset() {
   AbandonDownload();
@@ -185,12 +228,20 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
   } else {
     const Entry* entry = Find(full[0]);
     const bool otherLun = (full[1] >> 5) != 0;
+    int reservedByte = -1;
+    for (int i = 0; entry && reservedByte < 0 && i < entry->cdbLength; ++i)
+      if (full[i] & entry->reserved[i]) reservedByte = i;
     if (!entry) {
       Fail(c, sense::kIllegalRequest, scsi::kInvalidOpcode, 0);
-    } else if (cdbLength < entry->cdbLength) {
-      Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, static_cast<int>(cdbLength));
+    } else if (cdbLength != entry->cdbLength) {
+      // The opcode's group fixes the CDB length; the first byte that is missing
+      // or one too many is the field at fault.
+      Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb,
+           static_cast<int>(std::min<std::size_t>(cdbLength, entry->cdbLength)));
     } else if (otherLun && entry->opcode != 0x12) {
       Fail(c, sense::kIllegalRequest, scsi::kLunNotSupported);
+    } else if (reservedByte >= 0) {
+      Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, reservedByte);
     } else if (entry->reportsUnitAttention && unitAttentionPending) {
       unitAttentionPending = false;
       Fail(c, sense::kUnitAttention, scsi::SenseCode{pendingAsc, pendingAscq});
@@ -223,6 +274,11 @@ bool SimDrive::CheckReady(Command& c) {
   }
   if (!config.mediumPresent) {
     Fail(c, sense::kNotReady, scsi::kMediumNotPresentTrayClosed);
+    return false;
+  }
+  if (becomingReady > 0) {
+    --becomingReady;
+    Fail(c, sense::kNotReady, scsi::kBecomingReady);
     return false;
   }
   return true;
@@ -260,18 +316,21 @@ void SimDrive::StartStopUnit(Command& c) {
   const bool start = c.cdb[4] & 0x01;
   const bool loadEject = c.cdb[4] & 0x02;
   if (!loadEject) {
+    // Without Immed the drive answers once it has spun up.
+    if (start && (c.cdb[1] & 0x01) == 0 && !config.trayOpen && config.mediumPresent)
+      becomingReady = 0;
     if (start) CheckReady(c);
     return;
   }
   if (start) {
-    config.trayOpen = false;
+    SetTrayOpen(false);
     return;
   }
   if (preventRemoval) {
     Fail(c, sense::kIllegalRequest, scsi::kMediumRemovalPrevented);
     return;
   }
-  config.trayOpen = true;
+  SetTrayOpen(true);
 }
 
 void SimDrive::PreventAllowMediumRemoval(Command& c) { preventRemoval = c.cdb[4] & 0x01; }
@@ -290,14 +349,16 @@ void SimDrive::Read10(Command& c) {
   }
   // Every block starts with its own address, so a test can tell blocks apart.
   const std::uint64_t wanted = std::uint64_t(count) * kBlockSize;
-  const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, c.length));
-  for (std::uint32_t i = 0; c.data && i < n; ++i) {
+  const std::uint32_t n =
+      c.data ? static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, c.length)) : 0;
+  c.result->requested = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, 0xFFFFFFFFu));
+  for (std::uint32_t i = 0; i < n; ++i) {
     const std::uint32_t block = lba + i / kBlockSize;
     const std::uint32_t offset = i % kBlockSize;
     c.data[i] = offset < 4 ? static_cast<std::uint8_t>(block >> (24 - 8 * offset))
                            : static_cast<std::uint8_t>(offset ^ block);
   }
-  c.result->transferred = c.data ? n : 0;
+  c.result->transferred = n;
 }
 
 void SimDrive::ReceiveDiagnosticResults(Command& c) {
@@ -328,18 +389,17 @@ void SimDrive::SendDiagnostic(Command& c) {
     Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 1);
     return;
   }
-  if (c.cdb[2] != 0) {
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 2);
-    return;
-  }
   if (selfTest) {  // the default self-test passes; it takes no parameter list
     if (listLength != 0) Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 3);
     return;
   }
   if (listLength == 0) return;
-  // The host must move exactly the list it announces, or the drive would take
-  // a page it never saw whole.
-  if (listLength != c.length || !c.data) {
+  // The drive asks for the list it was announced. A host that holds more sees an
+  // underrun and the drive has its page; one that holds less runs out part-way
+  // (an overrun at the adapter), and the drive will not act on half a page.
+  c.result->requested = listLength;
+  if (listLength > c.length || !c.data) {
+    c.result->transferred = c.data ? c.length : 0;
     Fail(c, sense::kIllegalRequest, scsi::kParameterListLengthError);
     return;
   }

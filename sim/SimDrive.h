@@ -5,7 +5,8 @@
 //
 // What it models: INQUIRY, TEST UNIT READY, READ(10), PREVENT ALLOW MEDIUM
 // REMOVAL, START STOP UNIT with a tray and a medium, the unit attention pending
-// after power-on or reset, and the vendor diagnostic page 0x88 (the identify
+// after power-on or reset, the unit attention (28/00) and the NOT READY while
+// becoming ready (04/01) that follow a medium change, and the vendor diagnostic page 0x88 (the identify
 // exchange and the firmware download, which it checks before it takes a new
 // revision). A fault plan (SimFaultPlan.h) bends the answers for tests.
 #include <array>
@@ -39,6 +40,12 @@ struct SimCommandResult {
   std::array<std::uint8_t, 24> sense{};  // fixed format; zero when there is none
   std::uint32_t senseLength = 0;         // 0 or 18
   std::uint32_t transferred = 0;         // data bytes that moved, either way
+  // Bytes the drive's data phase asked to move. More than the host offered is an
+  // overrun (the adapter cut the phase short); less is an underrun, the ordinary
+  // short reply of a drive that had less to say than the buffer holds.
+  std::uint32_t requested = 0;
+
+  bool Overrun(std::uint32_t offered) const { return requested > offered; }
 
   std::uint8_t SenseKey() const { return sense[2] & 0x0F; }
   std::uint8_t Asc() const { return sense[12]; }
@@ -112,8 +119,12 @@ class SimDrive {
   firmware::ImageCheck LastImageCheck() const { return lastImageCheck; }
   int UpdatesTaken() const { return updatesTaken; }
 
-  void InsertMedium(bool present) { config.mediumPresent = present; }
-  void SetTrayOpen(bool open) { config.trayOpen = open; }
+  // A medium that arrives in a closed tray, or a tray that closes on a medium, is
+  // a medium change: the next command that reports unit attentions gets 28/00, and
+  // the next kBecomingReadyAnswers commands that need the medium get NOT READY 04/01.
+  void InsertMedium(bool present);
+  void SetTrayOpen(bool open);
+  static constexpr int kBecomingReadyAnswers = 2;
 
   const std::vector<SimCommandRecord>& Log() const { return log; }
   void ClearLog() { log.clear(); }
@@ -138,6 +149,9 @@ class SimDrive {
     DataDirection direction;  // Unspecified: no data phase
     bool reportsUnitAttention;
     Handler handler;
+    // Per CDB byte, the bits that are reserved (or that this drive does not
+    // support) and must be zero; the LUN bits of byte 1 are checked apart.
+    std::uint8_t reserved[10];
   };
   static const Entry kCommands[];
   static const Entry* Find(std::uint8_t opcode);
@@ -156,6 +170,7 @@ class SimDrive {
   void AbandonDownload();
 
   bool CheckReady(Command& c);
+  void MediumChanged();
   // CHECK CONDITION with fixed-format sense. A field pointer (0 or more) names the
   // offending byte of the CDB, or of the parameter list when inCdb is false.
   static void Fail(Command& c, std::uint8_t key, scsi::SenseCode code, int fieldPointer = -1,
@@ -171,6 +186,7 @@ class SimDrive {
   bool unitAttentionPending = true;
   std::uint8_t pendingAsc = 0x29;
   std::uint8_t pendingAscq = 0x00;
+  int becomingReady = 0;  // NOT READY 04/01 answers left before the medium is ready
   bool preventRemoval = false;
   bool identifyArmed = false;
   DownloadState downloadState = DownloadState::Idle;

@@ -9,7 +9,6 @@ namespace {
 
 char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
-constexpr std::uint32_t kPortTimeoutMs = passthrough::kPortTimeoutSeconds * 1000;
 // The port driver wants the data buffer on an even address.
 constexpr std::uint32_t kAlignmentMask = 1;
 
@@ -44,7 +43,7 @@ SimDrive& SimPassThroughPort::AddDrive(char letter, const SimDriveConfig& config
   Letter& l = letters[Upper(letter)];
   l = Letter();
   l.drive = std::make_unique<SimDrive>(config);
-  if (sleepHook) l.drive->SetSleepHook(sleepHook);
+  l.drive->SetSleepHook([this](std::uint32_t ms) { DriveSleeps(ms); });
   return *l.drive;
 }
 
@@ -109,10 +108,15 @@ std::vector<SimDriveEntry> SimPassThroughPort::DriveStates() const {
   return states;
 }
 
-void SimPassThroughPort::SetSleepHook(SleepHook hook) {
-  sleepHook = std::move(hook);
-  for (auto& entry : letters)
-    if (entry.second.drive) entry.second.drive->SetSleepHook(sleepHook);
+void SimPassThroughPort::SetSleepHook(SleepHook hook) { sleepHook = std::move(hook); }
+
+void SimPassThroughPort::DriveSleeps(std::uint32_t milliseconds) {
+  // Outside a request (a test driving the drive itself) the whole delay passes;
+  // inside one, the port gives up at the request's time-out.
+  const std::uint32_t slept = std::min(milliseconds, timeLeftMs);
+  if (sleepHook && slept > 0) sleepHook(slept);
+  if (milliseconds > timeLeftMs) timedOut = true;
+  timeLeftMs -= slept;
 }
 
 SimDrive* SimPassThroughPort::Drive(char letter) {
@@ -189,12 +193,9 @@ bool SimPassThroughPort::SendPassThrough(PortHandle handle, PassThroughRequest* 
 
   // Only a CD letter has a SCSI device behind it here.
   if (!l->drive) return refuse(win32error::kInvalidFunction);
-  // The program states the 32-bit length of the structure; a native build's
-  // structure is wider, and a 64-bit system takes the 32-bit form from 32-bit
-  // programs too.
-  const bool knownLength =
-      spt.Length == passthrough::kStructLength || spt.Length == sizeof(ScsiPassThroughDirect);
-  if (!knownLength || spt.CdbLength == 0 ||
+  // The structure's own size in the caller's build: 44 bytes for a 32-bit program,
+  // 56 for a 64-bit one, which the port may not take in the 32-bit form.
+  if (spt.Length != sizeof(ScsiPassThroughDirect) || spt.CdbLength == 0 ||
       spt.CdbLength > sizeof spt.Cdb || spt.DataIn > passthrough::kDataUnspecified)
     return refuse(win32error::kInvalidParameter);
   if (spt.DataTransferLength > 0 &&
@@ -202,26 +203,35 @@ bool SimPassThroughPort::SendPassThrough(PortHandle handle, PassThroughRequest* 
     return refuse(win32error::kInvalidParameter);
   if (spt.DataTransferLength > l->maxTransfer) return refuse(win32error::kInvalidParameter);
   // The sense area has to lie inside the block, past the structure itself.
+  // (PathId, TargetId and Lun are not checked: on a drive's own handle the port
+  // takes the address of that drive, whatever the block says.)
   if (spt.SenseInfoLength > 0 &&
       (spt.SenseInfoOffset < sizeof(ScsiPassThroughDirect) ||
        std::uint64_t(spt.SenseInfoOffset) + spt.SenseInfoLength > sizeof(PassThroughRequest)))
     return refuse(win32error::kInvalidParameter);
-  // A direction that contradicts the command would move data the wrong way.
+  // A command that moves data needs its direction stated, and stated right: the
+  // port sets up the transfer before the drive says which way it goes.
   const DataDirection announced = FromDataIn(spt.DataIn);
   const DataDirection wanted = SimDrive::CommandDirection(spt.Cdb[0]);
-  if (spt.DataTransferLength > 0 && announced != DataDirection::Unspecified &&
-      wanted != DataDirection::Unspecified && announced != wanted)
+  if (spt.DataTransferLength > 0 && wanted != DataDirection::Unspecified && announced != wanted)
     return refuse(win32error::kInvalidParameter);
 
+  timeLeftMs = spt.TimeOutValue > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : spt.TimeOutValue * 1000;
+  timedOut = false;
   const SimCommandResult result =
       l->drive->Execute(spt.Cdb, spt.CdbLength, static_cast<std::uint8_t*>(spt.DataBuffer),
                         spt.DataTransferLength, announced);
-  if (!result.completed) {
-    // The port driver gives up after the request's time-out.
-    if (sleepHook) sleepHook(kPortTimeoutMs);
+  const std::uint32_t timeLeft = timeLeftMs;
+  timeLeftMs = kNoRequestTimeout;
+  if (!result.completed || timedOut) {
+    // The port driver gives up after the request's own time-out; the drive may
+    // have acted on the command all the same.
+    if (sleepHook && timeLeft > 0 && !timedOut) sleepHook(timeLeft);
     return refuse(win32error::kSemaphoreTimeout);
   }
 
+  // An underrun or an overrun is no error to the port: the request succeeds and
+  // DataTransferLength says how much moved (all of the buffer after an overrun).
   spt.ScsiStatus = result.status;
   spt.DataTransferLength = result.transferred;
   const std::uint32_t senseBytes = std::min<std::uint32_t>(spt.SenseInfoLength, result.senseLength);

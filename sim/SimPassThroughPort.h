@@ -72,8 +72,9 @@ class SimPassThroughPort : public PassThroughPort {
   // The drives as they are now, for SaveSimStateFile.
   std::vector<SimDriveEntry> DriveStates() const;
 
-  // The virtual clock: delays and the 200 s time-out of a command that never
-  // completes are slept through it. Also handed to every drive.
+  // The virtual clock: a drive's delays are slept through it, up to the request's
+  // TimeOutValue; a request that takes longer, or never completes, fails with
+  // ERROR_SEM_TIMEOUT once its TimeOutValue has passed.
   void SetSleepHook(SleepHook hook);
 
   SimDrive* Drive(char letter);
@@ -104,6 +105,8 @@ class SimPassThroughPort : public PassThroughPort {
     std::unique_ptr<SimDrive> drive;
   };
 
+  static constexpr std::uint32_t kNoRequestTimeout = 0xFFFFFFFFu;
+  void DriveSleeps(std::uint32_t milliseconds);
   Letter* Find(char letter);
   Letter* FromHandle(PortHandle handle, char* letter);
   bool Refuse(std::uint32_t error) {
@@ -117,6 +120,8 @@ class SimPassThroughPort : public PassThroughPort {
   int openCount = 0;
   std::uint32_t lastError = 0;
   SleepHook sleepHook;
+  std::uint32_t timeLeftMs = kNoRequestTimeout;  // of the request under way
+  bool timedOut = false;
   std::vector<SimPortRequest> requests;
 };
 

@@ -23,6 +23,7 @@ constexpr SenseCode kInvalidFieldInCdb{0x24, 0x00};
 constexpr SenseCode kLunNotSupported{0x25, 0x00};
 constexpr SenseCode kInvalidFieldInParameterList{0x26, 0x00};
 constexpr SenseCode kParameterValueInvalid{0x26, 0x02};
+constexpr SenseCode kMediumMayHaveChanged{0x28, 0x00};
 constexpr SenseCode kPowerOnReset{0x29, 0x00};
 constexpr SenseCode kCommandSequenceError{0x2C, 0x00};
 constexpr SenseCode kMediumNotPresentTrayClosed{0x3A, 0x01};

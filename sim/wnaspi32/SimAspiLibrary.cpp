@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "device/AspiRequest.h"
+#include "sim/SimAspiExchange.h"
 #include "sim/SimDrive.h"
 #include "sim/SimStateFile.h"
 
@@ -37,13 +38,10 @@ namespace qx {
 namespace {
 
 constexpr std::uint8_t kStatusAborted = 0x02;       // SS_ABORTED
-constexpr std::uint8_t kStatusError = 0x04;         // SS_ERR
 constexpr std::uint8_t kStatusInvalidAdapter = 0x81;
 constexpr std::uint8_t kStatusInvalidSrb = 0xE0;
 constexpr std::uint8_t kStatusNotInitialised = 0xE4;
-constexpr std::uint8_t kHaSelectionTimeout = 0x11;
 constexpr std::uint8_t kAdapterScsiId = 7;
-constexpr std::uint8_t kFlagDirMask = aspi::kFlagDirIn | aspi::kFlagDirOut;
 
 void PutText(std::uint8_t* field, const char* text) {
   std::memset(field, ' ', 16);
@@ -266,7 +264,6 @@ DWORD Library::Execute(SrbExecScsiCmd& srb) {
   if (srb.SRB_HaId >= adapterCount_) return srb.SRB_Status = kStatusInvalidAdapter;
   if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return srb.SRB_Status = kStatusInvalidSrb;
   if (srb.SRB_BufLen > 0 && srb.SRB_BufPointer == nullptr) return srb.SRB_Status = kStatusInvalidSrb;
-  if ((srb.SRB_Flags & kFlagDirMask) == kFlagDirMask) return srb.SRB_Status = kStatusInvalidSrb;
 
   std::unique_ptr<Completion> completion(new Completion);
   completion->block = &srb;
@@ -277,32 +274,22 @@ DWORD Library::Execute(SrbExecScsiCmd& srb) {
   const auto found = std::find_if(drives_.begin(), drives_.end(), [&](const Drive& d) {
     return d.adapter == srb.SRB_HaId && d.target == srb.SRB_Target;
   });
-  if (found == drives_.end() || srb.SRB_Target == kAdapterScsiId || srb.SRB_Lun != 0) {
-    // Nobody answers the selection.
-    completion->status = kStatusError;
-    completion->hostAdapterStatus = kHaSelectionTimeout;
-  } else {
-    DataDirection direction = DataDirection::Unspecified;
-    if (srb.SRB_Flags & aspi::kFlagDirIn) direction = DataDirection::In;
-    if (srb.SRB_Flags & aspi::kFlagDirOut) direction = DataDirection::Out;
-    std::vector<std::uint8_t> data(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
-    SimDrive& drive = *found->drive;
-    drive.ClearLog();
-    const SimCommandResult result =
-        drive.Execute(srb.CDBByte, srb.SRB_CDBLen, data.data(), srb.SRB_BufLen, direction);
-    if (!drive.Log().empty()) {
-      completion->delayMs = drive.Log().back().delayMs;
-      Log(std::string(address) + " " + FormatSimCommand(drive.Log().back()));
-    }
-    completion->never = !result.completed;
-    completion->targetStatus = result.status;
-    completion->status = result.status == 0 ? aspi::kStatusComplete : kStatusError;
-    if (result.senseLength > 0) {
-      const std::size_t kept = std::min<std::size_t>(srb.SRB_SenseLen, aspi::kSenseAreaSize);
-      completion->sense.assign(result.sense.begin(), result.sense.begin() + kept);
-    }
-    if (direction != DataDirection::Out) completion->data = std::move(data);
-    entries_[found->entry].config = drive.CurrentConfig();
+  SimDrive* drive =
+      found == drives_.end() || srb.SRB_Target == kAdapterScsiId ? nullptr : found->drive.get();
+  std::vector<std::uint8_t> data(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
+  if (drive != nullptr) drive->ClearLog();
+  SimAspiExchange exchange = ExchangeAspiCommand(srb, drive, data.data());
+  if (exchange.invalid) return srb.SRB_Status = exchange.status;
+  completion->status = exchange.status;
+  completion->hostAdapterStatus = exchange.hostAdapterStatus;
+  completion->targetStatus = exchange.targetStatus;
+  completion->sense = std::move(exchange.sense);
+  completion->never = !exchange.completes;
+  completion->delayMs = exchange.delayMs;
+  if (drive != nullptr && !drive->Log().empty()) {
+    Log(std::string(address) + " " + FormatSimCommand(drive->Log().back()));
+    if (!(srb.SRB_Flags & aspi::kFlagDirOut)) completion->data = std::move(data);
+    entries_[found->entry].config = drive->CurrentConfig();
     SaveIfChanged();
   }
 

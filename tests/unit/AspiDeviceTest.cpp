@@ -376,6 +376,75 @@ TEST_F(AspiDeviceTest, NobodyAtTheTargetGivesTheHostAdapterText) {
   EXPECT_EQ(Device().GetLastMessage(), "Test Unit Ready Status : Selection timeout.");
 }
 
+// A drive with more to send than the buffer holds: the adapter cuts the data
+// phase and says so; a reply shorter than the buffer is an ordinary answer.
+TEST_F(AspiDeviceTest, OverrunIsAnErrorWithItsHostAdapterTextAndAShortReplyIsNot) {
+  AddDrive(0, 0);
+  ScanAndSelect();
+  std::uint8_t large[96];
+  std::memset(large, 0xCC, sizeof large);
+  Device().SetBuffer(large, sizeof large);
+  EXPECT_EQ(Device().Inquiry(44), status::kGood);
+  EXPECT_EQ(large[44], 0xCC);
+
+  std::uint8_t small[44] = {};
+  Device().SetBuffer(small, sizeof small);
+  std::uint8_t cdb[6] = {0x12, 0, 0, 0, 96, 0};
+  EXPECT_EQ(Device().ExecuteCdb6(cdb, 10), status::kError);
+  EXPECT_EQ(Device().HostAdapterStatus(), 0x12);
+  EXPECT_EQ(Device().TargetStatus(), 0x00);
+  EXPECT_EQ(Device().GetLastMessage(), "Inquiry Status : Overrun or Underrun.");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(small) + 16, 16), "DVD-ROM QX-M4471")
+      << "what moved before the cut still arrives";
+}
+
+// Request blocks a manager must turn away, sent to the simulated manager as a
+// careless caller would build them.
+TEST_F(AspiDeviceTest, ManagerRefusesBadDirectionsAndOtherLogicalUnits) {
+  SimDrive& drive = AddDrive(0, 0);
+  manager.completion = SimAspiManager::Completion::Immediate;
+  struct Case {
+    const char* name;
+    std::uint8_t opcode;
+    std::uint8_t flags;
+    std::uint8_t lun;
+    std::uint32_t length;
+    std::uint8_t returned;  // what SendCommand gives back, the final status here
+    std::uint8_t hostAdapterStatus;
+  };
+  const Case cases[] = {
+      {"both directions", 0x00, aspi::kFlagDirIn | aspi::kFlagDirOut, 0, 0, 0xE0, 0},
+      {"INQUIRY with no direction", 0x12, 0, 0, 44, 0x04, 0x14},
+      {"INQUIRY going out", 0x12, aspi::kFlagDirOut, 0, 44, 0x04, 0x14},
+      {"SEND DIAGNOSTIC coming in", 0x1D, aspi::kFlagDirIn, 0, 8, 0x04, 0x14},
+      {"another logical unit", 0x12, aspi::kFlagDirIn, 1, 44, 0x04, 0x11},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SysHandle memory = manager.GlobalAlloc(aspiwin::kGmemMoveableZeroInit,
+                                                 sizeof(AspiExecRequest));
+    auto* request = static_cast<AspiExecRequest*>(manager.GlobalLock(memory));
+    ASSERT_NE(request, nullptr);
+    SrbExecScsiCmd& srb = request->srb;
+    srb.SRB_Cmd = aspi::kExecScsiCmd;
+    srb.SRB_Flags = c.flags;
+    srb.SRB_Lun = c.lun;
+    srb.SRB_BufLen = c.length;
+    srb.SRB_BufPointer = AlignedDataStart(request->staging);
+    srb.SRB_SenseLen = aspi::kSenseLength;
+    srb.SRB_CDBLen = 6;
+    srb.CDBByte[0] = c.opcode;
+    srb.CDBByte[4] = static_cast<std::uint8_t>(c.length);
+    if (c.opcode == 0x1D) std::memcpy(srb.SRB_BufPointer, "\x88\0\0\x04\0\x40\0\0", 8);
+    EXPECT_EQ(manager.SendCommand(&srb), c.returned);
+    EXPECT_EQ(srb.SRB_Status, c.returned);
+    EXPECT_EQ(srb.SRB_HaStat, c.hostAdapterStatus);
+    manager.GlobalUnlock(memory);
+    manager.GlobalFree(memory);
+  }
+  EXPECT_TRUE(drive.Log().empty()) << "none of them may reach the drive";
+}
+
 // --- discovery ---
 
 TEST_F(AspiDeviceTest, ScanListsTargetDrivesOnEveryAdapterButNeverProbesTheAdapterItself) {

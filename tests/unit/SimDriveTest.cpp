@@ -233,10 +233,18 @@ TEST(SimDrive, RefusesWrongLengthsAndHeaders) {
   Host host(drive);
   host.Settle();
   Bytes page = {0x88, 0, 0, 4, 0, 0x40, 0, 0};
-  // The CDB announces 8 bytes, the host moves 16.
+  // The CDB announces 8 bytes and the host holds 16: the drive takes its 8 (an
+  // underrun the transport reports); holding 4, the host runs out part-way.
   Bytes sixteen = page;
   sixteen.resize(16);
-  ExpectCheck(host.Run({0x1D, 0, 0, 0, 8, 0}, &sixteen, DataDirection::Out), 0x5, 0x1A);
+  SimCommandResult under = host.Run({0x1D, 0, 0, 0, 8, 0}, &sixteen, DataDirection::Out);
+  EXPECT_EQ(under.status, 0);
+  EXPECT_EQ(under.transferred, 8u);
+  EXPECT_FALSE(under.Overrun(16));
+  Bytes four(page.begin(), page.begin() + 4);
+  SimCommandResult over = host.Run({0x1D, 0, 0, 0, 8, 0}, &four, DataDirection::Out);
+  ExpectCheck(over, 0x5, 0x1A);
+  EXPECT_TRUE(over.Overrun(4));
   // The page length disagrees with the list.
   ExpectCheck(host.Send({0x88, 0, 0, 8, 0, 0x40, 0, 0}), 0x5, 0x1A);
   // A data page with a header-only length.
@@ -256,6 +264,153 @@ TEST(SimDrive, RefusesWrongLengthsAndHeaders) {
   EXPECT_EQ(r.sense[17], 1);
   ExpectCheck(host.Run({0xA8, 0, 0, 0, 0, 0}), 0x5, 0x20);
   ExpectCheck(host.Run({0x00, 0x20, 0, 0, 0, 0}), 0x5, 0x25);
+}
+
+// What the drive offers against what the host holds: the transports report an
+// overrun only where the drive had more to move than the buffer took.
+TEST(SimDrive, ReportsWhatItsDataPhaseAskedForBesideWhatMoved) {
+  SimDrive drive;
+  Host host(drive);
+  host.Settle();
+  struct Case {
+    const char* name;
+    Bytes cdb;
+    std::uint32_t buffer;
+    std::uint32_t requested;
+    std::uint32_t transferred;
+  };
+  const Case cases[] = {
+      {"INQUIRY as the program sends it", {0x12, 0, 0, 0, 44, 0}, 44, 44, 44},
+      {"INQUIRY of 44 into a larger buffer", {0x12, 0, 0, 0, 44, 0}, 96, 44, 44},
+      {"INQUIRY asking past its 96 bytes", {0x12, 0, 0, 0, 200, 0}, 200, 96, 96},
+      {"INQUIRY of 96 into 44 bytes", {0x12, 0, 0, 0, 96, 0}, 44, 96, 44},
+      {"READ of one block into half a block", {0x28, 0, 0, 0, 0, 16, 0, 0, 1, 0}, 1024, 2048,
+       1024},
+      {"READ of two blocks into four", {0x28, 0, 0, 0, 0, 16, 0, 0, 2, 0}, 8192, 4096, 4096},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes data(c.buffer, 0xCC);
+    const SimCommandResult r = host.Run(c.cdb, &data, DataDirection::In);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.requested, c.requested);
+    EXPECT_EQ(r.transferred, c.transferred);
+    EXPECT_EQ(r.Overrun(c.buffer), c.requested > c.buffer);
+    if (c.transferred < c.buffer) {
+      EXPECT_EQ(data[c.transferred], 0xCC);
+    }
+  }
+}
+
+// A real drive refuses a CDB with a reserved bit set, or of a length its opcode
+// does not have, with ILLEGAL REQUEST and a field pointer on the byte.
+TEST(SimDrive, RefusesReservedBitsAndWrongCdbLengthsOfEveryCommand) {
+  struct Case {
+    const char* name;
+    Bytes cdb;
+    int field;
+  };
+  const Case cases[] = {
+      {"TEST UNIT READY byte 2", {0x00, 0, 0x01, 0, 0, 0}, 2},
+      {"TEST UNIT READY link bit", {0x00, 0, 0, 0, 0, 0x01}, 5},
+      {"INQUIRY byte 1 bit 2", {0x12, 0x04, 0, 0, 44, 0}, 1},
+      {"INQUIRY byte 3", {0x12, 0, 0, 0x01, 44, 0}, 3},
+      {"START STOP UNIT power condition", {0x1B, 0, 0, 0, 0x31, 0}, 4},
+      {"START STOP UNIT byte 3", {0x1B, 0, 0, 0x80, 0x02, 0}, 3},
+      {"RECEIVE DIAGNOSTIC RESULTS byte 2", {0x1C, 0, 0x88, 0, 16, 0}, 2},
+      {"SEND DIAGNOSTIC byte 2", {0x1D, 0, 0x01, 0, 8, 0}, 2},
+      {"SEND DIAGNOSTIC control byte", {0x1D, 0, 0, 0, 8, 0x04}, 5},
+      {"PREVENT ALLOW persistent", {0x1E, 0, 0, 0, 0x02, 0}, 4},
+      {"PREVENT ALLOW byte 2", {0x1E, 0, 0x10, 0, 0x01, 0}, 2},
+      {"READ(10) byte 6", {0x28, 0, 0, 0, 0, 16, 0x01, 0, 1, 0}, 6},
+      {"READ(10) byte 1 bit 1", {0x28, 0x02, 0, 0, 0, 16, 0, 0, 1, 0}, 1},
+      {"READ(10) control byte", {0x28, 0, 0, 0, 0, 16, 0, 0, 1, 0x02}, 9},
+      {"INQUIRY in ten bytes", {0x12, 0, 0, 0, 44, 0, 0, 0, 0, 0}, 6},
+      {"READ(10) in six bytes", {0x28, 0, 0, 0, 0, 16}, 6},
+      {"TEST UNIT READY in twelve bytes", Bytes(12, 0), 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimDrive drive;
+    Host host(drive);
+    Bytes data(2048, 0);
+    const DataDirection direction = SimDrive::CommandDirection(c.cdb[0]);
+    const SimCommandResult r = host.Run(c.cdb, &data, direction);
+    ExpectCheck(r, 0x5, 0x24);
+    EXPECT_EQ(r.sense[15], 0xC0) << "a field pointer into the CDB";
+    EXPECT_EQ(r.sense[17], c.field);
+    EXPECT_EQ(r.transferred, 0u);
+  }
+  // The bits the commands do take pass: FUA and DPO, Immed, Start with LoEj,
+  // Prevent, and the vendor bits of the control byte.
+  SimDrive drive;
+  Host host(drive);
+  host.Settle();
+  Bytes block(2048);
+  EXPECT_EQ(host.Run({0x28, 0x18, 0, 0, 0, 16, 0, 0, 1, 0xC0}, &block, DataDirection::In).status,
+            0);
+  EXPECT_EQ(host.Run({0x1B, 0x01, 0, 0, 0x01, 0}).status, 0);
+  EXPECT_EQ(host.Run({0x1E, 0, 0, 0, 0x01, 0}).status, 0);
+  EXPECT_EQ(host.Run({0x1E, 0, 0, 0, 0x00, 0}).status, 0);
+}
+
+// Closing the tray on a disc is a medium change: the next command learns of it
+// (28/00, which the start-up's READ loop waits out), and the drive then needs a
+// moment to become ready (04/01) before it reads.
+TEST(SimDrive, MediumChangeRaisesUnitAttentionThenBecomingReady) {
+  const Bytes read = {0x28, 0, 0, 0, 0, 16, 0, 0, 1, 0};
+  Bytes block(2048);
+  {
+    SCOPED_TRACE("tray closed by START STOP UNIT");
+    SimDrive drive;
+    Host host(drive);
+    host.Settle();
+    ASSERT_EQ(host.Run({0x1B, 0, 0, 0, 0x02, 0}).status, 0);
+    ASSERT_TRUE(drive.TrayOpen());
+    ExpectCheck(host.Run(read, &block, DataDirection::In), 0x2, 0x3A, 0x02);
+    ASSERT_EQ(host.Run({0x1B, 0, 0, 0, 0x03, 0}).status, 0);
+    EXPECT_FALSE(drive.TrayOpen());
+    ExpectCheck(host.Run(read, &block, DataDirection::In), 0x6, 0x28);
+    for (int i = 0; i < SimDrive::kBecomingReadyAnswers; ++i)
+      ExpectCheck(host.Run(read, &block, DataDirection::In), 0x2, 0x04, 0x01);
+    EXPECT_EQ(host.Run(read, &block, DataDirection::In).status, 0);
+  }
+  {
+    SCOPED_TRACE("tray closed by hand; INQUIRY neither reports nor waits");
+    SimDrive drive;
+    Host host(drive);
+    host.Settle();
+    drive.SetTrayOpen(true);
+    drive.SetTrayOpen(false);
+    Bytes data(44);
+    EXPECT_EQ(host.Run({0x12, 0, 0, 0, 44, 0}, &data, DataDirection::In).status, 0);
+    ExpectCheck(host.Run({0x00, 0, 0, 0, 0, 0}), 0x6, 0x28);
+    ExpectCheck(host.Run({0x00, 0, 0, 0, 0, 0}), 0x2, 0x04, 0x01);
+    // START UNIT without Immed answers once the drive has spun up.
+    EXPECT_EQ(host.Run({0x1B, 0, 0, 0, 0x01, 0}).status, 0);
+    EXPECT_EQ(host.Run(read, &block, DataDirection::In).status, 0);
+  }
+  {
+    SCOPED_TRACE("a disc put into an empty drive; a pending reset attention stays first");
+    SimDriveConfig config;
+    config.mediumPresent = false;
+    SimDrive drive(config);
+    Host host(drive);
+    drive.InsertMedium(true);
+    ExpectCheck(host.Run(read, &block, DataDirection::In), 0x6, 0x29);
+    ExpectCheck(host.Run(read, &block, DataDirection::In), 0x2, 0x04, 0x01);
+  }
+  {
+    SCOPED_TRACE("a closed tray without a disc changes nothing");
+    SimDriveConfig config;
+    config.mediumPresent = false;
+    config.trayOpen = true;
+    SimDrive drive(config);
+    Host host(drive);
+    host.Settle();
+    drive.SetTrayOpen(false);
+    ExpectCheck(host.Run(read, &block, DataDirection::In), 0x2, 0x3A, 0x01);
+  }
 }
 
 TEST(SimDrive, TrayMediumAndRemovalPrevention) {
@@ -278,10 +433,14 @@ TEST(SimDrive, TrayMediumAndRemovalPrevention) {
   ExpectCheck(host.Run({0x28, 0, 0, 0, 0, 16, 0, 0, 1, 0}, &block, DataDirection::In), 0x2,
               0x3A, 0x02);
   EXPECT_EQ(host.Run({0x1B, 0, 0, 0, 3, 0}).status, 0);
+  ExpectCheck(host.Run({0x00, 0, 0, 0, 0, 0}), 0x6, 0x28);
+  EXPECT_EQ(host.Run({0x1B, 0, 0, 0, 1, 0}).status, 0);
   EXPECT_EQ(host.Run({0x00, 0, 0, 0, 0, 0}).status, 0);
   drive.InsertMedium(false);
   ExpectCheck(host.Run({0x00, 0, 0, 0, 0, 0}), 0x2, 0x3A, 0x01);
   drive.InsertMedium(true);
+  ExpectCheck(host.Run({0x00, 0, 0, 0, 0, 0}), 0x6, 0x28);
+  EXPECT_EQ(host.Run({0x1B, 0, 0, 0, 1, 0}).status, 0);
   ExpectCheck(host.Run({0x28, 0, 0xFF, 0, 0, 0, 0, 0, 1, 0}, &block, DataDirection::In), 0x5,
               0x21);
 }

@@ -129,9 +129,24 @@ TEST_F(SimPassThroughPortTest, RefusesMalformedRequestsBeforeTheDrive) {
        65537, nullptr},
       {"wrong structure length", kInquiry, passthrough::kDataIn, 44,
        [](Block& b) { b.spt().Length = 40; }},
+      // 44 is right only where the structure is 44 bytes: a 64-bit build must
+      // state its own, wider size (and a 32-bit one may not claim that).
+      {"the other build's structure length", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) { b.spt().Length = sizeof(ScsiPassThroughDirect) == 44 ? 56 : 44; }},
       {"sense outside the block", kInquiry, passthrough::kDataIn, 44,
        [](Block& b) { b.spt().SenseInfoOffset = sizeof(PassThroughRequest) - 8; }},
+      {"sense over the structure", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) { b.spt().SenseInfoOffset = 8; }},
+      {"sense longer than the block holds", kInquiry, passthrough::kDataIn, 44,
+       [](Block& b) {
+         b.spt().SenseInfoOffset = sizeof(PassThroughRequest) - 16;
+         b.spt().SenseInfoLength = 24;
+       }},
       {"unknown direction", kInquiry, 3, 44, nullptr},
+      {"no direction for a command that reads", kInquiry, passthrough::kDataUnspecified, 44,
+       nullptr},
+      {"no direction for a command that writes", {0x1D, 0, 0, 0, 8, 0},
+       passthrough::kDataUnspecified, 8, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -144,6 +159,58 @@ TEST_F(SimPassThroughPortTest, RefusesMalformedRequestsBeforeTheDrive) {
   }
   EXPECT_TRUE(port.Drive('E')->Log().empty()) << "nothing may reach the drive";
   EXPECT_TRUE(port.Drive('E')->UnitAttentionPending());
+}
+
+// A port takes a short reply or a cut one without complaint: the request succeeds
+// and DataTransferLength says how much moved.
+TEST_F(SimPassThroughPortTest, UnderrunAndOverrunSucceedWithWhatMoved) {
+  Block tur(kTestUnitReady, passthrough::kDataUnspecified, 0);
+  ASSERT_TRUE(Send('E', tur));  // the power-on unit attention
+  Block under(kInquiry, passthrough::kDataIn, 96);
+  std::memset(under.Data(), 0xCC, 96);
+  ASSERT_TRUE(Send('E', under));
+  EXPECT_EQ(under.spt().ScsiStatus, 0);
+  EXPECT_EQ(under.spt().DataTransferLength, 44u);
+  EXPECT_EQ(under.Data()[44], 0xCC);
+  Block over({0x12, 0, 0, 0, 96, 0}, passthrough::kDataIn, 44);
+  ASSERT_TRUE(Send('E', over));
+  EXPECT_EQ(over.spt().ScsiStatus, 0);
+  EXPECT_EQ(over.spt().DataTransferLength, 44u);
+  // A command without a data phase moves nothing, whatever the block offers.
+  Block none({0x1E, 0, 0, 0, 0, 0}, passthrough::kDataIn, 16);
+  ASSERT_TRUE(Send('E', none));
+  EXPECT_EQ(none.spt().ScsiStatus, 0);
+  EXPECT_EQ(none.spt().DataTransferLength, 0u);
+}
+
+// The port gives up at the block's own TimeOutValue, not at a fixed one.
+TEST_F(SimPassThroughPortTest, TimeOutValueOfTheBlockBoundsEveryRequest) {
+  std::uint64_t clock = 0;
+  port.SetSleepHook([&](std::uint32_t ms) { clock += ms; });
+  ASSERT_TRUE(port.Drive('E')->Faults().Add("inquiry:delay=5000"));
+  Block slow(kInquiry, passthrough::kDataIn, 44);
+  slow.spt().TimeOutValue = 2;
+  EXPECT_FALSE(Send('E', slow));
+  EXPECT_EQ(lastError, win32error::kSemaphoreTimeout);
+  EXPECT_EQ(clock, 2000u);
+  Block patient(kInquiry, passthrough::kDataIn, 44);
+  patient.spt().TimeOutValue = 5;
+  EXPECT_TRUE(Send('E', patient));
+  EXPECT_EQ(clock, 7000u);
+
+  port.Drive('E')->Faults().Clear();
+  ASSERT_TRUE(port.Drive('E')->Faults().Add("inquiry:hang"));
+  Block stuck(kInquiry, passthrough::kDataIn, 44);
+  stuck.spt().TimeOutValue = 30;
+  EXPECT_FALSE(Send('E', stuck));
+  EXPECT_EQ(lastError, win32error::kSemaphoreTimeout);
+  EXPECT_EQ(clock, 37000u);
+  // Outside a request the drive's delays pass whole.
+  port.Drive('E')->Faults().Clear();
+  ASSERT_TRUE(port.Drive('E')->Faults().Add("tur:delay=250000"));
+  const std::uint8_t cdb[6] = {};
+  port.Drive('E')->Execute(cdb, 6, nullptr, 0, DataDirection::Unspecified);
+  EXPECT_EQ(clock, 287000u);
 }
 
 TEST_F(SimPassThroughPortTest, HangFailsAfterThePortTimeoutOnTheVirtualClock) {

@@ -1,6 +1,8 @@
 // The code tables and their lookups.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "RecordingPassThroughPort.h"
@@ -16,6 +18,84 @@ TEST(StatusTexts, SearchStopsAtTheFirstZeroCode) {
   EXPECT_EQ(&table[1], FindCodeRecord(table, 0x00));
   const CodeRecord zeroFirst[] = {{0x00, "zero"}, {0x00, "end"}};
   EXPECT_EQ(&zeroFirst[0], FindCodeRecord(zeroFirst, 0x00));
+}
+
+// Every record of every table, as users and support know the texts: misspellings
+// ("Faild Initailize.", "Busfree ditect.") and capitals ("Invalid HA.") included.
+// A record lost, reordered behind the end record or retyped shows here.
+TEST(StatusTexts, EveryRecordOfEveryTable) {
+  struct Row {
+    std::uint8_t code;
+    const char* text;
+  };
+  const Row aspi[] = {
+      {0x02, "Aborted."},          {0x04, "Error."},
+      {0x81, "Invalid HA."},       {0x82, "No Device."},
+      {0xE0, "Invalid SRB."},      {0xE4, "Faild Initailize."},
+      {0xE5, "ASPI is busy."},     {0xE6, "Buffer size is too big."},
+      {0x00, "Timeout."},
+  };
+  for (const Row& r : aspi) {
+    SCOPED_TRACE(r.code);
+    EXPECT_EQ(r.text, AspiStatusText(r.code));
+  }
+  const Row hostAdapter[] = {
+      {0x11, "Selection timeout."},
+      {0x12, "Overrun or Underrun."},
+      {0x13, "Busfree ditect."},
+      {0x14, "Phase Error."},
+  };
+  for (const Row& r : hostAdapter) {
+    SCOPED_TRACE(r.code);
+    EXPECT_EQ(r.text, HostAdapterStatusText(r.code));
+  }
+  const Row aspiTarget[] = {
+      {0x02, "Check Condition."},
+      {0x08, "Target Busy."},
+      {0x18, "Request Conflict."},
+  };
+  for (const Row& r : aspiTarget) {
+    SCOPED_TRACE(r.code);
+    EXPECT_EQ(r.text, TargetStatusText(r.code, TargetTable::Aspi));
+  }
+  const Row passThroughTarget[] = {
+      {0x02, "Check Condition."},
+      {0x04, "Condition Met."},
+      {0x08, "Target Busy."},
+      {0x10, "Intermediate."},
+      {0x14, "Intermediate-Condition Met."},
+      {0x18, "Reservation Conflict."},
+      {0x22, "Command Terminated."},
+      {0x28, "Queue Full."},
+  };
+  for (const Row& r : passThroughTarget) {
+    SCOPED_TRACE(r.code);
+    EXPECT_EQ(r.text, TargetStatusText(r.code, TargetTable::PassThrough));
+  }
+  // Nothing beyond these: every other code falls through to the end record.
+  for (int code = 1; code < 0x100; ++code) {
+    SCOPED_TRACE(code);
+    const auto listed = [code](const Row* begin, const Row* end) {
+      for (const Row* r = begin; r != end; ++r)
+        if (r->code == code) return true;
+      return false;
+    };
+    char text[64];
+    if (!listed(std::begin(aspi), std::end(aspi))) {
+      EXPECT_EQ("Timeout.", AspiStatusText(code));
+    }
+    if (!listed(std::begin(hostAdapter), std::end(hostAdapter))) {
+      std::snprintf(text, sizeof text, "Unknown Ha status:%02X", code);
+      EXPECT_EQ(text, HostAdapterStatusText(code));
+    }
+    std::snprintf(text, sizeof text, "Unknown Target status:%02X", code);
+    if (!listed(std::begin(aspiTarget), std::end(aspiTarget))) {
+      EXPECT_EQ(text, TargetStatusText(code, TargetTable::Aspi));
+    }
+    if (!listed(std::begin(passThroughTarget), std::end(passThroughTarget))) {
+      EXPECT_EQ(text, TargetStatusText(code, TargetTable::PassThrough));
+    }
+  }
 }
 
 TEST(StatusTexts, AspiStatusEndsOnTimeoutForZeroAndUnknownCodes) {

@@ -230,6 +230,31 @@ TEST(UpdateAppDriveCheck, UnitAttentionsPassButAnEndlessOneSkipsTheDrive) {
   EXPECT_EQ(CommandsWithOpcode(good, 0x1D), 1);
 }
 
+// A disc just loaded: the READ meets 28/00 (passed by the device layer's retry)
+// and then NOT READY 04/01, which ends the loop; the drive is checked all the same.
+TEST(UpdateAppDriveCheck, ATrayJustClosedOnADiscIsStillChecked) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  const std::uint8_t testUnitReady[6] = {};
+  drive.Execute(testUnitReady, 6, nullptr, 0, DataDirection::Unspecified);  // power-on passed
+  drive.SetTrayOpen(true);
+  drive.SetTrayOpen(false);
+  m.device->SetUsePassThrough(true);
+  UpdateAppViews views;
+  UpdateApp app(m.platform, *m.device, views, "qxupdate");
+  drive.ClearLog();
+  const DriveCheckResult result = app.CheckDrives();
+  EXPECT_TRUE(result.updateNeeded);
+  EXPECT_EQ(result.driveIndex, 0);
+  std::vector<std::string> reads;
+  for (const SimCommandRecord& r : drive.Log())
+    if (r.cdb[0] == 0x28) reads.push_back(FormatSimCommand(r));
+  EXPECT_EQ(reads, (std::vector<std::string>{
+                       "28 00 00 00 00 10 00 00 01 00 len=2048 in -> 02 sense=06/28/00",
+                       "28 00 00 00 00 10 00 00 01 00 len=2048 in -> 02 sense=02/04/01"}));
+  EXPECT_EQ(CommandsWithOpcode(drive, 0x1D), 1);
+}
+
 TEST(UpdateAppDriveCheck, FailedIdentifyOrInquirySkipsTheDrive) {
   for (const char* fault : {"inquiry:nth=2:status=02", "send:page=identify:status=02",
                             "receive:status=02"}) {

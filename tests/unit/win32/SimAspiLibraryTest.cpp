@@ -166,6 +166,33 @@ TEST_F(SimAspiLibrary, NobodyAnswersAtAnEmptyTargetOrTheAdapterOwnId) {
   EXPECT_EQ(send(&elsewhere), 0x81u);
 }
 
+// The adapter rules the native simulated manager follows hold in the DLL too.
+TEST_F(SimAspiLibrary, RefusesBadDirectionsOtherUnitsAndReportsAnOverrun) {
+  Load("[1:0]\n");
+  ASSERT_EQ(supportInfo() & 0xFF, 2u);
+  SrbExecScsiCmd both = Command(1, 0, {0x00, 0, 0, 0, 0, 0}, aspi::kFlagDirIn | aspi::kFlagDirOut);
+  EXPECT_EQ(send(&both), 0xE0u) << "refused at once";
+
+  SrbExecScsiCmd undirected = Command(1, 0, {0x12, 0, 0, 0, 44, 0}, aspi::kFlagDirIn);
+  undirected.SRB_Flags = aspi::kFlagEventNotify;
+  EXPECT_EQ(Run(undirected), 0x04);
+  EXPECT_EQ(undirected.SRB_HaStat, 0x14);
+
+  SrbExecScsiCmd otherUnit = Command(1, 0, {0x12, 0, 0, 0, 44, 0}, aspi::kFlagDirIn);
+  otherUnit.SRB_Lun = 1;
+  EXPECT_EQ(Run(otherUnit), 0x04);
+  EXPECT_EQ(otherUnit.SRB_HaStat, 0x11);
+
+  SrbExecScsiCmd over = Command(1, 0, {0x12, 0, 0, 0, 96, 0}, aspi::kFlagDirIn);
+  over.SRB_BufLen = 44;
+  EXPECT_EQ(Run(over), 0x04);
+  EXPECT_EQ(over.SRB_HaStat, 0x12);
+  EXPECT_EQ(over.SRB_TargStat, 0x00);
+  SrbExecScsiCmd under = Command(1, 0, {0x12, 0, 0, 0, 36, 0}, aspi::kFlagDirIn);
+  under.SRB_BufLen = 44;
+  EXPECT_EQ(Run(under), 0x01) << "a short reply is an ordinary answer";
+}
+
 TEST_F(SimAspiLibrary, HoldsTheCompletionForTheDriveDelay) {
   Load("[1:0]\nfault = inquiry:delay=600\n");
   ASSERT_EQ(supportInfo() & 0xFF, 2u);

@@ -27,7 +27,8 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND_STRING PROPERTY C
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_SOURCE_DIR}/res/resource.h
   ${CMAKE_SOURCE_DIR}/res/qxupdate.ico
-  ${CMAKE_SOURCE_DIR}/res/qxupdate.manifest)
+  ${CMAKE_SOURCE_DIR}/res/qxupdate.manifest
+  ${CMAKE_SOURCE_DIR}/res/qxupdate-x64.manifest)
 
 # ANSI stand-ins for the wide-character calls of the static runtime, linked as
 # objects ahead of the import libraries (see Win98Runtime.cpp).

@@ -177,7 +177,9 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
 
   std::memset(&block, 0, sizeof block);
   ScsiPassThroughDirect& spt = block.spt;
-  spt.Length = passthrough::kStructLength;
+  // The port driver takes the structure of the caller's own width only (44 bytes in
+  // the 32-bit product); a 64-bit build stating 44 would have every request refused.
+  spt.Length = sizeof(ScsiPassThroughDirect);
   spt.TargetId = 1;
   spt.CdbLength = length;
   spt.SenseInfoLength = passthrough::kSenseLength;

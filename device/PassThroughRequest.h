@@ -9,7 +9,7 @@
 namespace qx {
 
 struct ScsiPassThroughDirect {
-  std::uint16_t Length;             // 44
+  std::uint16_t Length;             // the structure's own size: 44 on the 32-bit platform
   std::uint8_t ScsiStatus;          // the target's status on the way out
   std::uint8_t PathId;              // 0
   std::uint8_t TargetId;            // 1
@@ -27,7 +27,6 @@ struct ScsiPassThroughDirect {
 namespace passthrough {
 constexpr std::uint32_t kIoctlScsiPassThroughDirect = 0x4D014;
 constexpr std::uint32_t kIoctlScsiGetCapabilities = 0x41010;
-constexpr std::uint16_t kStructLength = 44;
 constexpr std::uint8_t kDataOut = 0;
 constexpr std::uint8_t kDataIn = 1;
 constexpr std::uint8_t kDataUnspecified = 2;

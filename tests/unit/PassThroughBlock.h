@@ -19,7 +19,7 @@ struct PassThroughBlock {
                    std::uint32_t length) {
     std::memset(request.get(), 0, sizeof *request);
     ScsiPassThroughDirect& s = request->spt;
-    s.Length = passthrough::kStructLength;
+    s.Length = sizeof(ScsiPassThroughDirect);
     s.TargetId = 1;
     s.CdbLength = static_cast<std::uint8_t>(cdb.size());
     s.SenseInfoLength = passthrough::kSenseLength;

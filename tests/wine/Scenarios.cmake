@@ -14,6 +14,16 @@ set(QX_WINE_SCENARIOS
   failed_update_en
   failed_update_ja
   timeout_then_cancel)
+# The product itself over the simulated drive behind the kernel driver (tests/driver).
+if(TARGET qxsimcd AND TARGET qxupdate)
+  list(APPEND QX_WINE_SCENARIOS
+    xp_driver_full_cycle_en
+    xp_driver_full_cycle_ja
+    xp_driver_current
+    xp_driver_other_model
+    xp_driver_page_refused
+    xp_driver_no_answer)
+endif()
 
 foreach(scenario IN LISTS QX_WINE_SCENARIOS)
   add_test(NAME wine_${scenario}

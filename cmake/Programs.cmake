@@ -19,16 +19,25 @@ endif()
 # The compiled resources (templates, menu, strings, icon, version, manifest) as an
 # object library: linked as objects, so no program loses them to the linker the way
 # an unreferenced member of a static library would be dropped.
+# The manifest carries the version, so it is made in the build like Version.h.
+# The tests' 64-bit build names its own architecture: where a 64-bit system also
+# carries the 32-bit common controls, a manifest that asks for those stops it loading.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QX_MANIFEST_ARCH amd64)
+else()
+  set(QX_MANIFEST_ARCH x86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/res/qxupdate.manifest.in ${QX_GENERATED_DIR}/qxupdate.manifest @ONLY)
 add_library(qxres OBJECT ${CMAKE_SOURCE_DIR}/res/qxupdate.rc)
-target_include_directories(qxres PRIVATE ${CMAKE_SOURCE_DIR}/res)
+target_include_directories(qxres PRIVATE ${CMAKE_SOURCE_DIR}/res ${QX_GENERATED_DIR})
 # The script is UTF-8 (Japanese font names and labels). CMake hands target compile
 # options to the C and C++ compilers only, so the code page goes on the source.
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND_STRING PROPERTY COMPILE_FLAGS "-c 65001")
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/qxupdate.rc APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_SOURCE_DIR}/res/resource.h
   ${CMAKE_SOURCE_DIR}/res/qxupdate.ico
-  ${CMAKE_SOURCE_DIR}/res/qxupdate.manifest
-  ${CMAKE_SOURCE_DIR}/res/qxupdate-x64.manifest)
+  ${QX_GENERATED_DIR}/Version.h
+  ${QX_GENERATED_DIR}/qxupdate.manifest)
 
 # ANSI stand-ins for the wide-character calls of the static runtime, linked as
 # objects ahead of the import libraries (see Win98Runtime.cpp).

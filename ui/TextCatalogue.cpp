@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "Version.h"
+
 namespace qx {
 
 namespace {
@@ -124,8 +126,8 @@ constexpr Entry kEntries[] = {
     {TextId::AgreeButton, "Agree", "合意する"},
     {TextId::NotAgreeButton, "Not Agree", "合意しない"},
 
-    {TextId::MainCaption, "Firmware Update Utility Ver.5.2.0 for  %s",
-     "Firmware Update Utility Ver.5.2.0 for  %s"},
+    {TextId::MainCaption, "Firmware Update Utility " QX_VERSION_LABEL " for  %s",
+     "Firmware Update Utility " QX_VERSION_LABEL " for  %s"},
     {TextId::DriveLabel, "CD-Drive", "CD ドライブ"},
     {TextId::UpdateStartButton, "Update Start", "アップデート開始"},
     {TextId::MainCancelButton, "CANCEL", "中止"},
@@ -149,7 +151,7 @@ constexpr Entry kEntries[] = {
 
     {TextId::AboutCaption, "About  Firmware Update Utility", "About  Firmware Update Utility"},
     {TextId::AboutProduct, "Firmware Update Utility", "Firmware Update Utility"},
-    {TextId::AboutVersion, "Ver.5.2.0", "Ver.5.2.0"},
+    {TextId::AboutVersion, QX_VERSION_LABEL, QX_VERSION_LABEL},
     {TextId::AboutFirmLabel, "Firm Version", "Firm Version"},
     {TextId::AboutNotice, kAboutNotice, kAboutNotice},
 

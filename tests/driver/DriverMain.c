@@ -277,11 +277,13 @@ static NTSTATUS PassThrough(PIRP irp, ULONG code, ULONG inLength, ULONG outLengt
     cdb = block + 36;
   }
   if (cdbLength == 0 || cdbLength > 16 || dataIn > SCSI_IOCTL_DATA_UNSPECIFIED ||
-      (senseLength != 0 && (senseOffset < size || senseOffset + senseLength > outLength)) ||
+      (senseLength != 0 &&
+       (senseOffset < size || (ULONGLONG)senseOffset + senseLength > outLength)) ||
       dataLength > g.drive.maxTransfer || dataLength > QX_DATA_MAX ||
       (dataLength != 0 && direct && (dataAddress == 0 || (dataAddress & 1) != 0)) ||
       (!direct && dataLength != 0 &&
-       (dataAddress < size || dataAddress + dataLength > (ULONG_PTR)inLength))) {
+       (dataAddress < size || dataAddress > inLength || dataAddress > outLength ||
+        dataLength > inLength - dataAddress || dataLength > outLength - dataAddress))) {
     status = STATUS_INVALID_PARAMETER;
     goto done;
   }

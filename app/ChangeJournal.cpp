@@ -13,6 +13,7 @@ namespace {
 // format them.
 constexpr std::size_t kPathCapacity = 512;
 constexpr std::uint32_t kTextBytes = 128;
+constexpr std::uint32_t kNumberBytes = 4;
 constexpr std::uint32_t kHardwareKeyBytes = 512;
 constexpr std::uint32_t kValueNameBytes = 512;
 
@@ -24,6 +25,11 @@ const char kAtapiParameters[] = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Par
 const char kControlClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
 const char kCdrom[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
 const char kDmaOff[] = "DmaDetectionLevel = 0x0;";
+
+// A record's copy of the setting as it was found: its stored type (REG_DWORD) and
+// its bytes (REG_BINARY), both written before "Value".
+const char kFoundType[] = "Found_Type";
+const char kFoundData[] = "Found_Data";
 
 const char* const kControllerFlags[] = {"AutoInsertNotificationDrive0",
                                         "AutoInsertNotificationDrive1", "IDEDMADRIVE0",
@@ -93,6 +99,50 @@ bool ParseRecordName(const char* name, int* number) {
   return true;
 }
 
+std::uint32_t LittleEndian(const std::uint8_t* bytes, std::size_t size) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < size && i < 4; ++i) {
+    value |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
+  }
+  return value;
+}
+
+// Whether a value found with this type and size is kept, and so put back, in its
+// own form. Only the types such settings are stored in, and never more bytes than
+// the record's own kind is read with; any other is put back in the record's form.
+bool KeepsFoundForm(std::uint32_t recordType, std::uint32_t foundType, std::size_t size) {
+  switch (foundType) {
+    case 1:  // REG_SZ
+    case 2:  // REG_EXPAND_SZ
+    case reg::kTypeBinary:
+    case reg::kTypeDword:
+    case 7:  // REG_MULTI_SZ
+      break;
+    default:
+      return false;
+  }
+  return size <= (recordType == reg::kTypeString ? kTextBytes : kNumberBytes);
+}
+
+// Whether found bytes say what the record's "Value" says, read as its rule reads
+// them: a copy that disagrees is none the record may be trusted with.
+bool SameAsRecorded(std::uint32_t recordType, const std::vector<std::uint8_t>& bytes,
+                    const std::string& oldText, std::uint32_t oldNumber) {
+  switch (recordType) {
+    case reg::kTypeString: {
+      std::size_t length = 0;
+      while (length < bytes.size() && bytes[length] != 0) ++length;
+      return oldText.size() == length &&
+             std::equal(oldText.begin(), oldText.end(), bytes.begin(),
+                        [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+    }
+    case reg::kTypeBinary:
+      return !bytes.empty() && bytes[0] == (oldNumber & 0xFF);
+    default:
+      return LittleEndian(bytes.data(), bytes.size()) == oldNumber;
+  }
+}
+
 }  // namespace
 
 ChangeJournal::ChangeJournal(Registry& registry, ProfileStore& profile, bool isNtFamily)
@@ -159,8 +209,22 @@ int ChangeJournal::HighestRecordNumber() {
   return highest;
 }
 
+RegStatus ChangeJournal::ReadFound(RegistryKey& key, const char* name, std::uint32_t maxBytes,
+                                   FoundValue* found) {
+  // One byte more than handed over: NT terminates a text read when there is room.
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(maxBytes) + 1, 0);
+  std::uint32_t size = maxBytes;
+  std::uint32_t type = 0;
+  RegStatus status = registry_.QueryValue(key.Handle(), name, &type, buffer.data(), &size);
+  if (status != reg::kSuccess) return status;
+  found->type = type;
+  found->bytes.assign(buffer.begin(), buffer.begin() + std::min(size, maxBytes));
+  return status;
+}
+
 bool ChangeJournal::Journal(const std::string& path, const char* valueName, std::uint32_t type,
-                            const std::string& oldText, std::uint32_t oldNumber) {
+                            const std::string& oldText, std::uint32_t oldNumber,
+                            const FoundValue& found) {
   if (nextNumber_ == kNoNumber) return false;
   int number = nextNumber_;
   nextNumber_ = number == std::numeric_limits<int>::max() ? kNoNumber : number + 1;
@@ -169,21 +233,24 @@ bool ChangeJournal::Journal(const std::string& path, const char* valueName, std:
   if (!profile_.WriteString(section, "SubKey_Name", path)) return false;
   if (!profile_.WriteString(section, "Value_Name", valueName)) return false;
   if (!profile_.WriteInt(section, "Value_Type", static_cast<int>(type))) return false;
+  // The found form goes in before "Value": a record counts as complete only with
+  // "Value", so one cut short never holds half of it.
+  if (KeepsFoundForm(type, found.type, found.bytes.size())) {
+    if (!profile_.WriteInt(section, kFoundType, static_cast<int>(found.type))) return false;
+    if (!profile_.WriteBinary(section, kFoundData, found.bytes)) return false;
+  }
   if (type == reg::kTypeString) return profile_.WriteString(section, "Value", oldText);
   return profile_.WriteInt(section, "Value", static_cast<int>(oldNumber));
 }
 
 void ChangeJournal::ApplyFlagRule(RegistryKey& key, const std::string& path,
                                   const char* valueName) {
-  std::uint8_t bytes[4] = {0, 0, 0, 0};
-  std::uint32_t size = sizeof bytes;
-  if (registry_.QueryValue(key.Handle(), valueName, nullptr, bytes, &size) != reg::kSuccess) {
-    return;
-  }
-  if (size == 0 || bytes[0] == 0) return;
+  FoundValue found;
+  if (ReadFound(key, valueName, kNumberBytes, &found) != reg::kSuccess) return;
+  if (found.bytes.empty() || found.bytes[0] == 0) return;
   needed_ = true;
   if (!apply_) return;
-  if (!Journal(path, valueName, reg::kTypeBinary, std::string(), bytes[0])) return;
+  if (!Journal(path, valueName, reg::kTypeBinary, std::string(), found.bytes[0], found)) return;
   const std::uint8_t off = 0;
   key.SetValue(valueName, reg::kTypeBinary, &off, 1);
 }
@@ -223,24 +290,29 @@ void ChangeJournal::ScanWindows9x() {
 void ChangeJournal::ApplyTimingRule(RegistryKey& key, const std::string& path,
                                     const char* userAllowed, const char* mode,
                                     const char* allowed) {
-  std::uint32_t value = 0;
-  if (key.QueryDword(&value, userAllowed) == reg::kSuccess) {
+  // Numbers are read with four bytes whatever their type; a shorter value leaves
+  // the rest zero.
+  FoundValue found;
+  auto number = [&found] { return LittleEndian(found.bytes.data(), found.bytes.size()); };
+  if (ReadFound(key, userAllowed, kNumberBytes, &found) == reg::kSuccess) {
     // The user's own limit rules this side; the mode itself is not looked at.
-    if (value <= kTimingAllowedLimit) return;
+    if (number() <= kTimingAllowedLimit) return;
     needed_ = true;
-    if (apply_ && Journal(path, userAllowed, reg::kTypeDword, std::string(), value)) {
+    if (apply_ && Journal(path, userAllowed, reg::kTypeDword, std::string(), number(), found)) {
       key.SetDword(kTimingAllowedLimit, userAllowed);
     }
     return;
   }
-  if (key.QueryDword(&value, mode) != reg::kSuccess || value <= kTimingModeLimit) return;
+  if (ReadFound(key, mode, kNumberBytes, &found) != reg::kSuccess ||
+      number() <= kTimingModeLimit) {
+    return;
+  }
   needed_ = true;
   if (!apply_) return;
-  if (!Journal(path, mode, reg::kTypeDword, std::string(), value)) return;
+  if (!Journal(path, mode, reg::kTypeDword, std::string(), number(), found)) return;
   key.SetDword(kTimingModeLimit, mode);
-  std::uint32_t allowedValue = 0;
-  if (key.QueryDword(&allowedValue, allowed) == reg::kSuccess &&
-      Journal(path, allowed, reg::kTypeDword, std::string(), allowedValue)) {
+  if (ReadFound(key, allowed, kNumberBytes, &found) == reg::kSuccess &&
+      Journal(path, allowed, reg::kTypeDword, std::string(), number(), found)) {
     key.SetDword(kTimingAllowedLimit, allowed);
   }
 }
@@ -257,13 +329,19 @@ void ChangeJournal::ScanNt() {
                 [&](const std::string&, const std::string& path) {
                   RegistryKey port(registry_);
                   if (port.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
-                  std::string text;
-                  if (port.QueryText(&text, "DriverParameter", kTextBytes) != reg::kSuccess) return;
+                  FoundValue found;
+                  if (ReadFound(port, "DriverParameter", kTextBytes, &found) != reg::kSuccess) {
+                    return;
+                  }
+                  // The text ends at its first zero, or with the bytes read.
+                  std::string text(found.bytes.begin(), found.bytes.end());
+                  text.resize(std::strlen(text.c_str()));
                   std::size_t hex = text.find("0x");
                   std::size_t at = hex == std::string::npos ? 1 : hex + 2;
                   if (at < text.size() && text[at] == '0') return;
                   needed_ = true;
-                  if (!apply_ || !Journal(path, "DriverParameter", reg::kTypeString, text, 0)) {
+                  if (!apply_ ||
+                      !Journal(path, "DriverParameter", reg::kTypeString, text, 0, found)) {
                     return;
                   }
                   char fixed[kTextBytes] = {};
@@ -290,10 +368,12 @@ void ChangeJournal::ScanNt() {
 
   RegistryKey cdrom(registry_);
   if (cdrom.Open(reg::kLocalMachine, kCdrom) != reg::kSuccess) return;
-  std::uint32_t autorun = 0;
-  if (cdrom.QueryDword(&autorun, "Autorun") != reg::kSuccess || autorun == 0) return;
+  FoundValue found;
+  if (ReadFound(cdrom, "Autorun", kNumberBytes, &found) != reg::kSuccess) return;
+  std::uint32_t autorun = LittleEndian(found.bytes.data(), found.bytes.size());
+  if (autorun == 0) return;
   needed_ = true;
-  if (apply_ && Journal(kCdrom, "Autorun", reg::kTypeDword, std::string(), autorun)) {
+  if (apply_ && Journal(kCdrom, "Autorun", reg::kTypeDword, std::string(), autorun, found)) {
     cdrom.SetDword(0, "Autorun");
   }
 }
@@ -329,6 +409,29 @@ bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::stri
   }
   return (Below(path, kHdcClass, &parts) || Below(path, kScsiAdapterClass, &parts)) &&
          parts.size() == 1 && OneOf(valueName, kControllerFlags);
+}
+
+bool ChangeJournal::ReadKeptForm(RegistryKey& record, std::uint32_t type,
+                                 const std::string& oldText, std::uint32_t oldNumber,
+                                 FoundValue* kept) {
+  std::uint32_t storedType = 0;
+  std::uint8_t typeBytes[4] = {0, 0, 0, 0};
+  std::uint32_t size = sizeof typeBytes;
+  if (registry_.QueryValue(record.Handle(), kFoundType, &storedType, typeBytes, &size) !=
+          reg::kSuccess ||
+      storedType != reg::kTypeDword || size != sizeof typeBytes) {
+    return false;
+  }
+  // Read no more than the record's kind could ever have kept: a larger copy fails
+  // the read and the record goes back in its own form.
+  std::uint32_t bound = type == reg::kTypeString ? kTextBytes : kNumberBytes;
+  if (ReadFound(record, kFoundData, bound, kept) != reg::kSuccess ||
+      kept->type != reg::kTypeBinary) {
+    return false;
+  }
+  kept->type = LittleEndian(typeBytes, sizeof typeBytes);
+  return KeepsFoundForm(type, kept->type, kept->bytes.size()) &&
+         SameAsRecorded(type, kept->bytes, oldText, oldNumber);
 }
 
 ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
@@ -375,8 +478,19 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
       reg::kSuccess) {
     return RestoreResult::Kept;
   }
+  // A record that keeps the setting's found form puts back that type and those
+  // bytes; one without it (written before records kept it) goes back in its own
+  // form, as it always did.
+  FoundValue kept;
   RegStatus written;
-  if (type == reg::kTypeString) {
+  if (ReadKeptForm(record, type, oldText, oldNumber, &kept)) {
+    // The byte after the data is not zero, or NT would take it for a terminator
+    // the caller forgot to count and store it with a text.
+    std::vector<std::uint8_t> data(kept.bytes);
+    data.push_back(0xFF);
+    written = target.SetValue(valueName.c_str(), kept.type, data.data(),
+                              static_cast<std::uint32_t>(kept.bytes.size()));
+  } else if (type == reg::kTypeString) {
     // One byte beyond the 128 written stays zero: for a text that fills all 128,
     // the system looks at the byte after the data for a terminator it may keep.
     char fixed[kTextBytes + 1] = {};

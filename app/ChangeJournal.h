@@ -31,6 +31,12 @@ class ChangeJournal {
 
   int changedCount = 0;
 
+  // A setting's value as the scan read it: its stored type and every byte of it.
+  struct FoundValue {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+
  private:
   template <typename Visit>
   void ForEachSubKey(RegKey root, const std::string& path, Visit visit);
@@ -39,10 +45,18 @@ class ChangeJournal {
   void ApplyFlagRule(RegistryKey& key, const std::string& path, const char* valueName);
   void ApplyTimingRule(RegistryKey& key, const std::string& path, const char* userAllowed,
                        const char* mode, const char* allowed);
-  // Writes one record; true only when all four of its values were stored, which is
-  // the only case in which the setting itself may be changed.
+  // Writes one record; true only when all of its values were stored, which is the
+  // only case in which the setting itself may be changed. Beside the old value in
+  // the record's own form it keeps the value's stored type and bytes, so that the
+  // setting goes back exactly as it was found.
   bool Journal(const std::string& path, const char* valueName, std::uint32_t type,
-               const std::string& oldText, std::uint32_t oldNumber);
+               const std::string& oldText, std::uint32_t oldNumber, const FoundValue& found);
+  // Reads a value as it is stored, at most maxBytes of it.
+  RegStatus ReadFound(RegistryKey& key, const char* name, std::uint32_t maxBytes,
+                      FoundValue* found);
+  // The found form a record keeps, when it holds one that agrees with its "Value".
+  bool ReadKeptForm(RegistryKey& record, std::uint32_t type, const std::string& oldText,
+                    std::uint32_t oldNumber, FoundValue* kept);
   int HighestRecordNumber();
   std::string JournalPath() const;
   // Whether a record names a setting that Scan itself changes on this platform.

@@ -55,4 +55,13 @@ bool ProfileStore::WriteString(const std::string& section, const std::string& en
   return key.SetString(text.c_str(), entry.c_str()) == reg::kSuccess;
 }
 
+bool ProfileStore::WriteBinary(const std::string& section, const std::string& entry,
+                               const std::vector<std::uint8_t>& bytes) {
+  RegistryKey key(registry_);
+  if (OpenSection(section, &key) != reg::kSuccess) return false;
+  const std::uint8_t none = 0;
+  return key.SetValue(entry.c_str(), reg::kTypeBinary, bytes.empty() ? &none : bytes.data(),
+                      static_cast<std::uint32_t>(bytes.size())) == reg::kSuccess;
+}
+
 }  // namespace qx

@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/RegistryKey.h"
 
@@ -24,6 +26,9 @@ class ProfileStore {
   int GetInt(const std::string& section, const std::string& entry, int defaultValue);
   bool WriteInt(const std::string& section, const std::string& entry, int value);
   bool WriteString(const std::string& section, const std::string& entry, const std::string& text);
+  // REG_BINARY, exactly the bytes given (none is allowed).
+  bool WriteBinary(const std::string& section, const std::string& entry,
+                   const std::vector<std::uint8_t>& bytes);
 
   // Opens (creating what is missing) the section's key into *key for reading and
   // writing.

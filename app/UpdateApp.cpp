@@ -1,15 +1,18 @@
 #include "app/UpdateApp.h"
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "app/ChangeJournal.h"
+#include "app/LoggedRegistry.h"
 #include "app/ProfileStore.h"
 #include "app/RegistryKey.h"
 #include "app/RestartResume.h"
 #include "device/ScsiDevice.h"
 #include "platform/Threads.h"
 #include "update/DriveData.h"
+#include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
@@ -58,11 +61,39 @@ UpdateApp::UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppView
       device(device),
       views(views),
       applicationName(std::move(applicationName)),
-      images(images) {}
+      images(images),
+      log(std::make_unique<UpdateLog>(platform.logFile, *platform.threads)) {
+  if (platform.logFile != nullptr && platform.registry != nullptr) {
+    loggedRegistry = std::make_unique<LoggedRegistry>(
+        *platform.registry, *log, std::string("HKCU\\Software\\") + kMakerKeyName);
+    this->platform.registry = loggedRegistry.get();
+  }
+}
+
+UpdateApp::~UpdateApp() = default;
 
 bool UpdateApp::Finish(StartupEnd how) {
   end = how;
+  log->Write(std::string("end: ") + StartupEndName(how) +
+             (mainEndCode >= 0 ? ", main dialog end code " + std::to_string(mainEndCode) : ""));
   return false;
+}
+
+void UpdateApp::RequestRestart(RestartResume& restart, const char* why) {
+  log->Write(std::string("restart requested: ") + why);
+  if (!restart.RestartSystem(isNtFamily)) log->Write("the restart request failed");
+}
+
+void UpdateApp::LogStart(const VersionInfo& version) {
+  char text[160];
+  std::snprintf(text, sizeof text, "platform %s %u.%u (%s), code page %d (%s)",
+                version.platformId == sys::kPlatformNt ? "Windows NT family"
+                                                       : "Windows 95/98/ME",
+                static_cast<unsigned>(version.majorVersion),
+                static_cast<unsigned>(version.minorVersion),
+                isNtFamily ? "SCSI pass-through" : "ASPI", codePage,
+                language == Language::Japanese ? "Japanese" : "English");
+  log->Write(text);
 }
 
 void UpdateApp::Yield() { platform.threads->Sleep(0); }
@@ -80,6 +111,8 @@ bool UpdateApp::InitInstance() {
 
   codePage = system.CodePage();
   language = LanguageFor(codePage);
+  log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
+                kModelText);
 
   VersionInfo version;
   if (!system.GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
@@ -92,12 +125,15 @@ bool UpdateApp::InitInstance() {
   }
   majorVersion = version.majorVersion;
   const bool modernNt = isNtFamily && majorVersion >= 5;
+  LogStart(version);
 
   device.SetUsePassThrough(isNtFamily);
 
   if (!isNtFamily || modernNt) {
     std::uint8_t acLine = 0;
     if (!system.GetPowerStatus(&acLine)) return Finish(StartupEnd::PowerQueryFailed);
+    log->Write("power: AC line status " + std::to_string(acLine) +
+               (acLine == 1 ? " (on AC power)" : acLine == kAcOffline ? " (on battery)" : " (unknown)"));
     // Desktops without power management report 255 (unknown): they run on mains.
     if (acLine == kAcOffline) {
       ShowPlainMessage(Text(TextId::AcPowerRequired, language));
@@ -140,6 +176,8 @@ bool UpdateApp::InitInstance() {
     resumed = state.resumed;
     noResumeEntry = state.noResumeEntry;
   }
+  log->Write(resumed ? "started again after the restart (resume entry found and removed)"
+                     : noResumeEntry ? "no resume entry can be written" : "first start");
   this->modulePath.assign(modulePath, noResumeEntry ? 0 : pathLength);
 
   if (!resumed) {
@@ -149,6 +187,7 @@ bool UpdateApp::InitInstance() {
       RestoreScreenSaver();
       return Finish(StartupEnd::TermsDeclined);
     }
+    log->Write("terms accepted");
   }
 
   bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
@@ -184,7 +223,7 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
   if (!noResumeEntry) restart.WriteResumeEntry(applicationName, modulePath);
   restart.WriteMakerKeyFlag(applicationName, makerKeyPreexisted);
   RestoreScreenSaver();
-  restart.RestartSystem(isNtFamily);
+  RequestRestart(restart, "the changed settings take effect, then the update resumes");
   return Finish(StartupEnd::Prepared);
 }
 
@@ -200,6 +239,8 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
   warning[language == Language::Japanese ? 1 : 0].Show(*views.notices);
 
   dialog.SetChangedCount(changedCount);
+  dialog.SetLog(log.get());
+  log->Write("main dialog, " + std::to_string(changedCount) + " journalled setting(s)");
   dialog.Show(*views.mainDialog);
   mainEndCode = dialog.EndCode();
 
@@ -211,7 +252,7 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
   if (mainEndCode != MainDialog::kEndLeaveSystem) {
     RestoreJournal(restart, journal, makerKeyPreexisted);
     RestoreScreenSaver();
-    restart.RestartSystem(isNtFamily);
+    RequestRestart(restart, "the journalled settings are restored");
     how = StartupEnd::RestoredRestart;
   }
   RestoreScreenSaver();
@@ -278,9 +319,15 @@ DriveCheckResult UpdateApp::CheckDrives() {
 
 bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
   std::string entry = device.GetDriveEntry(index);
+  // The address, vendor and product as the drive list shows them.
+  const std::string shown = entry.substr(0, 29);
+  auto skip = [&](const std::string& why) {
+    log->Write("drive " + shown + ": " + why + ", skipped");
+    return false;
+  };
   if (entry.size() < kVendorOffset + kVendorLength ||
       entry.compare(kVendorOffset, kVendorLength, kVendor) != 0) {
-    return false;
+    return skip("another vendor");
   }
   device.SelectDrive(static_cast<std::uint8_t>(index));
 
@@ -298,38 +345,51 @@ bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
     device.GetSenseCodes(&asc, &ascq);
     settled = asc != kAscPowerOnReset && asc != kAscMediumChanged;
   }
-  if (!settled) return false;
+  if (!settled) return skip("unit attention without end");
 
   std::memset(buffer, 0, sizeof buffer);
   device.SetBuffer(buffer, kInquiryLength);
-  if (device.Inquiry(kInquiryLength) != status::kGood) return false;
+  CommandStatus inquiry = device.Inquiry(kInquiryLength);
+  if (inquiry != status::kGood) return skip("INQUIRY " + StatusText(inquiry, device));
 
   char revision[kRevisionLength + 1] = {};
   std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
   std::string product = FieldText(buffer + kProductOffset, kProductLength);
-  if (product.find(kModelText) == std::string::npos) return false;
-  if (revision[0] != '1' || FirstCandidate(revision[1]) == kNoImage) return false;
+  log->Write("drive " + shown + ": vendor \"" + FieldText(buffer + 8, 8) + "\" product \"" +
+             product + "\" revision \"" + revision + "\"");
+  if (product.find(kModelText) == std::string::npos) return skip("another product");
+  if (revision[0] != '1' || FirstCandidate(revision[1]) == kNoImage) {
+    return skip("a revision no image is for");
+  }
 
   std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
   device.SetBuffer(buffer, sizeof kIdentifyPage);
-  if (device.SendDiagnostic(0, sizeof kIdentifyPage) != status::kGood) return false;
+  CommandStatus identify = device.SendDiagnostic(0, sizeof kIdentifyPage);
+  if (identify != status::kGood) return skip("identify page " + StatusText(identify, device));
   device.SetBuffer(buffer, kIdentifyReplyLength);
-  if (device.ReceiveDiagnosticResults(kIdentifyReplyLength) != status::kGood) return false;
+  identify = device.ReceiveDiagnosticResults(kIdentifyReplyLength);
+  if (identify != status::kGood) return skip("identify reply " + StatusText(identify, device));
 
   std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
   std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
   int imageIndex = FindImage(revision[1], driveCode, images);
-  if (imageIndex == kNoImage) return false;
+  if (imageIndex == kNoImage) return skip("drive code \"" + driveCode + "\" fits no image");
 
-  switch (Judge(revision, letter, images.Image(imageIndex))) {
+  const FirmwareImage& image = images.Image(imageIndex);
+  const std::string fits = "image " + std::to_string(imageIndex) + " (version " +
+                           image.versionText + ") fits family " + revision[1] + " and code " +
+                           driveCode + ": ";
+  switch (Judge(revision, letter, image)) {
     case Verdict::UpdateApplies:
+      log->Write("drive " + shown + ": " + fits + "the drive is older, update needed");
       *updateNeeded = true;
       return true;
     case Verdict::Current:
+      log->Write("drive " + shown + ": " + fits + "the drive is current");
       *updateNeeded = false;
       return true;
     case Verdict::NoNumber:
-      return false;  // a revision without a number is not one we support
+      return skip("a revision without a number");  // not one we support
   }
   return false;
 }

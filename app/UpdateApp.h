@@ -4,6 +4,7 @@
 // that needs the update, and then either ends with a message, prepares the system
 // and restarts it, or shows the main dialog and restores the system afterwards.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/Platform.h"
@@ -19,6 +20,8 @@ class ScsiDevice;
 class RestartResume;
 class ProfileStore;
 class ChangeJournal;
+class LoggedRegistry;
+class UpdateLog;
 
 // The dialogs' views. Not owned. `notices` shows the Reboot and Warning notices
 // without an owner window.
@@ -67,6 +70,7 @@ class UpdateApp {
   // the profile key and the resume value.
   UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppViews views,
             std::string applicationName, const ImageTable& images = BuiltInImages());
+  ~UpdateApp();
 
   // The start-up routine. Always false: the process ends when it returns.
   bool InitInstance();
@@ -99,6 +103,8 @@ class UpdateApp {
   // One drive of the check: false when it is skipped; otherwise *updateNeeded says
   // whether it is older than its image.
   bool CheckOneDrive(int index, bool* updateNeeded);
+  void LogStart(const VersionInfo& version);
+  void RequestRestart(RestartResume& restart, const char* why);
 
   Platform platform;
   ScsiDevice& device;
@@ -109,6 +115,8 @@ class UpdateApp {
   std::uint32_t majorVersion = 0;
   std::string modulePath;
   StartupEnd end = StartupEnd::NotRun;
+  std::unique_ptr<UpdateLog> log;
+  std::unique_ptr<LoggedRegistry> loggedRegistry;  // takes platform.registry's place
 };
 
 }  // namespace qx

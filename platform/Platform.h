@@ -10,6 +10,7 @@ class Registry;
 class PassThroughPort;
 class AspiManager;
 class Threads;
+class LogFile;
 
 // One bundle handed to every part of the core that needs the system. Not owned.
 struct Platform {
@@ -18,6 +19,7 @@ struct Platform {
   PassThroughPort* passThroughPort = nullptr;
   AspiManager* aspiManager = nullptr;  // may stay null until the ASPI transport needs it
   Threads* threads = nullptr;
+  LogFile* logFile = nullptr;  // null: no update log is kept
 };
 
 }  // namespace qx

@@ -61,6 +61,8 @@
 // About box: the model text in 1005, the (empty, hidden) firmware version in 1004.
 #define IDC_ABOUTFIRMVERSION 1004
 #define IDC_ABOUTMODEL 1005
+// ... and where the update log is kept in 1013.
+#define IDC_ABOUTLOG 1013
 
 // The Reboot confirmation's CANCEL button.
 #define IDC_REBOOTCANCEL 1006

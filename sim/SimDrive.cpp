@@ -164,6 +164,7 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
 
   const SimFaultEffect effect =
       record.cdbLength ? faults.Apply(full.data(), outgoing, length) : SimFaultEffect();
+  commandEffect = effect;
   record.delayMs = effect.delayMs;
   if (effect.delayMs && sleepHook) sleepHook(effect.delayMs);
 
@@ -175,6 +176,10 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
       Fail(c, effect.senseKey, scsi::SenseCode{effect.asc, effect.ascq});
       result.status = effect.status;
     }
+  } else if (settleLeft != 0) {
+    // Restarting on its new firmware: every command, INQUIRY too, hears of the reset.
+    if (settleLeft != kSettleForever) --settleLeft;
+    Fail(c, sense::kUnitAttention, scsi::kPowerOnReset);
   } else if (record.cdbLength == 0) {
     Fail(c, sense::kIllegalRequest, scsi::kInvalidOpcode);
   } else {
@@ -431,11 +436,17 @@ void SimDrive::ClosingPage(Command& c) {
     Fail(c, sense::kIllegalRequest, scsi::kParameterValueInvalid);
     return;
   }
+  if (commandEffect.keepRevision) {
+    // Accepted, but the write did not take: the old firmware runs on.
+    AbandonDownload();
+    return;
+  }
   config.revision.assign(reinterpret_cast<const char*>(&image[firmware::kVersionOffset]),
                          firmware::kVersionLength);
   config.letter = kLetterAfterUpdate;
   ++updatesTaken;
   AbandonDownload();
+  settleLeft = commandEffect.settle;
   // The next command learns that the drive runs new microcode.
   unitAttentionPending = true;
   pendingAsc = scsi::kMicrocodeChanged.asc;

@@ -178,6 +178,8 @@ class SimDrive {
   std::vector<std::uint8_t> image;
   firmware::ImageCheck lastImageCheck = firmware::ImageCheck::Ok;
   int updatesTaken = 0;
+  SimFaultEffect commandEffect;    // what the fault plan asked of the command under way
+  std::uint32_t settleLeft = 0;    // unit attentions still due after new firmware
 };
 
 }  // namespace qx

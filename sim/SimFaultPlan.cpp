@@ -181,6 +181,21 @@ bool ParseItem(const std::string& item, SimFaultRule* rule, std::string* why) {
     rule->hang = true;
     return true;
   }
+  if (key == "keeprev" && !hasValue) {
+    rule->keepRevision = true;
+    return true;
+  }
+  if (key == "settle") {
+    if (Lower(value) == "forever") {
+      rule->settle = kSettleForever;
+    } else if (ParseDecimal(value, 1000000, &n) && n > 0) {
+      rule->settle = static_cast<std::uint32_t>(n);
+    } else {
+      *why = "settle wants a count from 1 or forever";
+      return false;
+    }
+    return true;
+  }
   *why = "unknown item '" + item + "'";
   return false;
 }
@@ -200,7 +215,8 @@ bool ParseRule(const std::string& text, SimFaultRule* rule, std::string* why) {
       return false;
     }
   }
-  if (!rule->fails && !rule->hang && rule->delayMs == 0) {
+  if (!rule->fails && !rule->hang && rule->delayMs == 0 && !rule->keepRevision &&
+      rule->settle == 0) {
     *why = "the rule does nothing";
     return false;
   }
@@ -267,6 +283,8 @@ SimFaultEffect SimFaultPlan::Apply(const std::uint8_t* cdb, const std::uint8_t* 
     ++rule.fired;
     effect.delayMs += rule.delayMs;
     effect.hang = effect.hang || rule.hang;
+    effect.keepRevision = effect.keepRevision || rule.keepRevision;
+    if (rule.settle > effect.settle) effect.settle = rule.settle;
     if (rule.fails && !effect.fails) {
       effect.fails = true;
       effect.status = rule.status;

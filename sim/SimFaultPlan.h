@@ -29,10 +29,17 @@
 //           | delay=MS           wait MS milliseconds through the owner's sleep hook
 //           | hang               never complete; the transport decides what that
 //                                means to its caller
+//           | keeprev            the closing page is accepted, but the drive keeps
+//                                its old firmware and revision (a write that did
+//                                not take)
+//           | settle=N | settle=forever
+//                                once the drive has taken new firmware, its next N
+//                                commands (or all of them), INQUIRY included,
+//                                get UNIT ATTENTION 29/00 while it restarts
 //
 // Examples: "send:page=3:status=02:sense=05/26/00", "read10:ua=forever",
 // "tur:notready", "send:page=2:delay=5000", "inquiry:hang",
-// "any:nth=4:sense=0b/47/00".
+// "any:nth=4:sense=0b/47/00", "send:page=close:keeprev", "send:page=close:settle=9".
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,6 +61,8 @@ struct SimFaultRule {
   bool hasSense = false;
   std::uint32_t delayMs = 0;
   bool hang = false;
+  bool keepRevision = false;
+  std::uint32_t settle = 0;  // kSettleForever: without end
   std::string text;  // the rule as written, for the state file
 
   // Run-time counters.
@@ -63,9 +72,13 @@ struct SimFaultRule {
 
 // What the rules that fired on one command ask the drive to do. When several
 // rules fail a command, the first in the plan decides its answer.
+constexpr std::uint32_t kSettleForever = 0xFFFFFFFFu;
+
 struct SimFaultEffect {
   std::uint32_t delayMs = 0;
   bool hang = false;
+  bool keepRevision = false;
+  std::uint32_t settle = 0;
   bool fails = false;
   std::uint8_t status = 0;
   bool hasSense = false;

@@ -21,16 +21,21 @@ class AboutDialog {
   static constexpr int kTemplateId = 100;
   static constexpr int kFirmwareVersionId = 1004;  // hidden, always empty
   static constexpr int kModelId = 1005;
+  static constexpr int kLogId = 1013;  // where the update log is, in the user's language
 
   explicit AboutDialog(Language language) : language_(language) {}
 
-  // The box has one layout and speaks English in both languages.
+  // The box has one layout and speaks English in both languages, but for the line that
+  // says where the update log is: that one the user must be able to read.
   const std::string& Caption() const { return Text(TextId::AboutCaption, Language::English); }
   const std::string& ProductText() const { return Text(TextId::AboutProduct, Language::English); }
   const std::string& VersionText() const { return Text(TextId::AboutVersion, Language::English); }
   const std::string& NoticeText() const { return Text(TextId::AboutNotice, Language::English); }
   const std::string& FirmwareVersionText() const { return firmwareVersion_; }
   const std::string& ModelText() const { return model_; }
+  // Empty when there is no log to point to.
+  void SetLogLocation(const std::string& location);
+  const std::string& LogText() const { return logText_; }
   Language GetLanguage() const { return language_; }
 
   bool Ended() const { return ended_; }
@@ -45,6 +50,7 @@ class AboutDialog {
   Language language_;
   std::string firmwareVersion_;
   std::string model_ = Text(TextId::ModelName, Language::English);
+  std::string logText_;
   bool ended_ = false;
   int result_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/MainDialog.h"
 
 #include "device/ScsiDevice.h"
+#include "update/UpdateLog.h"
 
 namespace qx {
 
@@ -115,8 +116,13 @@ bool MainDialog::OnSysCommand(unsigned commandId) {
   return true;
 }
 
+void MainDialog::Log(const std::string& text) {
+  if (log != nullptr) log->Write(text);
+}
+
 void MainDialog::ShowAbout() {
   AboutDialog about(language);
+  if (log != nullptr) about.SetLogLocation(log->Location());
   about.Show(window->AboutBox());
 }
 
@@ -146,14 +152,21 @@ void MainDialog::UpdateStart() {
   CheckView view(*window, &updateStartEnabled);
   StartVerdict verdict = VersionCheck(device, view, language, images).StartCheck();
   if (verdict != StartVerdict::Pass) {
+    Log(verdict == StartVerdict::DeviceRefusal
+            ? "update refused: the drive did not answer the start check: " + device.GetLastMessage()
+            : "update refused: the start check does not support the drive");
     StartFailure(verdict == StartVerdict::DeviceRefusal);
     return;
   }
+  Log("update start: drive " + device.GetDriveEntry(selection).substr(0, 29) + ", image " +
+      std::to_string(selectedImageIndex) + " version " +
+      images.Image(selectedImageIndex).versionText);
 
   startNotice[language == Language::Japanese ? 1 : 0].Show(window->Notices());
 
   waitCursor = true;  // the monitor begins it first thing
   if (!monitor->Start(&downloadRequest)) {
+    Log("update failed: the worker could not be started");
     StartFailure(false);
     return;
   }
@@ -190,35 +203,76 @@ void MainDialog::OnTimer(std::uint32_t timerId) {
 }
 
 void MainDialog::HandleOutcome(MonitorOutcome outcome) {
+  if (outcome == MonitorOutcome::NotOurs || outcome == MonitorOutcome::Running) return;
+  busy = false;
+  // The worker has ended (unless it timed out): what it noted may be read now. After
+  // a time-out that waits until CANCEL has seen the worker end.
+  if (outcome != MonitorOutcome::TimedOut) WriteWorkerTrace();
+  traceDue = outcome == MonitorOutcome::TimedOut;
   switch (outcome) {
-    case MonitorOutcome::NotOurs:
-    case MonitorOutcome::Running:
+    case MonitorOutcome::Succeeded:
+      ConfirmUpdate();
       return;
-    case MonitorOutcome::Succeeded: {
-      busy = false;
-      MessageDialog endNotice[] = {MessageDialog(MessageDialogKind::End, Language::English),
-                                   MessageDialog(MessageDialogKind::End, Language::Japanese)};
-      // The monitor has already moved the bar to 100 (or to 0 below).
-      window->SetStatus(T(TextId::UpdateComplete));
-      EndWaitCursor();
-      endNotice[language == Language::Japanese ? 1 : 0].Show(window->Notices());
-      if (changedCount == 0) endCode = kEndLeaveSystem;
-      EndWith(1);
-      return;
-    }
     case MonitorOutcome::Failed:
+      Log("update failed: worker exit code " + std::to_string(monitor->LastExitCode()));
+      ShowFailure(std::string(), true);
+      return;
     case MonitorOutcome::TimedOut:
-      busy = false;
-      window->SetStatus(T(TextId::UpdateFailedStatus));
-      window->Refresh();
-      window->ShowMessage(T(TextId::UpdateFailedBox));
-      if (outcome == MonitorOutcome::Failed) window->SetProgress(0);
-      cancelEnabled = true;
-      window->EnableControl(maindlg::kCancelId, true);
-      window->Refresh();
-      EndWaitCursor();
+      Log("update failed: the worker did not end within the time allowed");
+      ShowFailure(std::string(), false);
+      return;
+    default:
       return;
   }
+}
+
+// Every page was accepted; only the drive can say whether it runs the new firmware.
+// A drive that kept its old revision, or does not answer, has not been updated: that
+// is a failure, and the image is not sent again on our own.
+void MainDialog::ConfirmUpdate() {
+  const std::string expected = images.Image(selectedImageIndex).versionText;
+  std::string reported;
+  const bool answered =
+      ReadRevisionAfterUpdate(device, threads, downloadRequest.driveIndex, log, &reported);
+  if (!answered || reported != expected) {
+    Log(answered ? "update failed: the drive reports revision " + reported + ", " + expected +
+                       " was expected"
+                 : "update failed: the drive did not answer after the update, " + expected +
+                       " was expected");
+    std::string reason = FormatNumbered(
+        T(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate), reported,
+        expected);
+    if (log != nullptr && !log->Location().empty()) {
+      reason += "\r\n" + FormatNumbered(T(TextId::LogLocation), log->Location());
+    }
+    ShowFailure(reason, true);
+    return;
+  }
+  Log("update complete: the drive reports revision " + reported);
+
+  MessageDialog endNotice[] = {MessageDialog(MessageDialogKind::End, Language::English),
+                               MessageDialog(MessageDialogKind::End, Language::Japanese)};
+  // The monitor has already moved the bar to 100.
+  window->SetStatus(T(TextId::UpdateComplete));
+  EndWaitCursor();
+  endNotice[language == Language::Japanese ? 1 : 0].Show(window->Notices());
+  if (changedCount == 0) endCode = kEndLeaveSystem;
+  EndWith(1);
+}
+
+// The failure path after the worker: `reason`, when there is one, in a box of its own
+// before "Update Failed.".
+void MainDialog::ShowFailure(const std::string& reason, bool resetProgress) {
+  window->SetStatus(T(TextId::UpdateFailedStatus));
+  if (!reason.empty()) window->SetProgress(0);
+  window->Refresh();
+  if (!reason.empty()) window->ShowMessage(reason);
+  window->ShowMessage(T(TextId::UpdateFailedBox));
+  if (resetProgress) window->SetProgress(0);
+  cancelEnabled = true;
+  window->EnableControl(maindlg::kCancelId, true);
+  window->Refresh();
+  EndWaitCursor();
 }
 
 void MainDialog::EndWaitCursor() {
@@ -263,7 +317,17 @@ void MainDialog::CancelPressed() {
   FinishCancel();
 }
 
+void MainDialog::WriteWorkerTrace() {
+  if (log == nullptr) return;
+  for (const auto& step : downloadRequest.trace) log->WriteAt(step.first, step.second);
+}
+
 void MainDialog::FinishCancel() {
+  if (traceDue && !WorkerAlive()) {
+    traceDue = false;
+    Log("the worker that outlived its time-out has ended; what it did:");
+    WriteWorkerTrace();
+  }
   waitingForWorker = false;
   EndWaitCursor();
   EndWith(1);

@@ -13,6 +13,7 @@
 #include "ui/TextCatalogue.h"
 #include "update/DownloadWorker.h"
 #include "update/ImageTable.h"
+#include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
@@ -87,6 +88,8 @@ class MainDialog {
   MainDialog& operator=(const MainDialog&) = delete;
 
   void SetChangedCount(int count) { changedCount = count; }
+  // The update log, or null for none; not owned.
+  void SetLog(UpdateLog* updateLog) { log = updateLog; }
   int ChangedCount() const { return changedCount; }
   Language GetLanguage() const { return language; }
 
@@ -128,6 +131,10 @@ class MainDialog {
   void UpdateStart();
   void StartFailure(bool deviceRefusal);
   void HandleOutcome(MonitorOutcome outcome);
+  void ConfirmUpdate();
+  void ShowFailure(const std::string& reason, bool resetProgress);
+  void Log(const std::string& text);
+  void WriteWorkerTrace();
   void EndWaitCursor();
   void CloseStep();
   void CancelPressed();
@@ -141,6 +148,8 @@ class MainDialog {
   const ImageTable& images;
   MainDialogWindow* window = nullptr;
   std::unique_ptr<DownloadMonitor> monitor;
+  UpdateLog* log = nullptr;
+  bool traceDue = false;  // the worker timed out: its trace is written once it has ended
 
   int changedCount = 0;
   int endCode = 0;

@@ -141,6 +141,17 @@ constexpr Entry kEntries[] = {
     {TextId::ErrorPrefix, "", "エラー:"},
     {TextId::WaitingForWorker, "Waiting for the update to end...",
      "アップデートの終了を待っています…"},
+    {TextId::RevisionNotConfirmed,
+     "After the update the drive reports firmware revision %1, but %2 was expected.\r\n"
+     "The drive still runs firmware that was not updated.",
+     "アップデート後のドライブのファームウェアはリビジョン %1 です（%2 になるはずでした）。\r\n"
+     "ファームウェアは更新されていません。"},
+    {TextId::NoAnswerAfterUpdate,
+     "After the update the drive did not answer; firmware revision %2 was expected.\r\n"
+     "The firmware may not have been updated.",
+     "アップデート後、ドライブが応答しません（リビジョン %2 になるはずでした）。\r\n"
+     "ファームウェアが更新されていない可能性があります。"},
+    {TextId::LogLocation, "Update log: %1", "更新ログ: %1"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},
@@ -215,6 +226,21 @@ std::string FormatText(const std::string& pattern, const std::string& argument) 
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
       out += argument;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+std::string FormatNumbered(const std::string& pattern, const std::string& first,
+                           const std::string& second) {
+  std::string out;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (pattern[i] == '%' && (next == '1' || next == '2')) {
+      out += next == '1' ? first : second;
       ++i;
     } else {
       out += pattern[i];

@@ -54,6 +54,9 @@ enum class TextId {
   UpdateComplete,
   ErrorPrefix,       // put before the device's message in the start-failure box
   WaitingForWorker,  // CANCEL after a time-out while the worker still writes
+  RevisionNotConfirmed,  // %1 = the revision the drive reports after the update, %2 = expected
+  NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
+  LogLocation,           // %1 = where the update log is
 
   // Version check.
   NotSupport,
@@ -85,5 +88,9 @@ const std::string& Text(TextId id, Language language);
 
 // Replaces every "%s" in `pattern` with `argument`; any other '%' is left as it is.
 std::string FormatText(const std::string& pattern, const std::string& argument);
+
+// Replaces "%1" with `first` and "%2" with `second`, wherever the language puts them.
+std::string FormatNumbered(const std::string& pattern, const std::string& first,
+                           const std::string& second = std::string());
 
 }  // namespace qx

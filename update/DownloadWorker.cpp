@@ -1,9 +1,12 @@
 #include "update/DownloadWorker.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "device/ScsiDevice.h"
+#include "update/DriveData.h"
+#include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
@@ -40,12 +43,32 @@ void WriteHeader(std::uint8_t* block, std::uint16_t length, std::uint8_t functio
   block[7] = 0x00;
 }
 
+// Notes one step of the worker in its request's trace.
+void Note(DownloadRequest& request, const std::string& text) {
+  request.trace.emplace_back(request.threads->Time(), text);
+}
+
+// Notes a command that has just been sent: "1D page C0 01 -> 01".
+CommandStatus NoteCommand(DownloadRequest& request, const char* what, CommandStatus result,
+                          const std::uint8_t* page = nullptr) {
+  std::string text = std::string("command ") + what;
+  if (page != nullptr) {
+    char bytes[16];
+    std::snprintf(bytes, sizeof bytes, " %02X %02X", page[5], page[6]);
+    text += bytes;
+  }
+  Note(request, text + " -> " + StatusText(result, *request.device));
+  return result;
+}
+
 // Writes a header-only page and sends it; true when the drive accepted it.
-bool SendHeaderPage(ScsiDevice& device, std::uint8_t* block, std::uint8_t function,
+bool SendHeaderPage(DownloadRequest& request, std::uint8_t* block, std::uint8_t function,
                     std::uint8_t argument) {
+  ScsiDevice& device = *request.device;
   device.SetBuffer(block, download::kHeaderSize);
   WriteHeader(block, kHeaderOnlyLength, function, argument);
-  return device.SendDiagnostic(0, download::kHeaderSize) == status::kGood;
+  return NoteCommand(request, "1D SEND DIAGNOSTIC page", device.SendDiagnostic(0, download::kHeaderSize),
+                     block) == status::kGood;
 }
 
 }  // namespace
@@ -70,6 +93,7 @@ std::uint32_t DownloadWorker::Run(void* argument) {
   }
   ScsiDevice& device = *request->device;
   Threads& threads = *request->threads;
+  request->trace.clear();
   const ImageTable& images = request->images != nullptr ? *request->images : BuiltInImages();
 
   int index = selectedImageIndex;
@@ -87,7 +111,11 @@ std::uint32_t DownloadWorker::Run(void* argument) {
   // Verify the whole image before the drive hears a word: a damaged copy never leaves memory.
   std::array<std::uint32_t, 13> sums = LaneSums(plain.data(), kImageSize);
   for (int lane = 0; lane < kLaneCount; ++lane) {
-    if (sums[lane] != image.checksumRow[lane]) return download::kExitFailure;
+    if (sums[lane] != image.checksumRow[lane]) {
+      Note(*request, "image " + std::to_string(index) + " fails its check in lane " +
+                         std::to_string(lane) + ": nothing is sent");
+      return download::kExitFailure;
+    }
   }
 
   device.SelectDrive(request->driveIndex);
@@ -95,17 +123,19 @@ std::uint32_t DownloadWorker::Run(void* argument) {
   // A transport that cannot carry a whole data page would refuse the first one, after
   // the opening pages have put the drive into its download state. Find out now.
   if (device.MaxTransferLength(request->driveIndex) < download::kBlockSize) {
+    Note(*request, "the transport cannot carry a data page: nothing is sent");
     return download::kExitFailure;
   }
 
-  device.PreventAllowMediumRemoval(false);
-  device.StartStopUnit(false, false, true);
+  NoteCommand(*request, "1E PREVENT ALLOW MEDIUM REMOVAL allow",
+              device.PreventAllowMediumRemoval(false));
+  NoteCommand(*request, "1B START STOP UNIT eject", device.StartStopUnit(false, false, true));
   for (std::uint32_t wait : kSettleWaitsMs) threads.Sleep(wait);
 
   std::vector<std::uint8_t> block(download::kBlockSize, 0);
-  if (!SendHeaderPage(device, block.data(), kFunctionOpen, 0x00)) return download::kExitFailure;
+  if (!SendHeaderPage(*request, block.data(), kFunctionOpen, 0x00)) return download::kExitFailure;
   threads.Sleep(kAfterFirstOpenMs);
-  if (!SendHeaderPage(device, block.data(), kFunctionOpen, 0xFF)) return download::kExitFailure;
+  if (!SendHeaderPage(*request, block.data(), kFunctionOpen, 0xFF)) return download::kExitFailure;
   threads.Sleep(kAfterSecondOpenMs);
 
   device.SetBuffer(block.data(), download::kBlockSize);
@@ -113,15 +143,35 @@ std::uint32_t DownloadWorker::Run(void* argument) {
     WriteHeader(block.data(), kDataPageLength, kFunctionData, static_cast<std::uint8_t>(page));
     std::memcpy(block.data() + download::kHeaderSize,
                 plain.data() + static_cast<std::uint32_t>(page - 1) * kPageDataSize, kPageDataSize);
-    if (device.SendDiagnostic(0, static_cast<std::uint16_t>(download::kBlockSize)) !=
-        status::kGood) {
+    if (NoteCommand(*request, "1D SEND DIAGNOSTIC page",
+                    device.SendDiagnostic(0, static_cast<std::uint16_t>(download::kBlockSize)),
+                    block.data()) != status::kGood) {
       return download::kExitFailure;
     }
   }
 
-  if (!SendHeaderPage(device, block.data(), kFunctionData, 0x00)) return download::kExitFailure;
+  if (!SendHeaderPage(*request, block.data(), kFunctionData, 0x00)) return download::kExitFailure;
   threads.Sleep(kAfterClosingMs);
   return download::kExitSuccess;
+}
+
+bool ReadRevisionAfterUpdate(ScsiDevice& device, Threads& threads, std::uint8_t driveIndex,
+                             UpdateLog* log, std::string* revision) {
+  std::uint8_t buffer[drivedata::kInquiryLength] = {};
+  device.SelectDrive(driveIndex);
+  for (int attempt = 1; attempt <= download::kConfirmTries; ++attempt) {
+    if (attempt > 1) threads.Sleep(download::kConfirmPauseMs);
+    std::memset(buffer, 0, sizeof buffer);
+    device.SetBuffer(buffer, sizeof buffer);
+    CommandStatus result = device.Inquiry(drivedata::kInquiryLength);
+    if (log != nullptr) log->Command("12 INQUIRY (after the update)", result, device);
+    if (result == status::kGood) {
+      *revision = drivedata::FieldText(buffer + drivedata::kRevisionOffset,
+                                       drivedata::kRevisionLength);
+      return true;
+    }
+  }
+  return false;
 }
 
 DownloadMonitor::~DownloadMonitor() {

@@ -3,6 +3,9 @@
 // main dialog's side of it: starting the thread and watching it with a timer.
 #include <array>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Threads.h"
 #include "update/ImageTable.h"
@@ -10,6 +13,7 @@
 namespace qx {
 
 class ScsiDevice;
+class UpdateLog;
 
 // The worker's start record. One for the whole process, filled before the thread
 // exists and left valid after it ends.
@@ -18,6 +22,9 @@ struct DownloadRequest {
   ScsiDevice* device = nullptr;
   Threads* threads = nullptr;          // the clock the fixed waits run on
   const ImageTable* images = nullptr;  // null: the images built into the program
+  // What the worker did, with the time of each step, for the update log. Written by
+  // the worker only; read only once it has ended.
+  std::vector<std::pair<std::int64_t, std::string>> trace;
 };
 
 namespace download {
@@ -30,6 +37,10 @@ constexpr std::uint32_t kTimerPeriodMs = 3000;
 constexpr int kMaxResumeCalls = 10;
 constexpr int kLastProgressTick = 47;  // the bar follows the ticks below 48 (94 %)
 constexpr int kTimeoutTick = 100;
+// After the update the drive restarts on its new firmware: it is asked this many
+// times, with this pause between, before it counts as not answering.
+constexpr int kConfirmTries = 5;
+constexpr std::uint32_t kConfirmPauseMs = 2000;
 }  // namespace download
 
 // The 13 lane sums of a plain image: byte k adds to sum k mod 13.
@@ -45,6 +56,13 @@ class DownloadWorker {
   // verified and every page accepted; 1 for any failure.
   static std::uint32_t Run(void* request);
 };
+
+// After the worker's success: identifies the drive once more with INQUIRY (each try
+// repeated by the device on unit attention, as a drive that has just restarted
+// reports 29/00 or 3F/01) and leaves the revision it reports in *revision. False
+// when no try was answered. Each try goes to `log` when there is one.
+bool ReadRevisionAfterUpdate(ScsiDevice& device, Threads& threads, std::uint8_t driveIndex,
+                             UpdateLog* log, std::string* revision);
 
 // What the start-and-watch protocol needs of the main dialog.
 class DownloadMonitorView {

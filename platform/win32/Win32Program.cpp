@@ -8,6 +8,7 @@
 #include "device/ScsiDevice.h"
 #include "platform/Platform.h"
 #include "platform/win32/Win32DialogViews.h"
+#include "platform/win32/Win32LogFile.h"
 #include "platform/win32/Win32MainDialogView.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32System.h"
@@ -35,7 +36,9 @@ int RunUpdateProgram(const ProgramParts& parts) {
 
   Win32System system;
   Win32Registry registry;
+  Win32LogFile logFile;
   Platform platform;
+  platform.logFile = &logFile;
   platform.system = &system;
   platform.registry = &registry;
   platform.passThroughPort = parts.passThroughPort;

@@ -8,10 +8,16 @@
 //   - Scan with apply writes only the settings its rules cover, only their fixed
 //     new values, each after a complete record of the value it replaces, and only
 //     records of its own, never one that was already there;
-//   - Restore writes only those settings, only a value some record holds, deletes
-//     only records, each after its value went back (or a record cut short), and
-//     counts exactly the records it leaves;
-//   - a setting the scan changed ends as it was, or its record is still there;
+//   - each record the scan writes keeps the setting's found type and bytes (when
+//     it is of a type such settings are kept in), written before its "Value";
+//   - Restore writes only those settings, only a value some record holds (the
+//     found form when the record keeps one that agrees with its "Value", bounded
+//     as the scan reads; the record's own form otherwise), deletes only records,
+//     each after its value went back (or a record cut short), and counts exactly
+//     the records it leaves;
+//   - a setting the scan changed ends exactly as it was, type and bytes (in the
+//     meaning its rule reads, when it was of another type), or its record is
+//     still there;
 //   - the removal of the utility's keys deletes below its own key and nowhere else;
 //   - no buffer handed across the registry seam is smaller than the size handed
 //     with it. The program never sees the registry's own storage: every read copies
@@ -312,7 +318,19 @@ struct Record {
   std::uint32_t type = 0;
   Bytes value;
   bool valueReadable = false;  // Value fits the buffer its type is read with
+  // "Found_Type" and "Found_Data": the setting's type and bytes as the scan found
+  // them, usable when both are there in their own types and fit the record's kind.
+  bool foundUsable = false;
+  std::uint32_t foundType = 0;
+  Bytes foundData;
 };
+
+// The types a setting is put back in exactly as found, and the bytes its kind is
+// read with at most.
+bool KeptType(std::uint32_t type) {
+  return type == 1 || type == 2 || type == 3 || type == 4 || type == 7;
+}
+std::size_t KindBound(std::uint32_t recordType) { return recordType == 1 ? 128 : 4; }
 
 std::map<std::string, Record> ReadJournal(MemoryRegistry& registry) {
   std::map<std::string, Record> records;
@@ -331,14 +349,45 @@ std::map<std::string, Record> ReadJournal(MemoryRegistry& registry) {
     r.target = {KeyId("HKLM", TextOf(subKey)), Upper(TextOf(valueName))};
     NumberOf(type, &r.type);
     r.valueReadable = r.type == 1 ? r.value.size() <= 129 : r.value.size() <= 4;
+    std::uint32_t foundTypeType = 0, foundDataType = 0;
+    Bytes foundType;
+    if (registry.GetValue(reg::kCurrentUser, path, "Found_Type", &foundTypeType, &foundType) &&
+        registry.GetValue(reg::kCurrentUser, path, "Found_Data", &foundDataType, &r.foundData) &&
+        foundTypeType == 4 && foundType.size() == 4 && foundDataType == 3 &&
+        NumberOf(foundType, &r.foundType) && KeptType(r.foundType) &&
+        r.foundData.size() <= KindBound(r.type)) {
+      // And it says what "Value" says, as the record's rule reads both.
+      std::uint32_t n = 0, m = 0;
+      switch (r.type) {
+        case 1: r.foundUsable = TextOf(r.foundData) == TextOf(r.value); break;
+        case 3:
+          r.foundUsable = !r.foundData.empty() && NumberOf(r.value, &n) &&
+                          r.foundData[0] == (n & 0xFF);
+          break;
+        default:
+          r.foundUsable = NumberOf(r.value, &n) && NumberOf(r.foundData, &m) && n == m;
+          break;
+      }
+    }
     records[Upper(name)] = r;
   }
   return records;
 }
 
-// What Restore may write for a record: its old value in the record's form.
-bool ExpectedRestoreWrite(const Record& r, std::uint32_t* type, Bytes* data) {
+// What Restore may write for a record: the setting as found, when the record
+// keeps it usably; otherwise its old value in the record's form (*exact false).
+bool ExpectedRestoreWrite(const Record& r, std::uint32_t* type, Bytes* data,
+                          bool* exact = nullptr) {
   if (!r.complete || !r.valueReadable) return false;
+  if (exact != nullptr) *exact = false;
+  if (r.type != 1 && r.type != 3 && r.type != 4) return false;
+  if (r.type == 1 && TextOf(r.value).size() > 128) return false;
+  if (r.foundUsable) {
+    if (exact != nullptr) *exact = true;
+    *type = r.foundType;
+    *data = r.foundData;
+    return true;
+  }
   std::uint32_t n = 0;
   switch (r.type) {
     case 1: {
@@ -558,8 +607,9 @@ struct Options {
 // before the utility), then operations until the end, each
 // an operation byte whose low seven bits modulo 6 pick: a value under
 // HKEY_LOCAL_MACHINE, a configuration-manager device, a journal record (a name, a
-// mask of the fields present and how each is made, the fields), an empty key, a
-// setting's key made read-only, a record made undeletable.
+// mask of the fields present and how each is made, the fields; with the top bit of
+// the operation byte, a found form after them), an empty key, a setting's key made
+// read-only, a record made undeletable.
 std::unique_ptr<MemoryRegistry> Build(Decoder& in, Options* options) {
   Options& o = *options;
   std::uint8_t flags = in.Byte();
@@ -614,6 +664,7 @@ std::unique_ptr<MemoryRegistry> Build(Decoder& in, Options* options) {
         std::uint8_t mask = in.Byte();
         registry.PutKey(reg::kCurrentUser, path);
         static const char* const kFields[] = {"SubKey_Name", "Value_Name", "Value_Type", "Value"};
+        Bytes valueData;
         for (int f = 0; f < 4; ++f) {
           if ((mask & (1 << f)) == 0) continue;
           std::uint32_t type = f >= 2 ? reg::kTypeDword : reg::kTypeString;
@@ -639,8 +690,40 @@ std::unique_ptr<MemoryRegistry> Build(Decoder& in, Options* options) {
             }
           }
           registry.PutValue(reg::kCurrentUser, path, kFields[f], type, data);
+          if (f == 3) valueData = data;
         }
         if (mask & 0x80) registry.PutKey(reg::kCurrentUser, path + "\\" + in.Instance());
+        if (op & 0x80) {
+          // The found form: bit 0 "Found_Type", bit 1 "Found_Data"; bit 2 a type
+          // made by Value(), else a number from a pool; bit 3 data made by Value(),
+          // bit 4 the bytes "Value" was stored with, else raw bytes as REG_BINARY.
+          std::uint8_t found = in.Byte();
+          if (found & 1) {
+            static const std::uint32_t kFoundTypes[] = {1, 2, 3, 4, 7, 0, 6, 0xFFFFFFFF};
+            std::uint32_t type = reg::kTypeDword;
+            Bytes data;
+            if (found & 4) {
+              in.Value(&type, &data);
+            } else {
+              std::uint32_t t = kFoundTypes[in.Byte() & 7];
+              data = Bytes{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(t >> 8),
+                           static_cast<std::uint8_t>(t >> 16), static_cast<std::uint8_t>(t >> 24)};
+            }
+            registry.PutValue(reg::kCurrentUser, path, "Found_Type", type, data);
+          }
+          if (found & 2) {
+            std::uint32_t type = reg::kTypeBinary;
+            Bytes data;
+            if (found & 8) {
+              in.Value(&type, &data);
+            } else if (found & 16) {
+              data = valueData;
+            } else {
+              data = in.Take(in.Byte() % 140);
+            }
+            registry.PutValue(reg::kCurrentUser, path, "Found_Data", type, data);
+          }
+        }
         break;
       }
       case 3:  // a key and nothing in it
@@ -690,6 +773,7 @@ void SplitLast(const std::string& keyPath, std::string* parent, std::string* las
 
 void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
                      const std::map<Setting, Bytes>& before,
+                     const std::map<Setting, std::uint32_t>& typesBefore,
                      const std::map<std::string, Record>& recordsBefore, int countBefore,
                      int highestBefore, std::set<Setting>* changed) {
   const std::string journalId = KeyId("HKCU", kJournalPath);
@@ -710,8 +794,11 @@ void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
       REQUIRE(recordsBefore.count(last) == 0, "Scan wrote into a record it found: " + w.keyPath);
       std::string field = Upper(w.valueName);
       REQUIRE(field == "SUBKEY_NAME" || field == "VALUE_NAME" || field == "VALUE_TYPE" ||
-                  field == "VALUE",
+                  field == "VALUE" || field == "FOUND_TYPE" || field == "FOUND_DATA",
               "Scan wrote an unknown record field: " + w.valueName);
+      // "Value" completes a record: nothing of it may come after.
+      REQUIRE(fresh[last].count("VALUE") == 0,
+              "Scan wrote " + w.valueName + " after the record's Value: " + w.keyPath);
       // Numbered on from everything there: never at or below the count it was
       // given or a record it found.
       std::string digits = last;
@@ -756,7 +843,10 @@ void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
     bool recorded = false;
     for (const auto& rec : fresh) {
       const auto& f = rec.second;
-      if (f.size() != 4) continue;
+      if (f.count("SUBKEY_NAME") + f.count("VALUE_NAME") + f.count("VALUE_TYPE") +
+              f.count("VALUE") != 4) {
+        continue;
+      }
       if (KeyId("HKLM", TextOf(f.at("SUBKEY_NAME").data)) != s.key ||
           Upper(TextOf(f.at("VALUE_NAME").data)) != s.name) {
         continue;
@@ -765,9 +855,23 @@ void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
       NumberOf(f.at("VALUE_TYPE").data, &type);
       std::string kept;
       Kind asKind = type == 1 ? Kind::Text : type == 3 ? Kind::Flag : Kind::Number;
-      if (type == r.journalType && Meaning(asKind, f.at("VALUE").data, &kept) && kept == old) {
-        recorded = true;
+      if (type != r.journalType || !Meaning(asKind, f.at("VALUE").data, &kept) || kept != old) {
+        continue;
       }
+      // The found form, whenever the setting is of a type kept as found.
+      std::uint32_t foundType = typesBefore.at(s);
+      if (KeptType(foundType)) {
+        auto ft = f.find("FOUND_TYPE");
+        auto fd = f.find("FOUND_DATA");
+        REQUIRE(ft != f.end() && fd != f.end() && ft->second.type == 4 &&
+                    ft->second.data == (Bytes{static_cast<std::uint8_t>(foundType), 0, 0, 0}) &&
+                    fd->second.type == 3 && fd->second.data == was->second,
+                "Scan's record does not keep the setting as found: " + Describe(s));
+      } else {
+        REQUIRE(f.count("FOUND_TYPE") == 0 && f.count("FOUND_DATA") == 0,
+                "Scan kept a found form of a type it cannot put back: " + Describe(s));
+      }
+      recorded = true;
     }
     REQUIRE(recorded, "Scan changed a setting without a record of its old value: " + Describe(s));
   }
@@ -786,11 +890,13 @@ void CheckRestoreWrites(const Log& log, const std::map<Setting, Rule>& covered,
       for (const auto& entry : records) {
         std::uint32_t type = 0;
         Bytes data;
+        bool exact = false;
         if (entry.second.target.key != s.key || entry.second.target.name != s.name ||
-            !ExpectedRestoreWrite(entry.second, &type, &data)) {
+            !ExpectedRestoreWrite(entry.second, &type, &data, &exact)) {
           continue;
         }
-        if (w.type == type && (type == 1 ? SameText128(w.data, data) : w.data == data)) {
+        if (w.type == type &&
+            (!exact && type == 1 ? SameText128(w.data, data) : w.data == data)) {
           fromRecord = true;
         }
       }
@@ -804,10 +910,12 @@ void CheckRestoreWrites(const Log& log, const std::map<Setting, Rule>& covered,
       if (r.complete) {
         std::uint32_t type = 0;
         Bytes data;
+        bool exact = false;
         REQUIRE(previous != nullptr && previous->kind == RegistryWrite::Kind::SetValue &&
                     KeyId("", previous->keyPath).substr(1) == r.target.key &&
                     Upper(previous->valueName) == r.target.name &&
-                    ExpectedRestoreWrite(r, &type, &data) && previous->type == type,
+                    ExpectedRestoreWrite(r, &type, &data, &exact) && previous->type == type &&
+                    (!exact || previous->data == data),
                 "Restore deleted a record whose value did not go back: " + w.keyPath);
       }
     } else {
@@ -818,14 +926,17 @@ void CheckRestoreWrites(const Log& log, const std::map<Setting, Rule>& covered,
 }
 
 std::map<Setting, Bytes> Values(MemoryRegistry& registry, const std::map<Setting, Rule>& covered,
-                                const std::map<Setting, std::string>& paths) {
+                                const std::map<Setting, std::string>& paths,
+                                std::map<Setting, std::uint32_t>* types = nullptr) {
   std::map<Setting, Bytes> out;
   for (const auto& entry : covered) {
     Bytes data;
+    std::uint32_t type = 0;
     std::string path = paths.at(entry.first);
     // Resolve a setting by the names in its KeyId (the case does not matter).
-    if (registry.GetValue(reg::kLocalMachine, path, entry.first.name, nullptr, &data)) {
+    if (registry.GetValue(reg::kLocalMachine, path, entry.first.name, &type, &data)) {
       out[entry.first] = data;
+      if (types != nullptr) (*types)[entry.first] = type;
     }
   }
   return out;
@@ -867,7 +978,8 @@ void Run(const std::uint8_t* data, std::size_t size) {
 
   const std::map<Setting, Rule> covered = coverage.Settings();
   const std::map<Setting, std::string> paths = PathsOf(covered);
-  const std::map<Setting, Bytes> original = Values(registry, covered, paths);
+  std::map<Setting, std::uint32_t> originalTypes;
+  const std::map<Setting, Bytes> original = Values(registry, covered, paths, &originalTypes);
 
   // First start: the scan without apply decides; it must leave everything alone.
   ProfileStore profile(seam, kApplication);
@@ -893,8 +1005,8 @@ void Run(const std::uint8_t* data, std::size_t size) {
     bool again = first.Scan(true);
     registry.SetWriteObserver(nullptr);
     REQUIRE(again, "Scan with apply disagrees with the scan without");
-    CheckScanWrites(log, covered, original, recordsBefore, count, HighestNumber(recordsBefore),
-                    &changed);
+    CheckScanWrites(log, covered, original, originalTypes, recordsBefore, count,
+                    HighestNumber(recordsBefore), &changed);
     // Under a budget the machine may stop before the count is stored, as it may
     // stop anywhere.
     profile.WriteInt("", "Changed", first.changedCount);
@@ -938,7 +1050,8 @@ void Run(const std::uint8_t* data, std::size_t size) {
   }
 
   // Every setting the scan changed is back as it was, unless its record is kept.
-  const std::map<Setting, Bytes> after = Values(registry, covered, paths);
+  std::map<Setting, std::uint32_t> afterTypes;
+  const std::map<Setting, Bytes> after = Values(registry, covered, paths, &afterTypes);
   const std::map<std::string, Record> left = ReadJournal(registry);
   for (const Setting& s : changed) {
     if (o.seededRecordTargets.count(s) != 0) continue;  // an older record may rule
@@ -946,7 +1059,16 @@ void Run(const std::uint8_t* data, std::size_t size) {
     std::string was, now;
     Meaning(kind, original.at(s), &was);
     auto it = after.find(s);
-    if (it != after.end() && Meaning(kind, it->second, &now) && now == was) continue;
+    if (KeptType(originalTypes.at(s))) {
+      // Back exactly as found: the type and every byte.
+      if (it != after.end() && afterTypes.at(s) == originalTypes.at(s) &&
+          it->second == original.at(s)) {
+        continue;
+      }
+    } else if (it != after.end() && Meaning(kind, it->second, &now) && now == was) {
+      continue;
+    }
+    if (it != after.end()) Meaning(kind, it->second, &now);
     bool kept = false;
     for (const auto& entry : left) {
       const Record& r = entry.second;

@@ -79,9 +79,11 @@ def device(inst, hw):
     return b"\x01" + instance(inst) + hardware_key(hw)
 
 
-def record(number, path, value_name, type_byte, old, fields=0xF):
+def record(number, path, value_name, type_byte, old, fields=0xF, found=None):
     """A record as Scan writes it: SubKey_Name from a key path, the value name, the
-    type as a number, and the old number (or, with old a str, the old text)."""
+    type as a number, and the old number (or, with old a str, the old text). found,
+    when given, is the byte that says how its found form is made, followed by what
+    that form needs (see the target's Decoder)."""
     mask = fields
     body = b""
     if fields & 1:
@@ -98,6 +100,8 @@ def record(number, path, value_name, type_byte, old, fields=0xF):
             body += bytes([old])
     if fields & 0x80:
         body += instance("0000")
+    if found is not None:
+        return b"\x82" + bytes([number, mask]) + body + found
     return b"\x02" + bytes([number, mask]) + body
 
 
@@ -185,6 +189,38 @@ def seeds():
         b"\x03" + key(ENUM, "SCSI\\X\\"),
         # A HardWareKey stored as a number whose bytes spell "SCSI", without a zero.
         b"\x81" + instance("Port0") + dword(4, 0x49534353),
+    ])
+    # Windows 98 with flags found as a number and as four binary bytes, and a
+    # journal whose found forms are whole, cut short, too large or of the wrong type.
+    out["9x-found-forms"] = bytes([NINE_X]) + b"".join([
+        device("0000", drive),
+        setting(key(ENUM, drive), "DMACurrentlyUsed", dword(4, 0x101)),
+        setting(key(HDC, "0000"), "IDEDMADRIVE0", raw(3, b"\x01\x80\x00\xff")),
+        setting(key(HDC, "0000"), "IDEDMADRIVE1", text(2, "1")),
+        setting(key(ADAPTER, "0000"), "IDEDMADRIVE0", raw(3, b"\x00")),
+        setting(key(ADAPTER, "0001"), "IDEDMADRIVE0", raw(3, b"\x00")),
+        setting(key(ADAPTER, "0002"), "IDEDMADRIVE0", raw(3, b"\x00")),
+        # Whole: the type from the pool (REG_DWORD), the data as "Value" was stored.
+        record(7, key(ADAPTER, "0000"), "IDEDMADRIVE0", 3, 1, found=bytes([0x13, 3])),
+        # Cut short: a type and no data.
+        record(8, key(ADAPTER, "0001"), "IDEDMADRIVE0", 3, 1, found=bytes([0x01, 2])),
+        # Data too large for a flag, and data stored as a text.
+        record(9, key(ADAPTER, "0002"), "IDEDMADRIVE0", 3, 1,
+               found=bytes([0x03, 2, 9]) + b"\x01" * 9),
+        record(10, key(ADAPTER, "0002"), "IDEDMADRIVE0", 3, 1,
+               found=bytes([0x0B, 3]) + text(1, "x0")),
+    ])
+    # NT texts found as REG_SZ of every length and as REG_EXPAND_SZ, and a number
+    # found shorter than four bytes.
+    out["nt-found-forms"] = bytes([NT]) + b"".join([
+        setting(key(ATAPI, "Port0"), "DriverParameter", raw(1, b"0x1" + b"a" * 124 + b"\0")),
+        setting(key(ATAPI, "Port1"), "DriverParameter", raw(2, b"%x%0x1\0\0\0")),
+        setting(key(ATAPI, "0000"), "DriverParameter", raw(1, b"x1")),
+        setting(key(ATAPI, "0001"), "DriverParameter", text(7, "DmaDetectionLevel = 0x1;")),
+        setting(key(CDROM), "Autorun", raw(4, b"\x01\x02")),
+        setting(key(CLASS, hdc), "Class", text(1, "hdc")),
+        setting(key(CHANNEL, hdc, "0000"), "MasterDeviceTimingMode", raw(3, b"\x20")),
+        setting(key(CHANNEL, hdc, "0000"), "MasterDeviceTimingModeAllowed", raw(0, b"")),
     ])
     return out
 

@@ -4,11 +4,13 @@
 // build, then instantiate RegistryConformance with a factory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/ChangeJournal.h"
 #include "app/ProfileStore.h"
 #include "app/RegistryKey.h"
 #include "platform/Registry.h"
@@ -30,6 +32,26 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
   void TearDown() override {
     if (scratch_ != 0) registry_->CloseKey(scratch_);
     RemoveScratch();
+    // Keys made below HKEY_LOCAL_MACHINE, deepest first: the real registry keeps
+    // nothing of a test.
+    for (auto it = machineKeys_.rbegin(); it != machineKeys_.rend(); ++it) {
+      registry_->DeleteKey(reg::kLocalMachine, it->c_str());
+    }
+  }
+  // Opens a key below HKEY_LOCAL_MACHINE, making what is missing and noting it for
+  // removal.
+  RegKey MakeMachineKey(const std::string& path) {
+    RegKey key = 0;
+    for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+      std::string part = path.substr(0, end);
+      std::uint32_t disposition = 0;
+      if (key != 0) registry_->CloseKey(key);
+      key = 0;
+      EXPECT_EQ(reg::kSuccess, registry_->CreateKey(reg::kLocalMachine, part.c_str(), 0,
+                                                    reg::kKeyAllAccess, &key, &disposition));
+      if (disposition == reg::kCreatedNewKey) machineKeys_.push_back(part);
+      if (end == std::string::npos) return key;
+    }
   }
   void RemoveScratch() {
     RegistryKey software(*registry_);
@@ -68,6 +90,7 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
 
   std::unique_ptr<Registry> registry_;
   RegKey scratch_ = 0;
+  std::vector<std::string> machineKeys_;
 };
 
 TEST_P(RegistryConformance, FailuresReportTheSystemsStatusCodes) {
@@ -291,6 +314,78 @@ TEST_P(RegistryConformance, ReadingTheProfileCreatesItsKeys) {
   EXPECT_EQ("Autorun", text);
   // A text where a number is expected reads as the default.
   EXPECT_EQ(5, profile.GetInt("Change\\  1", "Value_Name", 5));
+}
+
+TEST_P(RegistryConformance, RestorePutsEachSettingBackAsItWasFound) {
+  using Bytes = std::vector<std::uint8_t>;
+  auto text = [](const std::string& t, std::size_t size) {
+    Bytes bytes(size, 0);
+    std::copy(t.begin(), t.begin() + std::min(t.size(), size), bytes.begin());
+    return bytes;
+  };
+  const std::string controller = "System\\CurrentControlSet\\Services\\Class\\hdc\\QxConformance";
+  const std::string port = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters\\QxConformance";
+  const std::string longText = "0x1" + std::string(124, 'a');
+  struct Case {
+    const char* what;
+    bool nt;
+    std::uint32_t type;  // the setting as it is found
+    Bytes found;
+    // Journalled by hand in the four-value form, the setting already changed: it
+    // goes back as the record's own form, one REG_BINARY byte.
+    bool fourValueRecord;
+  };
+  const Case cases[] = {
+      {"flag, REG_BINARY of 1 byte", false, reg::kTypeBinary, {0x01}, false},
+      {"flag, REG_BINARY of 4 bytes", false, reg::kTypeBinary, {0x01, 0x80, 0x00, 0xFF}, false},
+      {"flag, REG_DWORD 0x101", false, reg::kTypeDword, {0x01, 0x01, 0x00, 0x00}, false},
+      {"text, REG_SZ with its zero", true, reg::kTypeString,
+       text("DmaDetectionLevel = 0x1;", 25), false},
+      {"text, REG_SZ of 2 bytes, no zero", true, reg::kTypeString, text("x1", 2), false},
+      {"text, REG_SZ of 128 bytes", true, reg::kTypeString, text(longText, 128), false},
+      {"text, REG_EXPAND_SZ", true, 2, text("%SystemRoot%\\DmaDetectionLevel = 0x1;", 38), false},
+      {"text, REG_EXPAND_SZ with filler", true, 2, text("DmaDetectionLevel = 0x2;", 100), false},
+      {"four-value record of a flag", false, reg::kTypeBinary, {0x00}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string& path = c.nt ? port : controller;
+    const char* name = c.nt ? "DriverParameter" : "IDEDMADRIVE0";
+    RegKey target = MakeMachineKey(path);
+    // One byte past the data that is no zero: nothing may take it for a terminator.
+    Bytes seed(c.found);
+    seed.push_back(0xBD);
+    ASSERT_EQ(reg::kSuccess, registry_->SetValue(target, name, c.type, seed.data(),
+                                                 static_cast<std::uint32_t>(c.found.size())));
+    ProfileStore profile(*registry_, "qxapp", "QxRegistryConformance\\Maker");
+    ChangeJournal journal(*registry_, profile, c.nt);
+    if (c.fourValueRecord) {
+      const std::string section = ChangeJournal::RecordSection(1);
+      ASSERT_TRUE(profile.WriteString(section, "SubKey_Name", path));
+      ASSERT_TRUE(profile.WriteString(section, "Value_Name", name));
+      ASSERT_TRUE(profile.WriteInt(section, "Value_Type", reg::kTypeBinary));
+      ASSERT_TRUE(profile.WriteInt(section, "Value", 1));
+      journal.changedCount = 1;
+    } else {
+      ASSERT_TRUE(journal.Scan(true));
+    }
+    std::uint32_t type = 0;
+    std::uint8_t data[256];
+    std::uint32_t size = sizeof data;
+    ASSERT_EQ(reg::kSuccess, registry_->QueryValue(target, name, &type, data, &size));
+    if (!c.fourValueRecord) {
+      EXPECT_NE(c.found, Bytes(data, data + size)) << "the scan changed nothing";
+    }
+
+    journal.Restore();
+    EXPECT_EQ(0, journal.changedCount);
+    std::memset(data, 0xBD, sizeof data);
+    size = sizeof data;
+    ASSERT_EQ(reg::kSuccess, registry_->QueryValue(target, name, &type, data, &size));
+    EXPECT_EQ(c.fourValueRecord ? reg::kTypeBinary : c.type, type);
+    EXPECT_EQ(c.fourValueRecord ? Bytes{0x01} : c.found, Bytes(data, data + size));
+    registry_->CloseKey(target);
+  }
 }
 
 }  // namespace qx

@@ -13,7 +13,9 @@ set(QX_WINE_SCENARIOS
   full_cycle_ja
   failed_update_en
   failed_update_ja
-  timeout_then_cancel)
+  timeout_then_cancel
+  kept_revision_en
+  kept_revision_ja)
 # The product itself over the simulated drive behind the kernel driver (tests/driver).
 if(TARGET qxsimcd AND TARGET qxupdate)
   list(APPEND QX_WINE_SCENARIOS

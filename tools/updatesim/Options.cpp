@@ -80,7 +80,7 @@ const char* UpdateSimUsage() {
          "                 [--settings needs-change|ready]\n"
          "                 [--answer terms=agree|decline] [--answer reboot=ok|cancel]\n"
          "                 [--answer main=update|cancel|close]\n"
-         "                 [--state FILE] [--fault RULE]...\n";
+         "                 [--state FILE] [--log FILE] [--fault RULE]...\n";
 }
 
 bool ParseUpdateSimOptions(int argc, char** argv, UpdateSimOptions* options, std::string* error) {
@@ -125,6 +125,8 @@ bool ParseUpdateSimOptions(int argc, char** argv, UpdateSimOptions* options, std
       options->main = UpdateSimOptions::Main::Close;
     } else if (option == "--state" && !value.empty()) {
       options->stateFile = value;
+    } else if (option == "--log" && !value.empty()) {
+      options->logFile = value;
     } else if (option == "--fault" && !value.empty()) {
       options->faults.push_back(value);
     } else {
@@ -133,6 +135,9 @@ bool ParseUpdateSimOptions(int argc, char** argv, UpdateSimOptions* options, std
     }
   }
   if (options->major == 0) options->major = options->nt ? 5 : 4;
+  if (options->logFile.empty() && !options->stateFile.empty()) {
+    options->logFile = options->stateFile + ".log";
+  }
   for (const std::string& text : driveTexts) {
     SimDriveOption drive;
     if (!ParseDrive(text, options->nt, &drive, error)) return false;

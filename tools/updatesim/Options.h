@@ -25,6 +25,8 @@ struct UpdateSimOptions {
   bool rebootOk = true;
   enum class Main { Update, Cancel, Close } main = Main::Update;
   std::string stateFile;
+  // The update log's file; empty: FILE.log beside --state FILE, or none at all.
+  std::string logFile;
   std::vector<std::string> faults;
 };
 

@@ -15,6 +15,7 @@
 #include "device/ScsiDevice.h"
 #include "platform/Forwarding.h"
 #include "platform/Platform.h"
+#include "platform/host/HostLogFile.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
 #include "platform/host/ScriptedDialogs.h"
@@ -304,7 +305,11 @@ int Run(const UpdateSimOptions& options) {
     if (drive != nullptr && !watch(drives[i].address, *drive)) return 2;
   }
 
+  // The update log, in a real file when there is one, so the run after the restart
+  // appends to it; `--log` names it, and the tests read it there.
+  HostLogFile logFile(options.logFile);
   Platform platform;
+  platform.logFile = &logFile;
   platform.system = &system;
   platform.registry = &registry;
   platform.passThroughPort = &port;

@@ -70,6 +70,15 @@ for LANG_ in en ja; do
   NAME="registry restored $LANG_"
   cmp -s "$WORK/before-$LANG_" "$WORK/after-$LANG_" || fail "$(diff "$WORK/before-$LANG_" "$WORK/after-$LANG_" | head -5)"
   grep -q '^revision = "1009"$' "$STATE" || fail "drive did not take 1009"
+  # One log beside the machine tells both starts, the restart between them included.
+  NAME="log of the cycle $LANG_"
+  [ "$(grep -c ' ==== qxupdate ' "$STATE.log")" -eq 3 ] || fail "$(grep -c ' ==== ' "$STATE.log") runs logged, expected 3"
+  for line in 'restart requested: the changed settings take effect' 'started again after the restart' \
+      'command 1D SEND DIAGNOSTIC page C0 04 -> 01' 'update complete: the drive reports revision 1009' \
+      'registry set HKLM\SYSTEM\CurrentControlSet\Services\Cdrom "Autorun": 0x0 -> 0x1' \
+      'end: RestoredRestart, main dialog end code 1'; do
+    grep -qF -- "$line" "$STATE.log" || fail "log lacks: $line"
+  done
 
   run "after the update $LANG_" --lang $LANG_ --state "$STATE"
   lacks "TERMS"
@@ -146,6 +155,44 @@ run "failed update en" --settings ready --fault send:page=3:status=02:sense=05/2
 has 'STATUS "Update Failed."'
 has 'MESSAGE "Update Failed."'
 
+# --- After the update the drive is asked for its revision ------------------------
+# A drive that accepted every page but kept its firmware: a failed update, told in
+# the user's language, the image never sent again, the settings restored.
+for LANG_ in en ja; do
+  STATE="$WORK/machine-kept-$LANG_"
+  run "kept revision first start $LANG_" --lang $LANG_ --state "$STATE"
+  run "kept revision $LANG_" --lang $LANG_ --state "$STATE" --fault send:page=close:keeprev
+  count 1 "param=88 00 00 04 00 C0 00 00"
+  count 1 "param=88 00 80 04 00 C0 01 00"
+  lacks "DIALOG End"
+  has "PROGRESS 0"
+  has "DIALOG Cancel $LANG_ -> 1"
+  has "ENDCODE 1"
+  before "ENDCODE 1" "RESTART"
+  grep -q '^revision = "1005"$' "$STATE" || fail "the drive should still run 1005"
+  grep -qF 'update failed: the drive reports revision 1005, 1009 was expected' "$STATE.log" || fail "log lacks the failure"
+done
+has 'MESSAGE "アップデート後のドライブのファームウェアはリビジョン 1005 です（1009 になるはずでした）。\r\nファームウェアは更新されていません。\r\n更新ログ: C:\WINDOWS\TEMP\qxupdate.log"'
+has 'MESSAGE "アップデートに失敗しました。"'
+run "kept revision en again" --settings ready --fault send:page=close:keeprev
+has 'MESSAGE "After the update the drive reports firmware revision 1005, but 1009 was expected.\r\nThe drive still runs firmware that was not updated.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
+has 'STATUS "Update Failed."'
+has "ENDCODE 2"
+
+# A drive still restarting on its new firmware: more unit attentions than the device
+# repeats one INQUIRY for, then the new revision.
+run "settling drive" --settings ready --fault send:page=close:settle=9
+count 9 "^SCSI E: 12 .* -> 04 sense=06/29/00$"
+has 'STATUS "Update Complete."'
+has "DIALOG End en -> 1"
+# One that never answers again: asked a bounded number of times, then a failure.
+run "silent drive" --settings ready --fault send:page=close:settle=forever --log "$WORK/silent.log"
+count 35 "^SCSI E: 12 .* -> 04 sense=06/29/00$"
+has 'MESSAGE "After the update the drive did not answer; firmware revision 1009 was expected.\r\nThe firmware may not have been updated.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
+has 'STATUS "Update Failed."'
+lacks "DIALOG End"
+[ "$(grep -c 'INQUIRY (after the update) -> 04 sense 06/29/00' "$WORK/silent.log")" -eq 5 ] || fail "the log should show 5 unanswered tries"
+
 run "main cancel" --settings ready --answer main=cancel
 lacks "DIALOG Start"
 has "ENDCODE 2"
@@ -170,6 +217,9 @@ has "DIALOG Cancel en -> 1"
 before 'STATUS "Waiting for the update to end..."' "param=88 00 00 04 00 C0 00 00"
 before "param=88 00 00 04 00 C0 00 00" "ENDCODE 1"
 before "ENDCODE 1" "RESTART"
+# What the worker did after the time-out reaches the log once it has ended.
+grep -A9 'the worker that outlived its time-out has ended' "$STATE.log" | grep -qF 'command 1D SEND DIAGNOSTIC page C0 00 -> 01' ||
+  fail "the log lacks what the worker did after the time-out"
 
 # Windows 98: the ASPI side and the 9x registry.
 STATE="$WORK/machine-9x"

@@ -127,9 +127,13 @@ TEST_F(JournalTest, DriverParameterIsJudgedByTheCharacterAfterHex) {
   EXPECT_EQ(reg::kTypeString, type);
   EXPECT_FALSE(journal.Scan(false));
 
+  // Back as it was found: the text and its zero, not the fixed 128 bytes.
   journal.Restore();
   EXPECT_EQ(0, journal.changedCount);
-  EXPECT_EQ(Text128("DmaDetectionLevel = 0x1;"), Machine(kAtapiPort, "DriverParameter"));
+  const std::string found = "DmaDetectionLevel = 0x1;";
+  EXPECT_EQ(std::vector<std::uint8_t>(found.c_str(), found.c_str() + found.size() + 1),
+            Machine(kAtapiPort, "DriverParameter", &type));
+  EXPECT_EQ(reg::kTypeString, type);
 }
 
 TEST_F(JournalTest, DriverParameterFillingItsBufferIsReadNoFurther) {
@@ -146,15 +150,11 @@ TEST_F(JournalTest, DriverParameterFillingItsBufferIsReadNoFurther) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(full.data()), 128),
             reinterpret_cast<const char*>(record.value.data()));
   // The journal holds it with its zero, 129 bytes: it must still go back, as the
-  // same 128 letters.
+  // same 128 letters, with no zero the system could add after them.
   journal.Restore();
   EXPECT_EQ(0, journal.changedCount);
   EXPECT_FALSE(ReadRecord(1, &record));
-  // Written with a length of 128 over a zero the system keeps; never over
-  // whatever lay past the buffer.
-  std::vector<std::uint8_t> terminated = full;
-  terminated.push_back(0);
-  EXPECT_EQ(terminated, Machine(kAtapiPort, "DriverParameter"));
+  EXPECT_EQ(full, Machine(kAtapiPort, "DriverParameter"));
 
   // One byte longer: cannot be read within 128 bytes, so it is left alone.
   full.push_back('0');
@@ -264,7 +264,9 @@ TEST_F(JournalTest, RestoreKeepsARecordWhoseSettingIsGoneAndCountsIt) {
   EXPECT_TRUE(ReadRecord(2, &left));
   EXPECT_FALSE(ReadRecord(3, &left));
   EXPECT_EQ(Bytes({1, 0, 0, 0}), Machine(kCdrom, "Autorun"));
-  EXPECT_EQ(Text128("DmaDetectionLevel = 0x1;"), Machine(kAtapiPort, "DriverParameter"));
+  const std::string found = "DmaDetectionLevel = 0x1;";
+  EXPECT_EQ(std::vector<std::uint8_t>(found.c_str(), found.c_str() + found.size() + 1),
+            Machine(kAtapiPort, "DriverParameter"));
   EXPECT_TRUE(registry.KeyExists(reg::kCurrentUser, kJournal));  // the key itself stays
   EXPECT_EQ(0u, registry.openHandleCount());
 }
@@ -338,6 +340,67 @@ TEST_F(JournalTest, RestoreWritesOnlySettingsTheScanChanges) {
   EXPECT_EQ(machine, registry.Dump(reg::kLocalMachine));
 }
 
+TEST_F(JournalTest, AFoundFormThatCannotBeTrustedGoesBackInTheRecordsOwnForm) {
+  // A record of a text, complete in its four values, with a found form beside it
+  // that is cut short, too large, of the wrong type, or says something else than
+  // "Value": each goes back as the record's own 128-byte REG_SZ, nothing else.
+  using Bytes8 = std::vector<std::uint8_t>;
+  struct Found {
+    const char* what;
+    bool hasType;
+    std::uint32_t typeType;
+    Bytes8 type;
+    bool hasData;
+    std::uint32_t dataType;
+    Bytes8 data;
+  };
+  const Bytes8 sz = {1, 0, 0, 0};
+  const Bytes8 same = {'0', 'x', '1', 0};
+  const Found cases[] = {
+      {"type only", true, reg::kTypeDword, sz, false, 0, {}},
+      {"data only", false, 0, {}, true, reg::kTypeBinary, same},
+      {"data of 129 bytes", true, reg::kTypeDword, sz, true, reg::kTypeBinary, Bytes8(129, 'x')},
+      {"data of 4096 bytes", true, reg::kTypeDword, sz, true, reg::kTypeBinary, Bytes8(4096, 0)},
+      {"data stored as a text", true, reg::kTypeDword, sz, true, reg::kTypeString, same},
+      {"type stored as a text", true, reg::kTypeString, {'1', 0}, true, reg::kTypeBinary, same},
+      {"type of 2 bytes", true, reg::kTypeDword, {1, 0}, true, reg::kTypeBinary, same},
+      {"a link type", true, reg::kTypeDword, {6, 0, 0, 0}, true, reg::kTypeBinary, same},
+      {"a type out of range", true, reg::kTypeDword, {1, 0, 0, 0x80}, true, reg::kTypeBinary, same},
+      {"another text", true, reg::kTypeDword, sz, true, reg::kTypeBinary, {'0', 'x', '9', 0}},
+  };
+  const std::string record = std::string(kJournal) + "\\" + ChangeJournal::RecordName(1);
+  for (const Found& c : cases) {
+    SCOPED_TRACE(c.what);
+    registry.PutString(reg::kLocalMachine, kAtapiPort, "DriverParameter",
+                       "DmaDetectionLevel = 0x0;");
+    profile.WriteString(ChangeJournal::RecordSection(1), "SubKey_Name", kAtapiPort);
+    profile.WriteString(ChangeJournal::RecordSection(1), "Value_Name", "DriverParameter");
+    profile.WriteInt(ChangeJournal::RecordSection(1), "Value_Type", 1);
+    profile.WriteString(ChangeJournal::RecordSection(1), "Value", "0x1");
+    if (c.hasType) registry.PutValue(reg::kCurrentUser, record, "Found_Type", c.typeType, c.type);
+    if (c.hasData) registry.PutValue(reg::kCurrentUser, record, "Found_Data", c.dataType, c.data);
+    journal.changedCount = 1;
+    journal.Restore();
+    EXPECT_EQ(0, journal.changedCount);
+    std::uint32_t type = 0;
+    EXPECT_EQ(Text128("0x1"), Machine(kAtapiPort, "DriverParameter", &type));
+    EXPECT_EQ(reg::kTypeString, type);
+  }
+  // The same record with a found form that agrees goes back as found.
+  registry.PutString(reg::kLocalMachine, kAtapiPort, "DriverParameter", "DmaDetectionLevel = 0x0;");
+  profile.WriteString(ChangeJournal::RecordSection(1), "SubKey_Name", kAtapiPort);
+  profile.WriteString(ChangeJournal::RecordSection(1), "Value_Name", "DriverParameter");
+  profile.WriteInt(ChangeJournal::RecordSection(1), "Value_Type", 1);
+  profile.WriteInt(ChangeJournal::RecordSection(1), "Found_Type", 2);
+  profile.WriteBinary(ChangeJournal::RecordSection(1), "Found_Data", {'0', 'x', '1', 0, 'z'});
+  profile.WriteString(ChangeJournal::RecordSection(1), "Value", "0x1");
+  journal.changedCount = 1;
+  journal.Restore();
+  std::uint32_t type = 0;
+  EXPECT_EQ(Bytes({'0', 'x', '1', 0, 'z'}), Machine(kAtapiPort, "DriverParameter", &type));
+  EXPECT_EQ(2u, type);
+}
+
 TEST_F(JournalTest, OneSettingJournalledTwiceEndsAtTheOldestValue) {
   registry.PutString(reg::kLocalMachine, kHdcClassKey, "Class", "hdc");
   Timing("MasterDeviceTimingMode", 20);
@@ -354,9 +417,10 @@ TEST_F(JournalTest, OneSettingJournalledTwiceEndsAtTheOldestValue) {
   EXPECT_EQ(Bytes({63, 0, 0, 0}), Machine(kIdeChannel, "MasterDeviceTimingModeAllowed"));
 }
 
-TEST_F(Journal9xTest, FlagsAreJournalledAsOneByteAndPutBackAsOne) {
-  // Stored as a four-byte number, journalled as its first byte, restored as one byte.
-  registry.PutDword(reg::kLocalMachine, kHdc9x, "IDEDMADRIVE0", 1);
+TEST_F(Journal9xTest, FlagsAreJournalledAsOneByteAndPutBackAsFound) {
+  // Stored as a four-byte number, journalled as its first byte, changed to one
+  // byte, and put back as the number it was.
+  registry.PutDword(reg::kLocalMachine, kHdc9x, "IDEDMADRIVE0", 0x101);
   registry.PutValue(reg::kLocalMachine, kHdc9x, "IDEDMADRIVE1", reg::kTypeBinary, {0});
   registry.PutValue(reg::kLocalMachine, kHdc9x, "AutoInsertNotificationDrive0", reg::kTypeBinary,
                     {1, 2, 3, 4, 5});  // too long to read in four bytes: left alone
@@ -375,8 +439,8 @@ TEST_F(Journal9xTest, FlagsAreJournalledAsOneByteAndPutBackAsOne) {
 
   journal.Restore();
   EXPECT_EQ(0, journal.changedCount);
-  EXPECT_EQ(Bytes({1}), Machine(kHdc9x, "IDEDMADRIVE0", &type));
-  EXPECT_EQ(reg::kTypeBinary, type);
+  EXPECT_EQ(Bytes({1, 1, 0, 0}), Machine(kHdc9x, "IDEDMADRIVE0", &type));
+  EXPECT_EQ(reg::kTypeDword, type);
 }
 
 TEST_F(Journal9xTest, DeviceEntriesCountOnlyWithAnUpperCaseScsiHardwareKey) {

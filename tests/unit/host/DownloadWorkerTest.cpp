@@ -85,7 +85,7 @@ TEST(DownloadWorker, FullRunSendsThePagesInOrderWithItsWaitsAndUpdatesTheDrive) 
   VirtualThreads threads;
   Watch(rig, threads, &sent);
   selectedImageIndex = 0;
-  DownloadRequest request{0, rig.device.get(), &threads, nullptr};
+  DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
 
   WatchedRun run = RunWatched(threads, request);
   EXPECT_EQ(run.outcome, MonitorOutcome::Succeeded);
@@ -146,7 +146,7 @@ TEST(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
   Watch(rig, threads, &sent);
   ASSERT_TRUE(rig.drive.Faults().Add("send:page=2:delay=400000"));
   selectedImageIndex = 0;
-  DownloadRequest request{0, rig.device.get(), &threads, nullptr};
+  DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
 
   WatchedRun run = RunWatched(threads, request);
   EXPECT_EQ(run.outcome, MonitorOutcome::TimedOut);
@@ -165,7 +165,7 @@ TEST(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
 
 // Runs the worker on this thread: its waits then move the clock themselves.
 std::uint32_t RunDirect(Rig& rig, VirtualThreads& threads, const ImageTable* images = nullptr) {
-  DownloadRequest request{0, rig.device.get(), &threads, images};
+  DownloadRequest request{0, rig.device.get(), &threads, images, {}};
   return DownloadWorker::Run(&request);
 }
 
@@ -176,7 +176,7 @@ TEST(DownloadWorker, FailedDataPageStopsThereAndTheMonitorReportsFailure) {
   Watch(rig, threads, &sent);
   ASSERT_TRUE(rig.drive.Faults().Add("send:page=3:sense=04/44/00"));
   selectedImageIndex = 0;
-  DownloadRequest request{0, rig.device.get(), &threads, nullptr};
+  DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
 
   WatchedRun run = RunWatched(threads, request);
   EXPECT_EQ(run.outcome, MonitorOutcome::Failed);
@@ -272,7 +272,7 @@ struct StartFixture {
   HostMessageLoop loop;
   MonitorView view;
   DownloadMonitor monitor;
-  DownloadRequest request{0, nullptr, nullptr, nullptr};  // ends at once with 1
+  DownloadRequest request{0, nullptr, nullptr, nullptr, {}};  // ends at once with 1
 };
 
 TEST(DownloadMonitor, ResumeThatNeverBringsTheCountDownFailsOnTheEleventhCall) {

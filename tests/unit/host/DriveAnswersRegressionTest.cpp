@@ -91,6 +91,9 @@ TEST(DriveAnswersRegression, DriveThatStaysOurModelIsUpdated) {
   run.port.Drive('E').script = {Inquiry("DVD-ROM QX-M4471"), Inquiry("DVD-ROM QX-M4471"),
                                 Answer(), IdentifyReply(), Inquiry("DVD-ROM QX-M4471"),
                                 Answer(), IdentifyReply()};
+  // Once the script is spent, INQUIRY is the drive's answer after the update: the new
+  // revision, which the dialog asks for before it calls the update complete.
+  run.port.Drive('E').inquiry = InquiryData(5, "VELMORA ", "DVD-ROM QX-M4471", "1009");
   const MainDialogRecord& record = run.Run();
   EXPECT_EQ(4, run.DataPages());
   EXPECT_EQ(record.Status(), "Update Complete.");

@@ -85,7 +85,8 @@ std::vector<Failure> Failures() {
 // The commands of the clean run
 
 enum class Stage { StartupScan, StartupCapabilities, StartupRead, StartupCheck, DialogScan,
-                   DialogCapabilities, Selection, StartCheck, WorkerUnchecked, WorkerPage };
+                   DialogCapabilities, Selection, StartCheck, WorkerUnchecked, WorkerPage,
+                   Confirmation };
 
 struct Command {
   PortEvent event;
@@ -161,10 +162,15 @@ std::vector<Command> Classify(const std::vector<PortEvent>& events) {
         c.stage = Stage::StartCheck;
         break;
       case Phase::Worker:
-        c.stage = e.opcode == 0x1D ? Stage::WorkerPage : Stage::WorkerUnchecked;
+        // The worker sends no INQUIRY: one in this phase is the dialog's, asking the
+        // drive for its revision once the worker has ended.
+        c.stage = e.opcode == 0x1D   ? Stage::WorkerPage
+                  : e.opcode == 0x12 ? Stage::Confirmation
+                                     : Stage::WorkerUnchecked;
         break;
     }
     if (scan) c.name += " (scan)";
+    if (c.stage == Stage::Confirmation) c.name = "confirm " + OpcodeName(e);
     commands.push_back(c);
   }
   return commands;
@@ -267,6 +273,15 @@ Outcome WorkerFailed(bool timedOut, int workerExit) {
   return o;
 }
 
+// Every page was accepted but the drive never said which revision it runs now: the
+// update counts as failed, although the drive did take the image.
+Outcome NotConfirmed() {
+  Outcome o = WorkerFailed(false, 0);
+  o.boxes = {FormatNumbered(Text(TextId::NoAnswerAfterUpdate, Language::English), "", "1009"),
+             kUpdateFailed};
+  return o;
+}
+
 // What the transport makes of a failure: whether the command fails at all after the
 // device's own retries, and the message it leaves.
 struct Effect {
@@ -347,6 +362,10 @@ Outcome Expected(const Command& c, const Failure& f) {
       const std::uint64_t endMs = PageStartMs(c.event) + (e.hang ? kPortTimeoutMs : 0);
       return WorkerFailed(endMs > kWatchTimeoutMs, 1);
     }
+    case Stage::Confirmation:
+      // The drive is asked again after a pause: a failure at the port strikes one
+      // request or one open only, while the drive's rules strike every later try.
+      return f.way == Way::OpenFails || f.way == Way::Refused ? Success() : NotConfirmed();
   }
   return Outcome();
 }
@@ -686,6 +705,7 @@ TEST(FaultMatrix, TheCleanUpdateSendsTheWholeSequenceAndRestoresTheMachine) {
                       "worker SEND DIAG data 3",
                       "worker SEND DIAG data 4",
                       "worker SEND DIAG close",
+                      "confirm INQUIRY",
                   }));
 }
 

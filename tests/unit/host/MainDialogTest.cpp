@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "StartupRig.h"
+#include "update/UpdateLog.h"
 
 namespace qx {
 namespace {
@@ -161,6 +162,21 @@ TEST(MainDialogAbout, MenuAndSystemMenuShowTheAboutBox) {
                    MainStep::Call([&] { closeHandled = dialog.OnSysCommand(0xF060); })});
   EXPECT_EQ(m.DialogNames(), (Names{"About", "About", "About"}));
   EXPECT_FALSE(closeHandled);  // SC_CLOSE goes to default processing
+  EXPECT_EQ(m.dialogs.Shown()[0].controls.at(AboutDialog::kLogId), "");  // no log, no line
+}
+
+TEST(MainDialogAbout, TheAboutBoxSaysWhereTheLogIsInTheUsersLanguage) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    Machine m;
+    m.AddDrive('E', "1005");
+    UpdateLog log(&m.logFile, m.threads);
+    MainDialog dialog(*m.device, m.threads, language);
+    dialog.SetLog(&log);
+    Show(m, dialog, {MainStep::Press(maindlg::kAboutCommandId)});
+    EXPECT_EQ(m.dialogs.Shown()[0].controls.at(AboutDialog::kLogId),
+              (language == Language::English ? "Update log: " : "更新ログ: ") +
+                  m.logFile.location);
+  }
 }
 
 TEST(MainDialogUpdate, SuccessEndsWithTheEndNoticeAndTheJournalDecidesTheCode) {
@@ -233,6 +249,82 @@ TEST(MainDialogUpdate, AFailedUpdateLeavesOnlyCancel) {
     EXPECT_EQ(SentPages(drive), 5);  // two opening pages, data pages 1 to 3
     EXPECT_EQ(r.waitCursorDepth, 0);
   }
+}
+
+// INQUIRYs the drive answered or refused after it accepted the closing page.
+int InquiriesAfterTheClosingPage(const SimDrive& drive) {
+  int n = -1;
+  for (const SimCommandRecord& r : drive.Log()) {
+    if (r.cdb[0] == 0x1D && r.parameters[5] == 0xC0 && r.parameters[6] == 0x00) n = 0;
+    if (r.cdb[0] == 0x12 && n >= 0) ++n;
+  }
+  return n;
+}
+
+// Every page accepted is not yet an update: the drive is asked which revision it runs.
+// One that kept its old firmware, or never answers, fails the update and says why in
+// the user's language, with where the log is; the image is not sent a second time.
+TEST(MainDialogConfirm, ADriveWithoutTheNewRevisionFailsTheUpdate) {
+  for (const char* fault : {"send:page=close:keeprev", "send:page=close:settle=forever"}) {
+    for (Language language : {Language::English, Language::Japanese}) {
+      SCOPED_TRACE(fault);
+      const bool kept = std::string(fault).find("keeprev") != std::string::npos;
+      Machine m;
+      SimDrive& drive = m.AddDrive('E', "1005");
+      ASSERT_TRUE(drive.Faults().Add(fault));
+      UpdateLog log(&m.logFile, m.threads);
+      MainDialog dialog(*m.device, m.threads, language);
+      dialog.SetLog(&log);
+      Showing s = Show(m, dialog,
+                       {MainStep::Press(maindlg::kUpdateStartId), MainStep::RunUntilIdle(),
+                        MainStep::Press(maindlg::kUpdateStartId)});
+      const MainDialogRecord& r = *s.record;
+      EXPECT_FALSE(r.ended);
+      EXPECT_EQ(r.Status(), Text(TextId::UpdateFailedStatus, language));
+      const std::string why =
+          FormatNumbered(Text(kept ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate,
+                              language),
+                         kept ? "1005" : "", "1009") +
+          "\r\n" + FormatNumbered(Text(TextId::LogLocation, language), m.logFile.location);
+      EXPECT_EQ(m.Messages(), (Names{why, Text(TextId::UpdateFailedBox, language)}));
+      EXPECT_EQ(r.progressHistory.back(), 0);
+      EXPECT_FALSE(r.disabled.at(maindlg::kCancelId));
+      EXPECT_EQ(m.DialogNames(), Names{"Start"});
+      EXPECT_EQ(SentPages(drive), 7);
+      EXPECT_EQ(drive.Revision(), kept ? "1005" : "1009");
+      // Kept: answered at once. Still restarting: every try, each repeated by the device.
+      EXPECT_EQ(InquiriesAfterTheClosingPage(drive), kept ? 1 : download::kConfirmTries * 7);
+      EXPECT_EQ(r.waitCursorDepth, 0);
+      EXPECT_NE(m.logFile.text.find(kept ? "update failed: the drive reports revision 1005, 1009 "
+                                           "was expected"
+                                         : "update failed: the drive did not answer"),
+                std::string::npos)
+          << m.logFile.text;
+    }
+  }
+}
+
+// A drive that reports more unit attentions after its restart than the device repeats
+// one INQUIRY for is asked again, and then confirms the new revision.
+TEST(MainDialogConfirm, ADriveStillRestartingIsAskedAgainUntilItAnswers) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  ASSERT_TRUE(drive.Faults().Add("send:page=close:settle=9"));
+  UpdateLog log(&m.logFile, m.threads);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  dialog.SetLog(&log);
+  Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
+  EXPECT_EQ(s.result, 1);
+  EXPECT_EQ(m.DialogNames(), (Names{"Start", "End"}));
+  EXPECT_EQ(s.record->statusHistory.back(), "Update Complete.");
+  EXPECT_TRUE(m.Messages().empty());
+  EXPECT_EQ(InquiriesAfterTheClosingPage(drive), 10);  // 7 refused, then 2 refused and 1 answer
+  const std::string& text = m.logFile.text;
+  const std::size_t refused =
+      text.find("command 12 INQUIRY (after the update) -> 04 sense 06/29/00");
+  ASSERT_NE(refused, std::string::npos) << text;
+  EXPECT_NE(text.find("command 12 INQUIRY (after the update) -> 01", refused), std::string::npos);
+  EXPECT_NE(text.find("update complete: the drive reports revision 1009"), std::string::npos);
 }
 
 TEST(MainDialogUpdate, CancelAfterAFailureEndsWithTwo) {

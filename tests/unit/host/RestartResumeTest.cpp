@@ -151,14 +151,11 @@ void SeedMachine(MemoryRegistry& registry, bool nt) {
   registry.PutKey(reg::kCurrentUser, kRun);
   registry.PutString(reg::kCurrentUser, "Software\\Other", "keep", "me");
   if (nt) {
-    // Texts go back at their fixed length of 128 bytes: seed one of that length,
-    // so that "as it began" can be compared byte for byte.
-    std::vector<std::uint8_t> driverParameter(128, 0);
-    const char text[] = "DmaDetectionLevel = 0x1;";
-    std::copy(text, text + sizeof text - 1, driverParameter.begin());
-    registry.PutValue(reg::kLocalMachine,
-                      "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters\\Port0",
-                      "DriverParameter", reg::kTypeString, driverParameter);
+    // Settings go back as they were found, type and bytes: a text of its own
+    // length, and (on 9x) a flag stored as a number, compare byte for byte.
+    registry.PutString(reg::kLocalMachine,
+                       "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters\\Port0",
+                       "DriverParameter", "DmaDetectionLevel = 0x1;");
     const std::string channel = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96A}";
     registry.PutString(reg::kLocalMachine, channel, "Class", "hdc");
     registry.PutDword(reg::kLocalMachine, channel + "\\0000", "MasterDeviceTimingMode", 0x2010);
@@ -172,8 +169,7 @@ void SeedMachine(MemoryRegistry& registry, bool nt) {
                        "SCSI\\VELMORA_DVD-ROM\\0");
     registry.PutValue(reg::kLocalMachine, "Enum\\SCSI\\VELMORA_DVD-ROM\\0",
                       "AutoInsertNotification", reg::kTypeBinary, {1});
-    registry.PutValue(reg::kLocalMachine, "Enum\\SCSI\\VELMORA_DVD-ROM\\0", "DMACurrentlyUsed",
-                      reg::kTypeBinary, {1});
+    registry.PutDword(reg::kLocalMachine, "Enum\\SCSI\\VELMORA_DVD-ROM\\0", "DMACurrentlyUsed", 1);
     registry.PutValue(reg::kLocalMachine, "System\\CurrentControlSet\\Services\\Class\\hdc\\0000",
                       "IDEDMADRIVE0", reg::kTypeBinary, {1});
     registry.PutValue(reg::kLocalMachine,

@@ -9,6 +9,7 @@
 #include "app/UpdateApp.h"
 #include "device/ScsiDevice.h"
 #include "platform/Platform.h"
+#include "platform/host/HostLogFile.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
 #include "platform/host/ScriptedDialogs.h"
@@ -29,6 +30,7 @@ struct Machine {
     platform.registry = &registry;
     platform.passThroughPort = &port;
     platform.threads = &threads;
+    platform.logFile = &logFile;
     device = std::make_unique<ScsiDevice>(platform);
     port.SetSleepHook([this](std::uint32_t ms) { threads.Sleep(ms); });
     registry.PutKey(reg::kCurrentUser, kRunKey);
@@ -73,6 +75,7 @@ struct Machine {
 
   MemoryRegistry registry;
   HostSystem system;
+  HostLogFile logFile;  // the update log, kept across the runs of one machine
   SimPassThroughPort port;
   Platform platform;
   std::unique_ptr<ScsiDevice> device;

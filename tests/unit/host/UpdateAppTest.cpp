@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "StartupRig.h"
+#include "update/UpdateLog.h"
 
 namespace qx {
 namespace {
@@ -315,24 +316,90 @@ TEST(UpdateAppFlow, WithoutAModulePathNoResumeEntryIsWrittenAndTheUserIsToldSo) 
   EXPECT_EQ(m.system.restartRequests, 1);
 }
 
+// Whether or not its log can be written, the cycle runs the same; when it can, the
+// one file tells the story of both starts in order.
 TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
-  Machine m;
-  m.AddDrive('E', "1005");
-  m.SettingsInTheWay();
-  const std::string before = m.registry.Dump();
-  ASSERT_EQ(m.Run(), StartupEnd::Prepared);
+  for (bool logWritable : {true, false}) {
+    SCOPED_TRACE(logWritable ? "log written" : "log cannot be written");
+    Machine m;
+    m.logFile.fails = !logWritable;
+    m.AddDrive('E', "1005");
+    m.SettingsInTheWay();
+    const std::string before = m.registry.Dump();
+    ASSERT_EQ(m.Run(), StartupEnd::Prepared);
 
-  // The system starts the utility again from the Run key.
-  m.dialogs.Queue({ScriptAction::Press(kIdOk)});  // Warning
-  m.mainView.Queue({MainStep::UpdateIfEnabled()});
-  EXPECT_EQ(m.Run(), StartupEnd::RestoredRestart);
-  EXPECT_EQ(m.DialogNames(), (Names{"Terms", "Reboot", "Warning", "Start", "End"}));
-  EXPECT_EQ(m.app->mainEndCode, 1);
-  EXPECT_EQ(m.app->changedCount, 0);
-  EXPECT_EQ(m.port.Drive('E')->Revision(), "1009");
-  EXPECT_EQ(m.system.restartRequests, 2);
-  EXPECT_FALSE(m.registry.KeyExists(reg::kCurrentUser, "Software\\Velmora_ODD"));
-  EXPECT_EQ(m.registry.Dump(), before);
+    // The system starts the utility again from the Run key.
+    m.dialogs.Queue({ScriptAction::Press(kIdOk)});  // Warning
+    m.mainView.Queue({MainStep::UpdateIfEnabled()});
+    EXPECT_EQ(m.Run(), StartupEnd::RestoredRestart);
+    EXPECT_EQ(m.DialogNames(), (Names{"Terms", "Reboot", "Warning", "Start", "End"}));
+    EXPECT_EQ(m.app->mainEndCode, 1);
+    EXPECT_EQ(m.app->changedCount, 0);
+    EXPECT_EQ(m.port.Drive('E')->Revision(), "1009");
+    EXPECT_EQ(m.system.restartRequests, 2);
+    EXPECT_FALSE(m.registry.KeyExists(reg::kCurrentUser, "Software\\Velmora_ODD"));
+    EXPECT_EQ(m.registry.Dump(), before);
+    if (!logWritable) {
+      EXPECT_EQ(m.logFile.text, "");
+      continue;
+    }
+    const std::string& log = m.logFile.text;
+    std::size_t at = 0;
+    for (const char* event : {
+             "==== qxupdate Ver.5.2.0 for DVD-ROM QX-M4471",
+             "platform Windows NT family 5.1 (SCSI pass-through), code page 1252 (English)",
+             "power: AC line status 1 (on AC power)",
+             "drive E:   VELMORA DVD-ROM QX-M4471: vendor \"VELMORA \" product \"DVD-ROM "
+             "QX-M4471\" revision \"1005\"",
+             "image 0 (version 1009) fits family 0 and code is: the drive is older",
+             "first start", "terms accepted",
+             "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 0x1 -> 0x0",
+             "registry set HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\run \"qxupdate\": "
+             "(none) -> \"C:\\qxupdate\\qxupdate.exe\"",
+             "restart requested", "end: Prepared",
+             "==== qxupdate", "started again after the restart",
+             "update start: drive E:   VELMORA DVD-ROM QX-M4471, image 0 version 1009",
+             "command 1E PREVENT ALLOW MEDIUM REMOVAL allow -> 01",
+             "command 1D SEND DIAGNOSTIC page F0 00 -> 01",
+             "command 1D SEND DIAGNOSTIC page C0 04 -> 01",
+             "command 1D SEND DIAGNOSTIC page C0 00 -> 01",
+             "command 12 INQUIRY (after the update) -> 01",
+             "update complete: the drive reports revision 1009",
+             "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 0x0 -> 0x1",
+             "restart requested", "end: RestoredRestart, main dialog end code 1"}) {
+      const std::size_t found = log.find(event, at);
+      ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << event << "\n" << log;
+      at = found;
+    }
+    // Every line carries its time.
+    for (std::size_t line = 0; line < log.size(); line = log.find('\n', line) + 1) {
+      EXPECT_EQ(log.compare(line, 3, "200"), 0) << log.substr(line, 40);
+    }
+  }
+}
+
+// The oldest runs make way before a run begins; the newest ones stay whole.
+TEST(UpdateAppFlow, TheLogDropsItsOldestRunsFirst) {
+  Machine m;
+  std::string old;
+  for (int run = 0; old.size() < 3 * UpdateLog::kKeptBytes; ++run) {
+    old += "2005-11-30 00:00:00 " + std::string(UpdateLog::kRunMark) + "run " +
+           std::to_string(run) + "\n";
+    for (int i = 0; i < 40; ++i) old += "2005-11-30 00:00:01 filler line of an old run\n";
+  }
+  m.logFile.text = old;
+  m.AddDrive('E', "1009");  // current: a short run
+  ASSERT_EQ(m.Run(), StartupEnd::FirmwareCurrent);
+  const std::string& log = m.logFile.text;
+  ASSERT_GT(log.size(), old.size() / 10);
+  EXPECT_LT(log.size(), UpdateLog::kKeptBytes + 4096);
+  EXPECT_EQ(log.compare(19, 6, std::string(" ") + UpdateLog::kRunMark), 0) << log.substr(0, 60);
+  // What is kept is the end of the old log, then this run.
+  const std::size_t mark = log.find("==== qxupdate");
+  ASSERT_NE(mark, std::string::npos);
+  const std::size_t thisRun = log.rfind('\n', mark) + 1;
+  EXPECT_EQ(old.compare(old.size() - thisRun, thisRun, log, 0, thisRun), 0);
+  EXPECT_NE(log.find("end: FirmwareCurrent", thisRun), std::string::npos);
 }
 
 // After the restart the drive may be gone, or brought up to date some other way. The

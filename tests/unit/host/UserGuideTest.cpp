@@ -121,6 +121,13 @@ std::vector<std::string> FixedParts(const std::string& message) {
         i = j;
         continue;
       }
+      // "%1", "%2": a text the program fills in where the language puts it (the blanks
+      // around it are gone by now, so a letter may follow at once).
+      if (j > i + 1) {
+        parts.emplace_back();
+        i = j - 1;
+        continue;
+      }
     }
     parts.back() += message[i];
   }

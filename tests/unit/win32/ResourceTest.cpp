@@ -351,6 +351,13 @@ TEST(Resources, TermsAndAboutTemplates) {
   EXPECT_TRUE(Find(about, IDC_ABOUTMODEL)->style & ES_READONLY);
   ASSERT_NE(Find(about, IDC_ABOUTFIRMVERSION), nullptr);
   EXPECT_FALSE(Find(about, IDC_ABOUTFIRMVERSION)->Visible());
+  // Where the update log is: a read-only line the user can select and copy, inside the box.
+  const Control* logLine = Find(about, IDC_ABOUTLOG);
+  ASSERT_NE(logLine, nullptr);
+  EXPECT_TRUE(logLine->Visible());
+  EXPECT_TRUE(logLine->style & ES_READONLY);
+  EXPECT_LE(logLine->x + logLine->cx, about.cx);
+  EXPECT_LE(logLine->y + logLine->cy, about.cy);
   bool productText = false, versionText = false;
   for (const Control& c : about.controls) {
     productText |= c.text == u"Firmware Update Utility";

@@ -20,6 +20,13 @@ endif()
 # object library: linked as objects, so no program loses them to the linker the way
 # an unreferenced member of a static library would be dropped.
 # The manifest carries the version, so it is made in the build like Version.h.
+# The tests' 64-bit build names its own architecture: where a 64-bit system also
+# carries the 32-bit common controls, a manifest that asks for those stops it loading.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QX_MANIFEST_ARCH amd64)
+else()
+  set(QX_MANIFEST_ARCH x86)
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/res/qxupdate.manifest.in ${QX_GENERATED_DIR}/qxupdate.manifest @ONLY)
 add_library(qxres OBJECT ${CMAKE_SOURCE_DIR}/res/qxupdate.rc)
 target_include_directories(qxres PRIVATE ${CMAKE_SOURCE_DIR}/res ${QX_GENERATED_DIR})

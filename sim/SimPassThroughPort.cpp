@@ -11,6 +11,8 @@ char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned 
 
 // The port driver wants the data buffer on an even address.
 constexpr std::uint32_t kAlignmentMask = 1;
+// SCSI_PASS_THROUGH_DIRECT in the 32-bit layout.
+constexpr std::uint16_t kStructLength32 = 44;
 
 struct SystemMessage {
   std::uint32_t error;
@@ -25,6 +27,7 @@ constexpr SystemMessage kMessages[] = {
     {win32error::kNotReady, "The device is not ready.\r\n"},
     {win32error::kInvalidParameter, "The parameter is incorrect.\r\n"},
     {win32error::kSemaphoreTimeout, "The semaphore timeout period has expired.\r\n"},
+    {win32error::kRevisionMismatch, "Indicates two revision levels are incompatible.\r\n"},
     {win32error::kIoDevice,
      "The request could not be performed because of an I/O device error.\r\n"},
 };
@@ -193,9 +196,13 @@ bool SimPassThroughPort::SendPassThrough(PortHandle handle, PassThroughRequest* 
 
   // Only a CD letter has a SCSI device behind it here.
   if (!l->drive) return refuse(win32error::kInvalidFunction);
-  // The structure's own size in the caller's build: 44 bytes for a 32-bit program,
-  // 56 for a 64-bit one, which the port may not take in the 32-bit form.
-  if (spt.Length != sizeof(ScsiPassThroughDirect) || spt.CdbLength == 0 ||
+  // The port takes the structure of the caller's own width only: a 64-bit system
+  // answers a 64-bit program that states the 32-bit length with a revision mismatch.
+  if (spt.Length != sizeof(ScsiPassThroughDirect)) {
+    if (spt.Length == kStructLength32) return refuse(win32error::kRevisionMismatch);
+    return refuse(win32error::kInvalidParameter);
+  }
+  if (spt.CdbLength == 0 ||
       spt.CdbLength > sizeof spt.Cdb || spt.DataIn > passthrough::kDataUnspecified)
     return refuse(win32error::kInvalidParameter);
   if (spt.DataTransferLength > 0 &&

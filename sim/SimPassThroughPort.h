@@ -30,6 +30,7 @@ constexpr std::uint32_t kInsufficientBuffer = 122;
 constexpr std::uint32_t kMessageNotFound = 317;
 constexpr std::uint32_t kNoAccess = 998;
 constexpr std::uint32_t kIoDevice = 1117;
+constexpr std::uint32_t kRevisionMismatch = 1306;
 }  // namespace win32error
 
 namespace drivetype {

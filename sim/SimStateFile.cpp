@@ -1,10 +1,9 @@
 #include "sim/SimStateFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace qx {
 namespace {
@@ -124,14 +123,18 @@ bool SetKey(SimDriveEntry* entry, const std::string& key, const std::string& val
 bool ParseSimState(const std::string& text, std::vector<SimDriveEntry>* drives,
                    std::string* error) {
   std::vector<SimDriveEntry> parsed;
-  std::istringstream in(text);
   std::string line;
   int number = 0;
   auto fail = [&](const std::string& why) {
     if (error) *error = "line " + std::to_string(number) + ": " + why;
     return false;
   };
-  while (std::getline(in, line)) {
+  // Split by hand rather than through a string stream: the simulated-drive driver
+  // parses this text too, and has no stream library.
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    line = text.substr(start, end - start);
+    start = end + 1;
     ++number;
     const std::string t = Trim(line);
     if (t.empty() || t[0] == '#' || t[0] == ';') continue;
@@ -184,47 +187,6 @@ std::string FormatSimState(const std::vector<SimDriveEntry>& drives) {
       text += "maxtransfer = " + std::to_string(d.maxTransfer) + "\n";
   }
   return text;
-}
-
-bool LoadSimStateFile(const std::string& path, std::vector<SimDriveEntry>* drives,
-                      std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read " + path;
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string why;
-  if (!ParseSimState(text.str(), drives, &why)) {
-    if (error) *error = path + ": " + why;
-    return false;
-  }
-  return true;
-}
-
-bool SaveSimStateFile(const std::string& path, const std::vector<SimDriveEntry>& drives,
-                      std::string* error) {
-  const std::string temporary = path + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << FormatSimState(drives);
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      if (error) *error = "cannot write " + temporary;
-      return false;
-    }
-  }
-  // Replacing an existing file by rename is not possible on every system.
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(path.c_str());
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      if (error) *error = "cannot replace " + path;
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace qx

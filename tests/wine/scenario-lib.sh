@@ -161,10 +161,49 @@ wait_all_ended() {
   timeout "${1:-60}" "$WINESERVER" -w || fail "the prefix's programs did not end"
 }
 
-# The drive's revision as the simulated program left it in its file.
+# The drive's revision as the simulated program, or the driver, left it in its file.
 sim_revision() {
-  sed -n 's/^revision = "\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' "$WINEPREFIX/drive_c/qx/qxupdate-sim.ini" | head -1
+  sed -n 's/^revision = "\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' "$WINEPREFIX/drive_c/qx/$DRIVE_FILE" | head -1
 }
+DRIVE_FILE=qxupdate-sim.ini
+
+# The simulated drive behind a kernel driver (tests/driver), for the product itself:
+# its state file in C:\qx, the letter made a CD-ROM for Wine's mount manager (which
+# answers the drive type), and the driver registered to start with Wine's services
+# (Start 2: a demand-start driver would end with the program that started it). The
+# driver then takes the letter's link over. TIME-SCALE divides the drive's delays and
+# the port's 200 s time-out.
+install_driver() {  # STATE-TEXT [TIME-SCALE]
+  local letter
+  letter=$(printf '%s\n' "$1" | sed -n 's/^\[\([A-Za-z]\)\]$/\1/p' | head -1 | tr 'A-Z' 'a-z')
+  [ -n "$letter" ] || fail "install_driver: no drive letter in the state"
+  cp "${DRIVER_SYS:-$BIN/qxsimcd.sys}" "$WINEPREFIX/drive_c/qx/qxsimcd.sys"
+  printf '%s\n' "$1" > "$WINEPREFIX/drive_c/qx/qxsimcd.ini"
+  mkdir -p "$WINEPREFIX/drive_c/qxcd"
+  ln -sfn ../drive_c/qxcd "$WINEPREFIX/dosdevices/$letter:"
+  cat > "$WORK/driver-$SCENARIO.reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Wine\Drives]
+"$letter:"="cdrom"
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\qxsimcd]
+"Type"=dword:00000001
+"Start"=dword:00000002
+"ErrorControl"=dword:00000001
+"ImagePath"="C:\\\\qx\\\\qxsimcd.sys"
+"StateFile"="\\\\??\\\\C:\\\\qx\\\\qxsimcd.ini"
+"TimeScale"=dword:$(printf '%08x' "${2:-1}")
+REG
+  "$WINE" regedit /S "Z:$WORK/driver-$SCENARIO.reg" >/dev/null 2>&1 || fail "registering the driver"
+  # Wine's services read their list when they start: the next program must begin a
+  # new session, or the driver would not be started.
+  "$WINESERVER" -w
+  DRIVE_FILE=qxsimcd.ini
+}
+
+# What the driver saw, a line per request ("12 00 00 00 2C 00 len=44 in -> 00 (64-bit caller)").
+driver_log() { cat "$WINEPREFIX/drive_c/qx/qxsimcd.ini.log" 2>/dev/null || true; }
 
 shots_to_png() {
   local bmp

@@ -78,20 +78,7 @@ int Spin(qx::AspiManager& manager, std::uint8_t* status) {
 }
 
 // The scan over an adapter whose inquiry answers after kDelayMs.
-int MeasureInquiry(const std::string& state) {
-  std::ofstream(state) << "[1:0]\n";
-  SetEnvironmentVariableA("QXASPI_STATE", state.c_str());
-  SetEnvironmentVariableA("QXASPI_INQUIRY_DELAY_MS", std::to_string(kDelayMs).c_str());
-  qx::Win32System system;
-  qx::Win32AspiManager manager;
-  qx::Platform platform;
-  platform.system = &system;
-  platform.aspiManager = &manager;
-  qx::AspiDevice device(platform);
-  if (!device.Loaded()) {
-    std::printf("aspicpu: no ASPI manager loaded (not Windows 95/98/ME mode, or no wnaspi32.dll)\n");
-    return 2;
-  }
+int MeasureInquiry(qx::AspiDevice& device) {
   const std::uint64_t cpuBefore = ProcessTime100ns();
   const DWORD wallBefore = GetTickCount();
   const int drives = device.ScanDrives();
@@ -114,13 +101,17 @@ int MeasureInquiry(const std::string& state) {
 
 int main(int argc, char** argv) {
   const bool spin = argc > 1 && std::strcmp(argv[1], "--spin") == 0;
-  if (argc > 1 && std::strcmp(argv[1], "--inquiry") == 0) {
-    return MeasureInquiry(BesideProgram("aspicpu-drives.ini"));
-  }
+  const bool inquiry = argc > 1 && std::strcmp(argv[1], "--inquiry") == 0;
 
-  // The scan's INQUIRY is the drive's first; the measured one is its second.
+  // The manager reads its drives and delays when it is loaded. For a command the
+  // scan's INQUIRY is the drive's first and the measured one its second.
   const std::string state = BesideProgram("aspicpu-drives.ini");
-  std::ofstream(state) << "[1:0]\nfault = inquiry:nth=2:delay=" << kDelayMs << "\n";
+  if (inquiry) {
+    std::ofstream(state) << "[1:0]\n";
+    SetEnvironmentVariableA("QXASPI_INQUIRY_DELAY_MS", std::to_string(kDelayMs).c_str());
+  } else {
+    std::ofstream(state) << "[1:0]\nfault = inquiry:nth=2:delay=" << kDelayMs << "\n";
+  }
   SetEnvironmentVariableA("QXASPI_STATE", state.c_str());
 
   qx::Win32System system;
@@ -133,6 +124,7 @@ int main(int argc, char** argv) {
     std::printf("aspicpu: no ASPI manager loaded (not Windows 95/98/ME mode, or no wnaspi32.dll)\n");
     return 2;
   }
+  if (inquiry) return MeasureInquiry(device);
   if (device.ScanDrives() < 1) {
     std::printf("aspicpu: no drive found behind the manager's adapters\n");
     return 2;

@@ -64,9 +64,9 @@ cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qx_add_import_check)
 
 # The utility itself, and the same program over simulated drives for the tests under
 # Wine and the demo (never shipped, so outside the import check).
-add_executable(qxupdate WIN32 ${CMAKE_SOURCE_DIR}/platform/win32/programs/ProductMain.cpp)
-target_link_libraries(qxupdate PRIVATE qxres qxwin32 qxcore comctl32)
+add_executable(qxupdate WIN32 ${CMAKE_SOURCE_DIR}/winapp/programs/ProductMain.cpp)
+target_link_libraries(qxupdate PRIVATE qxres qxwinapp qxwin32 qxcore comctl32)
 qx_ship_program(qxupdate)
 
-add_executable(qxupdate-sim WIN32 ${CMAKE_SOURCE_DIR}/platform/win32/programs/SimMain.cpp)
-target_link_libraries(qxupdate-sim PRIVATE qxres qxwin32 qxsim qxcore comctl32)
+add_executable(qxupdate-sim WIN32 ${CMAKE_SOURCE_DIR}/winapp/programs/SimMain.cpp)
+target_link_libraries(qxupdate-sim PRIVATE qxres qxwinapp qxwin32 qxsim qxcore comctl32)

@@ -7,7 +7,7 @@
 
 #include "device/StatusTexts.h"
 #include "platform/AspiManager.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -16,7 +16,7 @@
 #include "device/ScsiTransport.h"
 #include "platform/Platform.h"
 #include "platform/System.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 #include "device/StatusTexts.h"
 #include "platform/PassThroughPort.h"
 #include "platform/System.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -9,7 +9,7 @@
 
 #include "device/ScsiTransport.h"
 #include "platform/Platform.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

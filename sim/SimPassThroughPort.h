@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 #include "platform/PassThroughPort.h"
 #include "sim/SimDrive.h"
 #include "sim/SimStateFile.h"

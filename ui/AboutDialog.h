@@ -2,7 +2,7 @@
 #include <string>
 
 #include "ui/DialogWindow.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -10,7 +10,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/MessageDialog.h"
 #include "ui/SessionEndFilter.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 #include "update/DownloadWorker.h"
 #include "update/ImageTable.h"
 #include "update/UpdateLog.h"

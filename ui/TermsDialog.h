@@ -4,7 +4,7 @@
 
 #include "ui/DialogWindow.h"
 #include "ui/SessionEndFilter.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "update/ImageTable.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 #include "platform/win32/AnsiText.h"
 
 // <windows.h> maps these names to their ANSI variants; here they name our seam.

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 
 namespace qx {
 

@@ -8,7 +8,7 @@
 
 #include "RecordingPassThroughPort.h"
 #include "device/PassThroughDevice.h"
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 
 namespace qx {
 namespace {

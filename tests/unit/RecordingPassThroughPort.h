@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 #include "platform/PassThroughPort.h"
 #include "platform/System.h"
 

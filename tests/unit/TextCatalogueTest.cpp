@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 namespace {

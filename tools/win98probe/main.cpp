@@ -12,7 +12,7 @@
 #include "platform/win32/Win32System.h"
 #include "platform/win32/Win32Threads.h"
 #include "res/resource.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace {
 

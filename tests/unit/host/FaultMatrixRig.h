@@ -19,8 +19,8 @@
 #include "platform/Platform.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
-#include "platform/host/ScriptedDialogs.h"
-#include "platform/host/ScriptedMainDialog.h"
+#include "sim/ScriptedDialogs.h"
+#include "sim/ScriptedMainDialog.h"
 #include "platform/host/VirtualThreads.h"
 #include "sim/SimPassThroughPort.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "FaultMatrixRig.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 namespace {

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

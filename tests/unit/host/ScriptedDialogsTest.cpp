@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/host/ScriptedDialogs.h"
+#include "sim/ScriptedDialogs.h"
 
 namespace qx {
 namespace {

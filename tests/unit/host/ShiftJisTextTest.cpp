@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ui/TermsDialog.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 namespace {

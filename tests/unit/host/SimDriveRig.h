@@ -6,7 +6,7 @@
 #include <string>
 
 #include "device/PassThroughDevice.h"
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 #include "device/ScsiDevice.h"
 #include "platform/PassThroughPort.h"
 #include "platform/Platform.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/StatusTexts.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 namespace {
@@ -85,7 +85,7 @@ struct GuideText {
 // The enumerators of TextId in order, read from its header, so that a failure names
 // the text's id; numbers stand in should the header ever not read as expected.
 std::vector<std::string> TextIdNames() {
-  const std::string header = ReadSource("ui/TextCatalogue.h");
+  const std::string header = ReadSource("text/TextCatalogue.h");
   std::vector<std::string> names;
   std::size_t at = header.find("enum class TextId {");
   const std::size_t end = header.find("};", at);

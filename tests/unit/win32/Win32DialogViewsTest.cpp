@@ -11,9 +11,9 @@
 #include "device/ScsiDevice.h"
 #include "platform/Platform.h"
 #include "platform/win32/AnsiText.h"
-#include "platform/win32/Win32DialogHost.h"
-#include "platform/win32/Win32DialogViews.h"
-#include "platform/win32/Win32MainDialogView.h"
+#include "winapp/Win32DialogHost.h"
+#include "winapp/Win32DialogViews.h"
+#include "winapp/Win32MainDialogView.h"
 #include "platform/win32/Win32System.h"
 #include "platform/win32/Win32Threads.h"
 

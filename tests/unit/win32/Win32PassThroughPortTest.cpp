@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "device/PassThroughRequest.h"
+#include "platform/PassThroughRequest.h"
 #include "platform/win32/AnsiText.h"
 #include "platform/win32/Win32PassThroughPort.h"
 

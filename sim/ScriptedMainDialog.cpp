@@ -1,4 +1,4 @@
-#include "platform/host/ScriptedMainDialog.h"
+#include "sim/ScriptedMainDialog.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "platform/win32/Win32DialogViews.h"
+#include "winapp/Win32DialogViews.h"
 
-#include "platform/win32/Win32DialogHost.h"
+#include "winapp/Win32DialogHost.h"
 
 namespace qx {
 namespace {

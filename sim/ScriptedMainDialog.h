@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/System.h"
-#include "platform/host/ScriptedDialogs.h"
+#include "sim/ScriptedDialogs.h"
 #include "platform/host/VirtualThreads.h"
 #include "ui/MainDialog.h"
 

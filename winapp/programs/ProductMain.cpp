@@ -3,7 +3,7 @@
 
 #include "platform/win32/Win32AspiManager.h"
 #include "platform/win32/Win32PassThroughPort.h"
-#include "platform/win32/Win32Program.h"
+#include "winapp/Win32Program.h"
 #include "platform/win32/Win32Threads.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -1,9 +1,9 @@
-#include "platform/win32/Win32DialogHost.h"
+#include "winapp/Win32DialogHost.h"
 
 #include <vector>
 
 #include "platform/win32/AnsiText.h"
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 

@@ -9,7 +9,7 @@
 #include "platform/Forwarding.h"
 #include "platform/win32/Win32AspiManager.h"
 #include "platform/win32/Win32PassThroughPort.h"
-#include "platform/win32/Win32Program.h"
+#include "winapp/Win32Program.h"
 #include "platform/win32/Win32Threads.h"
 #include "sim/PersistentSimPort.h"
 #include "sim/ScaledThreads.h"

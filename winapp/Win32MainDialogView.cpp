@@ -1,4 +1,4 @@
-#include "platform/win32/Win32MainDialogView.h"
+#include "winapp/Win32MainDialogView.h"
 
 #include "platform/win32/Win32Api.h"
 
@@ -6,7 +6,7 @@
 
 #include "platform/System.h"
 #include "platform/win32/AnsiText.h"
-#include "platform/win32/Win32DialogHost.h"
+#include "winapp/Win32DialogHost.h"
 
 namespace qx {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/host/ScriptedDialogs.h"
+#include "sim/ScriptedDialogs.h"
 
 namespace qx {
 

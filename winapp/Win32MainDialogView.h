@@ -2,7 +2,7 @@
 // The main dialog's window: template 102 with its logic in ui/MainDialog.
 #include <cstdint>
 
-#include "platform/win32/Win32DialogViews.h"
+#include "winapp/Win32DialogViews.h"
 #include "ui/MainDialog.h"
 
 namespace qx {

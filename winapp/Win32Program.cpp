@@ -1,4 +1,4 @@
-#include "platform/win32/Win32Program.h"
+#include "winapp/Win32Program.h"
 
 #include "platform/win32/Win32Api.h"
 
@@ -7,9 +7,9 @@
 #include "app/UpdateApp.h"
 #include "device/ScsiDevice.h"
 #include "platform/Platform.h"
-#include "platform/win32/Win32DialogViews.h"
+#include "winapp/Win32DialogViews.h"
 #include "platform/win32/Win32LogFile.h"
-#include "platform/win32/Win32MainDialogView.h"
+#include "winapp/Win32MainDialogView.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32System.h"
 

@@ -1,4 +1,4 @@
-#include "ui/TextCatalogue.h"
+#include "text/TextCatalogue.h"
 
 #include <array>
 

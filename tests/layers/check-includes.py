@@ -91,6 +91,7 @@ def main(argv):
                 print(f'{source}:{number}: {folder}/ includes {used_name} ("{match.group(1)}"); '
                       f"{folder}/ may include: {allowed}")
     if wrong:
+        sys.stdout.flush()  # the count after the lines it counts
         print(f"{wrong} include(s) against the layers", file=sys.stderr)
         return 1
     print(f"{checked} includes in {len(files)} files follow the layers")

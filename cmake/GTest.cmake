@@ -1,7 +1,7 @@
 # GoogleTest for the unit tests, as GTest::gtest and GTest::gtest_main in every build.
 # Natively it is Debian's package. For MinGW there is no package, so the Windows
 # builds compile Debian's sources of it (package googletest, /usr/src/googletest)
-# with their own compiler, under the same names.
+# with their own compiler; its build names the targets the same way.
 if(NOT WIN32)
   find_package(GTest REQUIRED)
   return()
@@ -19,5 +19,4 @@ add_subdirectory(${QX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_F
 foreach(target gtest gtest_main)
   # Its own code is not held to our warnings.
   target_compile_options(${target} PRIVATE -Wno-error)
-  add_library(GTest::${target} ALIAS ${target})
 endforeach()

@@ -13,7 +13,7 @@ class RecordingMainWindow : public MainDialogWindow {
                       ScriptedDialogs& dialogs, std::function<void(const std::string&)>& log)
       : record(record), loop(loop), system(system), dialogs(dialogs), log(log) {}
 
-  // VersionCheckView
+  // What the checks show: the status line, Update Start, the hidden fields, beeps, boxes
   int DriveSelection() override { return record.selection; }
   void SetStatus(const std::string& text) override {
     record.controls[maindlg::kStatusId] = text;

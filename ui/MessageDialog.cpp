@@ -98,4 +98,11 @@ void MessageDialog::Finish(int result, DialogWindow& window) {
   window.End(result);
 }
 
+int ShowNotice(MessageDialogKind kind, Language language, MessageDialogView& view,
+               std::optional<TextId> text) {
+  MessageDialog notice(kind, language);
+  if (text) notice.SetText(Text(*text, language));
+  return notice.Show(view);
+}
+
 }  // namespace qx

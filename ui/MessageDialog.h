@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ui/DialogWindow.h"
@@ -69,5 +70,10 @@ class MessageDialog {
   bool ended_ = false;
   int result_ = 0;
 };
+
+// Shows the notice of `kind` in the user's `language` through `view` and returns the
+// command that ended it. `text`, when given, is shown in place of the kind's own.
+int ShowNotice(MessageDialogKind kind, Language language, MessageDialogView& view,
+               std::optional<TextId> text = std::nullopt);
 
 }  // namespace qx

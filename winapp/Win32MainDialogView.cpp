@@ -137,7 +137,7 @@ class MainWindow : public MainDialogWindow, public Win32DialogHandler {
     }
   }
 
-  // --- VersionCheckView -----------------------------------------------------
+  // --- What the checks show ------------------------------------------------
   int DriveSelection() override {
     return static_cast<int>(Send(maindlg::kDriveListId, CB_GETCURSEL, 0, 0));
   }

@@ -122,7 +122,7 @@ bool SameAsRecorded(std::uint32_t recordType, const std::vector<std::uint8_t>& b
 }  // namespace
 
 ChangeJournal::ChangeJournal(Registry& registry, ProfileStore& profile, bool isNtFamily)
-    : registry_(registry), profile_(profile), isNtFamily_(isNtFamily) {}
+    : registry(registry), profile(profile), isNtFamily(isNtFamily) {}
 
 std::string ChangeJournal::RecordName(int number) {
   char name[16];
@@ -133,13 +133,13 @@ std::string ChangeJournal::RecordName(int number) {
 std::string ChangeJournal::RecordSection(int number) { return "Change\\" + RecordName(number); }
 
 std::string ChangeJournal::JournalPath() const {
-  return "Software\\" + profile_.registryKeyName() + "\\" + profile_.applicationName() +
+  return "Software\\" + profile.registryKeyName() + "\\" + profile.applicationName() +
          "\\Change";
 }
 
 template <typename Visit>
 void ChangeJournal::ForEachSubKey(RegKey root, const std::string& path, Visit visit) {
-  RegistryKey parent(registry_);
+  RegistryKey parent(registry);
   if (parent.Open(root, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
   for (std::uint32_t index = 0;; ++index) {
     char name[kPathCapacity];
@@ -151,19 +151,19 @@ void ChangeJournal::ForEachSubKey(RegKey root, const std::string& path, Visit vi
 }
 
 bool ChangeJournal::Scan(bool apply) {
-  apply_ = apply;
-  needed_ = false;
+  applying = apply;
+  changeNeeded = false;
   settingsChanged = 0;
-  if (apply_) {
+  if (applying) {
     // A crash between journalling and storing "Changed" leaves records the stored
     // count does not cover: number on past every record already there, so that no
     // record holding an original value is ever overwritten.
     int last = std::max(std::max(changedCount, HighestRecordNumber()), 0);
     // With no number left above every record, a new one could not be put in its
     // place among them: nothing is journalled, so nothing is changed.
-    nextNumber_ = last == std::numeric_limits<int>::max() ? kNoNumber : last + 1;
+    nextNumber = last == std::numeric_limits<int>::max() ? kNoNumber : last + 1;
   }
-  const journal::Family family = isNtFamily_ ? journal::Family::Nt : journal::Family::Windows9x;
+  const journal::Family family = isNtFamily ? journal::Family::Nt : journal::Family::Windows9x;
   const journal::Rule* const end = std::end(journal::kRules);
   for (const journal::Rule* group = std::begin(journal::kRules); group != end;) {
     // The rows of one place and key, looked at together on each key found there.
@@ -182,12 +182,12 @@ bool ChangeJournal::Scan(bool apply) {
     }
     group = groupEnd;
   }
-  return needed_;
+  return changeNeeded;
 }
 
 int ChangeJournal::HighestRecordNumber() {
   int highest = 0;
-  RegistryKey journal(registry_);
+  RegistryKey journal(registry);
   if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
     return highest;
   }
@@ -206,7 +206,7 @@ RegStatus ChangeJournal::ReadFound(RegistryKey& key, const char* name, std::uint
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(maxBytes) + 1, 0);
   std::uint32_t size = maxBytes;
   std::uint32_t type = 0;
-  RegStatus status = registry_.QueryValue(key.Handle(), name, &type, buffer.data(), &size);
+  RegStatus status = registry.QueryValue(key.Handle(), name, &type, buffer.data(), &size);
   if (status != reg::kSuccess) return status;
   found->type = type;
   found->bytes.assign(buffer.begin(), buffer.begin() + std::min(size, maxBytes));
@@ -216,28 +216,28 @@ RegStatus ChangeJournal::ReadFound(RegistryKey& key, const char* name, std::uint
 bool ChangeJournal::Journal(const std::string& path, const char* valueName, std::uint32_t type,
                             const std::string& oldText, std::uint32_t oldNumber,
                             const FoundValue& found) {
-  if (nextNumber_ == kNoNumber) return false;
-  int number = nextNumber_;
-  nextNumber_ = number == std::numeric_limits<int>::max() ? kNoNumber : number + 1;
+  if (nextNumber == kNoNumber) return false;
+  int number = nextNumber;
+  nextNumber = number == std::numeric_limits<int>::max() ? kNoNumber : number + 1;
   changedCount = number;
   std::string section = RecordSection(number);
-  if (!profile_.WriteString(section, "SubKey_Name", path)) return false;
-  if (!profile_.WriteString(section, "Value_Name", valueName)) return false;
-  if (!profile_.WriteInt(section, "Value_Type", static_cast<int>(type))) return false;
+  if (!profile.WriteString(section, "SubKey_Name", path)) return false;
+  if (!profile.WriteString(section, "Value_Name", valueName)) return false;
+  if (!profile.WriteInt(section, "Value_Type", static_cast<int>(type))) return false;
   // The found form goes in before "Value": a record counts as complete only with
   // "Value", so one cut short never holds half of it.
   if (KeepsFoundForm(type, found.type, found.bytes.size())) {
-    if (!profile_.WriteInt(section, kFoundType, static_cast<int>(found.type))) return false;
-    if (!profile_.WriteBinary(section, kFoundData, found.bytes)) return false;
+    if (!profile.WriteInt(section, kFoundType, static_cast<int>(found.type))) return false;
+    if (!profile.WriteBinary(section, kFoundData, found.bytes)) return false;
   }
-  if (type == reg::kTypeString) return profile_.WriteString(section, "Value", oldText);
-  return profile_.WriteInt(section, "Value", static_cast<int>(oldNumber));
+  if (type == reg::kTypeString) return profile.WriteString(section, "Value", oldText);
+  return profile.WriteInt(section, "Value", static_cast<int>(oldNumber));
 }
 
 template <typename Visit>
 void ChangeJournal::ForEachSettingKey(const journal::Rule& rule, Visit visit) {
   auto open = [&](const std::string& path) {
-    RegistryKey key(registry_);
+    RegistryKey key(registry);
     if (key.Open(reg::kLocalMachine, path.c_str()) == reg::kSuccess) visit(key, path);
   };
   switch (rule.place) {
@@ -301,8 +301,8 @@ ChangeJournal::RuleOutcome ChangeJournal::ApplyRule(RegistryKey& key, const std:
     }
   }
   if (!change && rule.when != journal::When::PreviousJournalled) return outcome;
-  needed_ = true;
-  if (!apply_ ||
+  changeNeeded = true;
+  if (!applying ||
       !Journal(path, rule.value, journal::RecordType(rule.reading), text, number, found)) {
     return outcome;
   }
@@ -328,7 +328,7 @@ ChangeJournal::RuleOutcome ChangeJournal::ApplyRule(RegistryKey& key, const std:
 
 bool ChangeJournal::ScsiDevicePath(const char* enumKey, const std::string& devicePath,
                                    std::string* path) {
-  RegistryKey device(registry_);
+  RegistryKey device(registry);
   if (device.Open(reg::kDynData, devicePath.c_str()) != reg::kSuccess) return false;
   std::string hardwareKey;
   if (device.QueryText(&hardwareKey, "HardWareKey", kHardwareKeyBytes) != reg::kSuccess) {
@@ -342,7 +342,7 @@ bool ChangeJournal::ScsiDevicePath(const char* enumKey, const std::string& devic
 }
 
 bool ChangeJournal::IsDiscControllerClass(const std::string& classPath) {
-  RegistryKey cls(registry_);
+  RegistryKey cls(registry);
   if (cls.Open(reg::kLocalMachine, classPath.c_str()) != reg::kSuccess) return false;
   std::string className;
   return cls.QueryText(&className, "Class", kTextBytes) == reg::kSuccess &&
@@ -372,7 +372,7 @@ bool ChangeJournal::IsSettingKey(const journal::Rule& rule, const std::string& p
 
 bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::string& valueName,
                                         std::uint32_t type) {
-  const journal::Family family = isNtFamily_ ? journal::Family::Nt : journal::Family::Windows9x;
+  const journal::Family family = isNtFamily ? journal::Family::Nt : journal::Family::Windows9x;
   for (const journal::Rule& rule : journal::kRules) {
     if (rule.family == family && journal::RecordType(rule.reading) == type &&
         EqualNoCase(valueName, rule.value) && IsSettingKey(rule, path)) {
@@ -388,7 +388,7 @@ bool ChangeJournal::ReadKeptForm(RegistryKey& record, std::uint32_t type,
   std::uint32_t storedType = 0;
   std::uint8_t typeBytes[4] = {0, 0, 0, 0};
   std::uint32_t size = sizeof typeBytes;
-  if (registry_.QueryValue(record.Handle(), kFoundType, &storedType, typeBytes, &size) !=
+  if (registry.QueryValue(record.Handle(), kFoundType, &storedType, typeBytes, &size) !=
           reg::kSuccess ||
       storedType != reg::kTypeDword || size != sizeof typeBytes) {
     return false;
@@ -407,7 +407,7 @@ bool ChangeJournal::ReadKeptForm(RegistryKey& record, std::uint32_t type,
 
 ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
                                                           const std::string& name) {
-  RegistryKey record(registry_);
+  RegistryKey record(registry);
   if (record.Open(journal.Handle(), name.c_str()) != reg::kSuccess) return RestoreResult::Kept;
 
   std::string path;
@@ -441,11 +441,11 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
   if (!IsJournalledSetting(path, valueName, type)) return RestoreResult::Kept;
   if (oldText.size() > kTextBytes) return RestoreResult::Kept;  // never one the scan read
 
-  RegistryKey target(registry_);
+  RegistryKey target(registry);
   if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return RestoreResult::Kept;
   std::uint8_t current[kValueNameBytes];
   std::uint32_t currentSize = sizeof current;
-  if (registry_.QueryValue(target.Handle(), valueName.c_str(), nullptr, current, &currentSize) !=
+  if (registry.QueryValue(target.Handle(), valueName.c_str(), nullptr, current, &currentSize) !=
       reg::kSuccess) {
     return RestoreResult::Kept;
   }
@@ -482,7 +482,7 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
 }
 
 void ChangeJournal::Restore() {
-  RegistryKey journal(registry_);
+  RegistryKey journal(registry);
   if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
     return;
   }

@@ -85,14 +85,14 @@ class ChangeJournal {
   enum class RestoreResult { Restored, Kept, Discarded };
   RestoreResult RestoreRecord(RegistryKey& journal, const std::string& name);
 
-  Registry& registry_;
-  ProfileStore& profile_;
-  bool isNtFamily_;
-  bool apply_ = false;
-  bool needed_ = false;
+  Registry& registry;
+  ProfileStore& profile;
+  bool isNtFamily;
+  bool applying = false;
+  bool changeNeeded = false;
   // The next record number; kNoNumber once the numbers are used up.
   static constexpr int kNoNumber = 0;
-  int nextNumber_ = 1;
+  int nextNumber = 1;
 };
 
 }  // namespace qx

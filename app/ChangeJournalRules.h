@@ -88,43 +88,42 @@ constexpr char kAtapiParameters[] = "SYSTEM\\CurrentControlSet\\Services\\atapi\
 constexpr char kControlClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
 constexpr char kCdrom[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
 
-constexpr std::uint32_t kTimingAllowed = 31;
-constexpr std::uint32_t kTimingMode = 16;
-
+// Short names, so that each row fits on one line of the table below.
 constexpr Family k9x = Family::Windows9x;
 constexpr Family kNt = Family::Nt;
+constexpr Place kKey = Place::Key;
+constexpr Place kSubkey = Place::Subkey;
+constexpr Place kIdeChannel = Place::DiscControllerInstance;
+constexpr Place kScsiDevice = Place::ScsiDevice;
+constexpr Reading kFlag = Reading::Flag;
+constexpr Reading kNumber = Reading::Number;
+constexpr Reading kDma = Reading::DmaDetection;
+constexpr When kAlways = When::Always;
+constexpr When kUnread = When::PreviousUnread;
+constexpr When kWith = When::PreviousJournalled;
 
 constexpr Rule kRules[] = {
-    {k9x, Place::ScsiDevice, "Enum", "AutoInsertNotification", Reading::Flag, 0, When::Always},
-    {k9x, Place::ScsiDevice, "Enum", "DMACurrentlyUsed", Reading::Flag, 0, When::Always},
-    {k9x, Place::Subkey, kHdc9x, "AutoInsertNotificationDrive0", Reading::Flag, 0, When::Always},
-    {k9x, Place::Subkey, kHdc9x, "AutoInsertNotificationDrive1", Reading::Flag, 0, When::Always},
-    {k9x, Place::Subkey, kHdc9x, "IDEDMADRIVE0", Reading::Flag, 0, When::Always},
-    {k9x, Place::Subkey, kHdc9x, "IDEDMADRIVE1", Reading::Flag, 0, When::Always},
-    {k9x, Place::Subkey, kScsiAdapter9x, "AutoInsertNotificationDrive0", Reading::Flag, 0,
-     When::Always},
-    {k9x, Place::Subkey, kScsiAdapter9x, "AutoInsertNotificationDrive1", Reading::Flag, 0,
-     When::Always},
-    {k9x, Place::Subkey, kScsiAdapter9x, "IDEDMADRIVE0", Reading::Flag, 0, When::Always},
-    {k9x, Place::Subkey, kScsiAdapter9x, "IDEDMADRIVE1", Reading::Flag, 0, When::Always},
+    {k9x, kScsiDevice, "Enum", "AutoInsertNotification", kFlag, 0, kAlways},
+    {k9x, kScsiDevice, "Enum", "DMACurrentlyUsed", kFlag, 0, kAlways},
+    {k9x, kSubkey, kHdc9x, "AutoInsertNotificationDrive0", kFlag, 0, kAlways},
+    {k9x, kSubkey, kHdc9x, "AutoInsertNotificationDrive1", kFlag, 0, kAlways},
+    {k9x, kSubkey, kHdc9x, "IDEDMADRIVE0", kFlag, 0, kAlways},
+    {k9x, kSubkey, kHdc9x, "IDEDMADRIVE1", kFlag, 0, kAlways},
+    {k9x, kSubkey, kScsiAdapter9x, "AutoInsertNotificationDrive0", kFlag, 0, kAlways},
+    {k9x, kSubkey, kScsiAdapter9x, "AutoInsertNotificationDrive1", kFlag, 0, kAlways},
+    {k9x, kSubkey, kScsiAdapter9x, "IDEDMADRIVE0", kFlag, 0, kAlways},
+    {k9x, kSubkey, kScsiAdapter9x, "IDEDMADRIVE1", kFlag, 0, kAlways},
 
-    {kNt, Place::Subkey, kAtapiParameters, "DriverParameter", Reading::DmaDetection, 0,
-     When::Always},
+    {kNt, kSubkey, kAtapiParameters, "DriverParameter", kDma, 0, kAlways},
     // The user's own limit rules its side; the mode is looked at only without it,
     // and the mode's allowed value goes down with the mode.
-    {kNt, Place::DiscControllerInstance, kControlClass, "UserMasterDeviceTimingModeAllowed",
-     Reading::Number, kTimingAllowed, When::Always},
-    {kNt, Place::DiscControllerInstance, kControlClass, "MasterDeviceTimingMode",
-     Reading::Number, kTimingMode, When::PreviousUnread},
-    {kNt, Place::DiscControllerInstance, kControlClass, "MasterDeviceTimingModeAllowed",
-     Reading::Number, kTimingAllowed, When::PreviousJournalled},
-    {kNt, Place::DiscControllerInstance, kControlClass, "UserSlaveDeviceTimingModeAllowed",
-     Reading::Number, kTimingAllowed, When::Always},
-    {kNt, Place::DiscControllerInstance, kControlClass, "SlaveDeviceTimingMode",
-     Reading::Number, kTimingMode, When::PreviousUnread},
-    {kNt, Place::DiscControllerInstance, kControlClass, "SlaveDeviceTimingModeAllowed",
-     Reading::Number, kTimingAllowed, When::PreviousJournalled},
-    {kNt, Place::Key, kCdrom, "Autorun", Reading::Number, 0, When::Always},
+    {kNt, kIdeChannel, kControlClass, "UserMasterDeviceTimingModeAllowed", kNumber, 31, kAlways},
+    {kNt, kIdeChannel, kControlClass, "MasterDeviceTimingMode", kNumber, 16, kUnread},
+    {kNt, kIdeChannel, kControlClass, "MasterDeviceTimingModeAllowed", kNumber, 31, kWith},
+    {kNt, kIdeChannel, kControlClass, "UserSlaveDeviceTimingModeAllowed", kNumber, 31, kAlways},
+    {kNt, kIdeChannel, kControlClass, "SlaveDeviceTimingMode", kNumber, 16, kUnread},
+    {kNt, kIdeChannel, kControlClass, "SlaveDeviceTimingModeAllowed", kNumber, 31, kWith},
+    {kNt, kKey, kCdrom, "Autorun", kNumber, 0, kAlways},
 };
 
 }  // namespace journal

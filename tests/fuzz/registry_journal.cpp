@@ -205,12 +205,12 @@ bool IsNtRow(const journal::Rule& row) { return row.family == journal::Family::N
 // setting that a scan of this machine could change, with the rule for it.
 class Coverage {
  public:
-  Coverage(MemoryRegistry& registry, bool nt) : registry_(registry), nt_(nt) {}
+  Coverage(MemoryRegistry& registry, bool nt) : registry(registry), nt(nt) {}
 
   std::map<Setting, Rule> Settings() {
     std::map<Setting, Rule> out;
     for (const journal::Rule& row : journal::kRules) {
-      if (IsNtRow(row) != nt_) continue;
+      if (IsNtRow(row) != nt) continue;
       for (const std::string& path : KeysOf(row)) {
         out[{KeyId("HKLM", path), Upper(row.value)}] = RuleOf(row);
       }
@@ -227,7 +227,7 @@ class Coverage {
   std::map<Setting, Rule> RestoreAllowed() {
     std::map<Setting, Rule> out = Settings();
     for (const journal::Rule& row : journal::kRules) {
-      if (IsNtRow(row) != nt_ || row.place != journal::Place::ScsiDevice) continue;
+      if (IsNtRow(row) != nt || row.place != journal::Place::ScsiDevice) continue;
       const std::string prefix = journal::kScsiPrefix;
       for (const std::string& bus : Children(reg::kLocalMachine, row.key)) {
         if (Upper(bus).compare(0, prefix.size(), prefix) != 0) continue;
@@ -254,7 +254,7 @@ class Coverage {
     const std::size_t rows = sizeof journal::kRules / sizeof journal::kRules[0];
     for (std::size_t i = 0; i < rows; ++i) {
       const journal::Rule& row = journal::kRules[i];
-      if (IsNtRow(row) != nt_) continue;
+      if (IsNtRow(row) != nt) continue;
       for (const std::string& path : KeysOf(row)) {
         Setting setting{KeyId("HKLM", path), Upper(row.value)};
         Bytes data;
@@ -279,7 +279,7 @@ class Coverage {
     const std::string key = row.key;
     switch (row.place) {
       case journal::Place::Key:
-        if (registry_.KeyExists(reg::kLocalMachine, key)) keys.push_back(key);
+        if (registry.KeyExists(reg::kLocalMachine, key)) keys.push_back(key);
         break;
       case journal::Place::Subkey:
         for (const std::string& child : Children(reg::kLocalMachine, key)) {
@@ -310,7 +310,7 @@ class Coverage {
           }
           std::string path = key + "\\" + hardwareKey;
           if (path.size() < journal::kRecordPathBytes &&
-              registry_.KeyExists(reg::kLocalMachine, path)) {
+              registry.KeyExists(reg::kLocalMachine, path)) {
             keys.push_back(path);
           }
         }
@@ -324,14 +324,14 @@ class Coverage {
   std::vector<std::string> Children(RegKey root, const std::string& path) {
     std::vector<std::string> names;
     RegKey key = 0;
-    if (registry_.OpenKey(root, path.c_str(), reg::kKeyRead, &key) != reg::kSuccess) return names;
+    if (registry.OpenKey(root, path.c_str(), reg::kKeyRead, &key) != reg::kSuccess) return names;
     for (std::uint32_t i = 0;; ++i) {
       char name[1024];
       std::uint32_t length = sizeof name;
-      if (registry_.EnumKey(key, i, name, &length) != reg::kSuccess) break;
+      if (registry.EnumKey(key, i, name, &length) != reg::kSuccess) break;
       if (path.size() + 1 + length < 512) names.emplace_back(name, length);
     }
-    registry_.CloseKey(key);
+    registry.CloseKey(key);
     return names;
   }
 
@@ -339,7 +339,7 @@ class Coverage {
   bool Text(RegKey root, const std::string& path, const char* name, std::size_t max,
             std::string* text) {
     Bytes data;
-    if (!registry_.GetValue(root, path, name, nullptr, &data) || data.size() > max) return false;
+    if (!registry.GetValue(root, path, name, nullptr, &data) || data.size() > max) return false;
     *text = TextOf(data);
     return true;
   }
@@ -347,7 +347,7 @@ class Coverage {
   // A row's value as the scan reads it: four bytes at most, or 128 for a text.
   bool Read(const std::string& path, const journal::Rule& row, Bytes* data) {
     std::size_t bound = row.reading == journal::Reading::DmaDetection ? 128 : 4;
-    return registry_.GetValue(reg::kLocalMachine, path, row.value, nullptr, data) &&
+    return registry.GetValue(reg::kLocalMachine, path, row.value, nullptr, data) &&
            data->size() <= bound;
   }
 
@@ -368,8 +368,8 @@ class Coverage {
     return false;
   }
 
-  MemoryRegistry& registry_;
-  bool nt_;
+  MemoryRegistry& registry;
+  bool nt;
 };
 
 // The value a rule looks at, for comparing before and after.

@@ -249,7 +249,7 @@ class Coverage {
 
   // The settings on this machine whose rows ask for a change, and the settings of
   // the rows that go with the row before them, each with the setting it goes with.
-  std::set<Setting> Asked(std::map<Setting, Setting>* followers = nullptr) {
+  std::set<Setting> Asked(std::map<Setting, Setting>* followers) {
     std::set<Setting> asked;
     const std::size_t rows = sizeof journal::kRules / sizeof journal::kRules[0];
     for (std::size_t i = 0; i < rows; ++i) {
@@ -260,9 +260,7 @@ class Coverage {
         Bytes data;
         if (row.when == journal::When::PreviousJournalled) {
           // Never asks for a change of its own.
-          if (followers != nullptr) {
-            (*followers)[setting] = {setting.key, Upper(journal::kRules[i - 1].value)};
-          }
+          (*followers)[setting] = {setting.key, Upper(journal::kRules[i - 1].value)};
         } else if (!(row.when == journal::When::PreviousUnread &&
                      Read(path, journal::kRules[i - 1], &data)) &&
                    Read(path, row, &data) && Needs(row, data)) {

@@ -46,15 +46,15 @@ class SystemTextsPort : public qx::ForwardingPassThroughPort {
     if (ownError_) error_ = system_.GetLastError();
     return !ownError_;
   }
-  std::uint32_t GetLastError() override { return ownError_ ? error_ : inner_.GetLastError(); }
+  std::uint32_t GetLastError() override { return ownError_ ? error_ : inner.GetLastError(); }
   qx::PortHandle Open(const char* path) override {
     ownError_ = false;
-    return inner_.Open(path);
+    return inner.Open(path);
   }
   bool SendPassThrough(qx::PortHandle handle, qx::PassThroughRequest* block,
                        std::uint32_t* bytesReturned) override {
     ownError_ = false;
-    return inner_.SendPassThrough(handle, block, bytesReturned);
+    return inner.SendPassThrough(handle, block, bytesReturned);
   }
 
  private:

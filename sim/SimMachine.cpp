@@ -1,30 +1,8 @@
 #include "sim/SimMachine.h"
 
-#include <cctype>
-#include <cstdlib>
+#include <cstdio>
 
 namespace qx {
-namespace {
-
-// "adapter:target", each a decimal number of one byte.
-bool ParseAspiAddress(const std::string& address, std::uint8_t* adapter, std::uint8_t* target) {
-  const std::size_t colon = address.find(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) return false;
-  unsigned long numbers[2] = {};
-  const std::string parts[2] = {address.substr(0, colon), address.substr(colon + 1)};
-  for (int i = 0; i < 2; ++i) {
-    for (char c : parts[i]) {
-      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    }
-    numbers[i] = std::strtoul(parts[i].c_str(), nullptr, 10);
-    if (parts[i].size() > 3 || numbers[i] > 255) return false;
-  }
-  *adapter = static_cast<std::uint8_t>(numbers[0]);
-  *target = static_cast<std::uint8_t>(numbers[1]);
-  return true;
-}
-
-}  // namespace
 
 SimMachine::SimMachine(const SimMachineOptions& options)
     : registry(options.flavor), system(options.mutexes), logFile(options.logPath) {
@@ -69,13 +47,16 @@ bool SimMachine::AddDrives(const std::vector<SimDriveEntry>& entries, std::strin
       letters.push_back(entry);
       continue;
     }
-    std::uint8_t adapter = 0;
-    std::uint8_t target = 0;
-    if (!ParseAspiAddress(entry.address, &adapter, &target)) {
+    unsigned adapter = 0;
+    unsigned target = 0;
+    char after = 0;
+    if (std::sscanf(entry.address.c_str(), "%u:%u%c", &adapter, &target, &after) != 2 ||
+        adapter > 0xFF || target > 0xFF) {
       fail("'" + entry.address + "' is not a drive address");
       continue;
     }
-    SimDrive& drive = AddAspiDrive(adapter, target, entry.config);
+    SimDrive& drive = AddAspiDrive(static_cast<std::uint8_t>(adapter),
+                                   static_cast<std::uint8_t>(target), entry.config);
     aspiDrives.back().state = entry;  // what the state file said, kept for the next one
     if (!drive.ConfigError().empty()) fail("drive " + entry.address + ": " + drive.ConfigError());
   }

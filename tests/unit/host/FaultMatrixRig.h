@@ -220,7 +220,7 @@ struct Machine : SimMachine {
       if (!clock.AllEnded()) ++restartsWhileWorkerRuns;
     };
   }
-  // The wrappers go before the machine: no worker may outlive them.
+  // The wrappers below are gone before the machine is: no worker may outlive them.
   ~Machine() { RunClockOut(); }
 
   SimDrive& AddDrive(const std::string& revision) {

@@ -17,7 +17,7 @@ constexpr char kCdromKey[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
 
 struct Machine : SimMachine {
   explicit Machine(std::shared_ptr<HostMutexTable> mutexes = nullptr)
-      : SimMachine(Options(std::move(mutexes))) {
+      : SimMachine({RegistryFlavor::Nt, std::move(mutexes), std::string()}) {
     Device();
     registry.PutKey(reg::kCurrentUser, kRunKey);
   }
@@ -52,12 +52,6 @@ struct Machine : SimMachine {
     std::vector<std::string> texts;
     for (const auto& box : system.messageBoxes) texts.push_back(box.text);
     return texts;
-  }
-
-  static SimMachineOptions Options(std::shared_ptr<HostMutexTable> mutexes) {
-    SimMachineOptions options;
-    options.mutexes = std::move(mutexes);
-    return options;
   }
 
   // The program's clock and threads, as the tests hand them to the dialog.

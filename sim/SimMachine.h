@@ -3,7 +3,8 @@
 // registry, the scriptable system, the update log, simulated drives behind the
 // pass-through port and the ASPI manager, the scripted user and the virtual clock,
 // bundled into the Platform the program takes. updatesim, the rigs of the tests, the
-// fuzzers and the benchmarks all build their machine here, so they cannot drift apart.
+// drive fuzzer and the phase benchmark all build their machine here, so they cannot
+// drift apart.
 //
 // A run that watches or changes one seam puts its wrapper into `platform` before the
 // device is made (Device()): the device keeps the seams it was made with.
@@ -68,6 +69,7 @@ class SimMachine {
   void RunClockOut();
 
  private:
+  // First and last: the machine's program starts, and leaves, as a fresh process.
   FreshProcessScope fresh;
   struct AspiDrive {
     SimDriveEntry state;  // its address and whatever else its entry said

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/PassThroughRequest.h"
+#include "device/Inquiry.h"
 #include "device/StatusTexts.h"
+#include "platform/PassThroughRequest.h"
 #include "platform/PassThroughPort.h"
 #include "platform/System.h"
 #include "text/TextCatalogue.h"
@@ -14,25 +15,10 @@ namespace qx {
 
 namespace {
 
-constexpr char kTargetProduct[] = "DVD-ROM QX-M4471";
-constexpr std::size_t kProductLength = 16;
-constexpr std::uint8_t kInquiryLength = 44;
-constexpr int kInquiryVendorOffset = 8;
-constexpr int kInquiryProductOffset = 16;
-constexpr std::uint8_t kDeviceTypeMask = 0x1F;
-constexpr std::uint8_t kDeviceTypeWorm = 4;
-constexpr std::uint8_t kDeviceTypeCdDvd = 5;
-constexpr std::uint8_t kDeviceTypeOptical = 7;
-
 constexpr std::uint32_t kProbeMaxTransfer = 0x10000;
 constexpr std::uint32_t kUnknownMaxTransfer = 0x10000;
 constexpr std::uint32_t kMaxTransferCeiling = 0x20000;
 
-constexpr std::uint8_t kScsiStatusGood = 0x00;
-constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
-constexpr int kSenseAdditionalLength = 7;
-constexpr int kSenseAsc = 12;
-constexpr int kSenseAscq = 13;
 // The drive puts its sense-key specific field in bytes 15-17 and a vendor byte after
 // it; byte 19 is the last one the port hands back that still says something about
 // the failure, and the one our support staff ask for.
@@ -46,13 +32,6 @@ struct DriveTables {
   std::uint32_t maxTransfer[PassThroughDevice::kSlotCount] = {};
   int inUse[PassThroughDevice::kSlotCount] = {};
 };
-
-// Like strnlen, which the C runtime of older systems lacks.
-std::size_t BoundedLength(const char* text, std::size_t limit) {
-  std::size_t length = 0;
-  while (length < limit && text[length] != '\0') ++length;
-  return length;
-}
 
 DriveTables& Tables() {
   static DriveTables tables;
@@ -145,12 +124,11 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
     return status::kError;
   }
   DriveTables& tables = Tables();
-  int& inUse = tables.inUse[driveIndex];
-  if (inUse != 0) {
+  const InUseScope inUse(tables.inUse[driveIndex]);
+  if (!inUse.Taken()) {
     lastMessage = "Inuse";
     return status::kInUse;
   }
-  inUse = 1;
 
   // Built here, on this thread's stack, so that the worker and the dialog never share one.
   PassThroughRequest block;
@@ -162,7 +140,6 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   if (tables.maxTransfer[driveIndex] < transferLength || stagingRoom < transferLength ||
       length > sizeof block.spt.Cdb) {
     lastMessage = "Buffer Too Big";
-    inUse = 0;
     return status::kBufferTooBig;
   }
   lastMessage.clear();
@@ -171,7 +148,6 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   const PortHandle handle = port.Open(DevicePath(tables.entry[driveIndex]).c_str());
   if (handle == kInvalidPortHandle) {
     SetHandleErrorMessage(port.GetLastError());
-    inUse = 0;
     return status::kError;
   }
 
@@ -203,28 +179,26 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
 
   if (!sent) {
     SetRequestErrorMessage(sendError);
-    inUse = 0;
     return status::kError;
   }
 
   targetStatus = spt.ScsiStatus;
   hostAdapterStatus = 0;
-  const CommandStatus result = spt.ScsiStatus == kScsiStatusGood ? status::kGood : status::kError;
-  senseLength = static_cast<std::uint32_t>(block.senseData[kSenseAdditionalLength]) + 8;
+  const CommandStatus result = spt.ScsiStatus == scsi::kStatusGood ? status::kGood : status::kError;
+  senseLength = sense::LengthOf(block.senseData);
   std::memcpy(senseRecord.bytes, block.senseData, sizeof senseRecord.bytes);
 
   if (result == status::kError) {
     lastMessage = commandName;
-    if (spt.ScsiStatus == kScsiStatusCheckCondition) {
+    if (spt.ScsiStatus == scsi::kStatusCheckCondition) {
       char text[32];
-      std::snprintf(text, sizeof text, " %02X-%02X (%02X)", block.senseData[kSenseAsc],
-                    block.senseData[kSenseAscq], block.senseData[kSenseExtraByte]);
+      std::snprintf(text, sizeof text, " %02X-%02X (%02X)", block.senseData[sense::kAscOffset],
+                    block.senseData[sense::kAscqOffset], block.senseData[kSenseExtraByte]);
       lastMessage += text;
     } else {
       lastMessage += TargetStatusText(spt.ScsiStatus, TargetTable::PassThrough);
     }
   }
-  inUse = 0;
   return result;
 }
 
@@ -266,20 +240,20 @@ std::uint8_t PassThroughDevice::ScanDrives() {
     tables.entry[kProbeSlot] = root;
     if (platform.passThroughPort->GetDriveType(root) != passthrough::kDriveTypeCdrom) continue;
 
-    SetBuffer(scanBuffer, kInquiryLength);
-    if (Inquiry(kInquiryLength) != status::kGood) continue;
-    const std::uint8_t type = scanBuffer[0] & kDeviceTypeMask;
-    if (type != kDeviceTypeWorm && type != kDeviceTypeCdDvd && type != kDeviceTypeOptical) continue;
+    SetBuffer(scanBuffer, inquiry::kAllocationLength);
+    if (Inquiry(inquiry::kAllocationLength) != status::kGood) continue;
+    if (!inquiry::IsOpticalType(scanBuffer[inquiry::kDeviceTypeOffset])) continue;
 
     // The product field ends early when the drive puts a zero byte in it; such a
     // short product never matches.
-    const char* product = reinterpret_cast<const char*>(scanBuffer + kInquiryProductOffset);
-    std::string productText(product, BoundedLength(product, kProductLength));
-    if (productText != kTargetProduct) continue;
+    if (inquiry::FieldText(scanBuffer + inquiry::kProductOffset, inquiry::kProductLength) !=
+        inquiry::kProduct) {
+      continue;
+    }
 
     char entry[64];
     std::snprintf(entry, sizeof entry, "%c:   %16.28s", letter,
-                  reinterpret_cast<const char*>(scanBuffer + kInquiryVendorOffset));
+                  reinterpret_cast<const char*>(scanBuffer + inquiry::kVendorOffset));
     tables.entry[count] = entry;
     tables.maxTransfer[count] = QueryMaxTransfer(count);
     ++count;

@@ -86,7 +86,7 @@ constexpr char kAboutNotice[] = "Copyright (C) 2005 VELMORA. All rights reserved
 // Listed in the order of TextId, which the compiler checks below.
 constexpr Entry kEntries[] = {
     {TextId::Caption, "Firmware Update Utility", "Firmware Update Utility"},
-    {TextId::ModelName, "DVD-ROM QX-M4471", "DVD-ROM QX-M4471"},
+    {TextId::ModelName, kModelName, kModelName},
 
     {TextId::AcPowerRequired, "Try again after AC adapter connect the system.",
      "システムにAC 電源を接続して再度実行してください。"},

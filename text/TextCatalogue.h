@@ -8,6 +8,10 @@ namespace qx {
 // UTF-8 here; the Win32 edge converts them to the ANSI code page when it shows them.
 enum class Language { English, Japanese };
 
+// The drive this utility is for, as the screens name it and as its INQUIRY product
+// field reads.
+constexpr char kModelName[] = "DVD-ROM QX-M4471";
+
 // Code page 932 (Shift-JIS) selects Japanese; every other code page English.
 Language LanguageFor(int codePage);
 
@@ -16,7 +20,7 @@ Language LanguageFor(int codePage);
 enum class TextId {
   // Captions and names shared by every window.
   Caption,           // "Firmware Update Utility" (message boxes and message dialogs)
-  ModelName,         // "DVD-ROM QX-M4471"
+  ModelName,         // kModelName
 
   // Start-up messages (plain message boxes).
   AcPowerRequired,

@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "device/Inquiry.h"
 #include "device/ScsiDevice.h"
-#include "update/DriveData.h"
+#include "device/VendorPage.h"
 
 namespace qx {
 
-using namespace drivedata;
+using namespace inquiry;
 
 int selectedImageIndex = 0;
 
@@ -65,14 +66,6 @@ Verdict Judge(const char* revision, std::int8_t letter, const FirmwareImage& ima
   return Verdict::UpdateApplies;
 }
 
-bool VersionCheck::Identify(std::uint8_t* buffer) {
-  std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
-  device.SetBuffer(buffer, sizeof kIdentifyPage);
-  if (device.SendDiagnostic(0, sizeof kIdentifyPage) != status::kGood) return false;
-  device.SetBuffer(buffer, kIdentifyReplyLength);
-  return device.ReceiveDiagnosticResults(kIdentifyReplyLength) == status::kGood;
-}
-
 void VersionCheck::SelectionCheck() {
   std::uint8_t buffer[kCheckBufferSize] = {};
   char revision[18] = {};
@@ -83,9 +76,9 @@ void VersionCheck::SelectionCheck() {
   // whatever slot 0xFF names. It ends the way a failed INQUIRY does.
   if (haveDrive) {
     device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
-    device.SetBuffer(buffer, kInquiryLength);
+    device.SetBuffer(buffer, kAllocationLength);
   }
-  if (haveDrive && device.Inquiry(kInquiryLength) == status::kGood) {
+  if (haveDrive && device.Inquiry(kAllocationLength) == status::kGood) {
     std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
     view.SetCurrentRevision(FieldText(buffer + kRevisionOffset, kRevisionLength));
   } else {
@@ -97,16 +90,17 @@ void VersionCheck::SelectionCheck() {
   view.SetImageVersion("");
 
   std::string product = FieldText(buffer + kProductOffset, kProductLength);
-  if (product.find(kModelText) == std::string::npos) return;
+  if (product.find(inquiry::kProduct) == std::string::npos) return;
   if (revision[0] != '1') return;
   if (FirstCandidate(revision[1]) == kNoImage) {
     view.SetStatus(Text(TextId::NotSupportFirmware, language));
     return;
   }
 
-  if (!Identify(buffer)) return;
-  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
-  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
+  vendorpage::IdentifyReply reply;
+  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) return;
+  std::int8_t letter = RevisionLetter(reply.letter);
+  std::string driveCode = reply.driveCode;
 
   int index = FindImage(revision[1], driveCode, images);
   if (index == kNoImage) {
@@ -140,8 +134,8 @@ StartVerdict VersionCheck::StartCheck() {
   if (selection < 0) return StartVerdict::VersionRefusal;  // Update Start is never enabled then
   device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
 
-  device.SetBuffer(buffer, kInquiryLength);
-  if (device.Inquiry(kInquiryLength) != status::kGood) return StartVerdict::DeviceRefusal;
+  device.SetBuffer(buffer, kAllocationLength);
+  if (device.Inquiry(kAllocationLength) != status::kGood) return StartVerdict::DeviceRefusal;
 
   char revision[kRevisionLength + 1] = {};
   std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
@@ -160,14 +154,17 @@ StartVerdict VersionCheck::StartCheck() {
   // for, but that was before the button was pressed: a drive swapped on the same
   // letter, or one that answers differently now, must not get the image on the
   // strength of what another answer said.
-  if (product.find(kModelText) == std::string::npos || revision[0] != '1') {
+  if (product.find(inquiry::kProduct) == std::string::npos || revision[0] != '1') {
     view.ShowMessage(Text(TextId::NotSupport, language));
     return StartVerdict::VersionRefusal;
   }
 
-  if (!Identify(buffer)) return StartVerdict::DeviceRefusal;
-  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
-  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
+  vendorpage::IdentifyReply reply;
+  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) {
+    return StartVerdict::DeviceRefusal;
+  }
+  std::string driveCode = reply.driveCode;
+  std::int8_t letter = RevisionLetter(reply.letter);
 
   if (FirstCandidate(family) == kNoImage) {
     view.ShowMessage(Text(TextId::NotSupportVersion, language));

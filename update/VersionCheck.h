@@ -17,7 +17,6 @@ class ScsiDevice;
 extern int selectedImageIndex;
 
 constexpr int kNoImage = -1;
-constexpr char kModelText[] = "DVD-ROM QX-M4471";
 
 // The first image record a revision family may use: 0 for '0', 1 for '7',
 // kNoImage for any other family.
@@ -85,9 +84,6 @@ class VersionCheck {
   StartVerdict StartCheck();
 
  private:
-  // The identify exchange into `buffer`; false when either command fails.
-  bool Identify(std::uint8_t* buffer);
-
   ScsiDevice& device;
   VersionCheckView& view;
   Language language;

@@ -83,7 +83,7 @@ AspiDevice::~AspiDevice() {
 
 void AspiDevice::ShowMessage(TextId id) {
   if (platform.system == nullptr) return;
-  const Language language = LanguageFor(platform.system->CodePage());
+  const Language language = TextLanguage(platform.system);
   platform.system->MessageBox(0, Text(id, language), Text(TextId::Caption, language),
                               sys::kMbOk);
 }
@@ -233,31 +233,33 @@ void AspiDevice::ReclaimAbandoned() {
 }
 
 void AspiDevice::ComposeMessage(CommandStatus result) {
-  std::string text = commandName + " Status : ";
+  const Language language = TextLanguage(platform.system);
+  std::string text = commandName + Text(TextId::StatusLabel, language);
+  TextId id = TextId::AspiOtherStatus;
   switch (result) {
-    case status::kPending: text += "Aspi Timeout Error."; break;
-    case status::kAborted: text += "Aborted."; break;
-    case status::kAbortFailed: text += "Failed Abort."; break;
-    case status::kError: text += ErrorDetail(); break;
-    case status::kInvalidHostAdapter: text += "Invalid Ha."; break;
-    case status::kNoDevice: text += "No Device."; break;
-    case status::kInvalidSrb: text += "Invalid SRB."; break;
-    case status::kNotInitialised: text += "Faild Initailize."; break;
-    case status::kBusy: text += "Aspi is busy."; break;
-    case status::kInUse: text += "This target is executing now."; break;
-    case status::kNoMemory: text += "Memory Allocation Error."; break;
-    case status::kDataCompareError: text += "Data Compare Error."; break;
+    case status::kError: lastMessage = text + ErrorDetail(language); return;
+    case status::kPending: id = TextId::AspiTimeout; break;
+    case status::kAborted: id = TextId::AspiAborted; break;
+    case status::kAbortFailed: id = TextId::AspiAbortFailed; break;
+    case status::kInvalidHostAdapter: id = TextId::AspiInvalidHa; break;
+    case status::kNoDevice: id = TextId::NoDevice; break;
+    case status::kInvalidSrb: id = TextId::AspiInvalidSrb; break;
+    case status::kNotInitialised: id = TextId::AspiNotInitialised; break;
+    case status::kBusy: id = TextId::AspiBusy; break;
+    case status::kInUse: id = TextId::AspiTargetBusy; break;
+    case status::kNoMemory: id = TextId::AspiNoMemory; break;
+    case status::kDataCompareError: id = TextId::AspiDataCompare; break;
     default:
-      lastMessage = text + "ASPI Error";
+      lastMessage = text + Text(id, language);
       if (platform.system != nullptr) ShowAspiStatus(*platform.system, result);
       return;
   }
-  lastMessage = text;
+  lastMessage = text + Text(id, language);
 }
 
-std::string AspiDevice::ErrorDetail() const {
+std::string AspiDevice::ErrorDetail(Language language) const {
   if (hostAdapterStatus != 0) return HostAdapterStatusText(hostAdapterStatus);
-  if (targetStatus == 0) return "Scsi Error.";
+  if (targetStatus == 0) return Text(TextId::ScsiError, language);
   std::string text = TargetStatusText(targetStatus, TargetTable::Aspi);
   // Only 14 sense bytes come back here, so the sense key stands in the last place.
   if (targetStatus == scsi::kStatusCheckCondition) {

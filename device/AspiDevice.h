@@ -107,7 +107,7 @@ class AspiDevice : public ScsiTransport {
   void Release(Request& request);
   void ReclaimAbandoned();
   void ComposeMessage(CommandStatus result);
-  std::string ErrorDetail() const;
+  std::string ErrorDetail(Language language) const;
   // A message box of the catalogue's text, in the system's language.
   void ShowMessage(TextId id);
 

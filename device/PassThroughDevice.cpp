@@ -38,6 +38,14 @@ DriveTables& Tables() {
   return tables;
 }
 
+// `text` with its "%d" replaced by `number`, shown signed as the system's errors
+// always have been.
+std::string WithNumber(std::string text, std::uint32_t number) {
+  const std::size_t at = text.find("%d");
+  if (at != std::string::npos) text.replace(at, 2, std::to_string(static_cast<int>(number)));
+  return text;
+}
+
 std::string DevicePath(const std::string& entry) {
   // The entry starts with the letter and the colon: "E:" opens as "\\.\E:".
   return "\\\\.\\" + entry.substr(0, 2);
@@ -84,30 +92,24 @@ std::uint32_t PassThroughDevice::MaxTransferLength(std::uint8_t index) const {
   return index < kSlotCount ? Tables().maxTransfer[index] : 0;
 }
 
-Language PassThroughDevice::TextLanguage() const {
-  return platform.system != nullptr ? LanguageFor(platform.system->CodePage())
-                                    : Language::English;
+const std::string& PassThroughDevice::CatalogueText(TextId id) const {
+  return Text(id, TextLanguage(platform.system));
 }
 
 void PassThroughDevice::SetHandleErrorMessage(std::uint32_t error) {
   // The number is a system error, but it has always been shown with the C runtime's
   // text for the errno of the same value; users and support know those texts.
-  std::string text = Text(TextId::HandleError, TextLanguage());
-  const std::size_t number = text.find("%d");
-  if (number != std::string::npos) text.replace(number, 2, std::to_string(static_cast<int>(error)));
-  lastMessage = text + std::strerror(static_cast<int>(error));
+  lastMessage = WithNumber(CatalogueText(TextId::HandleError), error);
+  lastMessage += std::strerror(static_cast<int>(error));
 }
 
 void PassThroughDevice::SetRequestErrorMessage(std::uint32_t error) {
-  char text[96];
-  std::snprintf(text, sizeof text, "Error opening . Error: %d\n", static_cast<int>(error));
-  lastMessage = text;
+  lastMessage = WithNumber(CatalogueText(TextId::RequestError), error);
   // The port hands the system's text over in UTF-8, like every text in here.
   std::string systemText;
   if (!platform.passThroughPort->FormatMessage(error, kFormatMessageBufferSize, &systemText)) {
-    std::snprintf(text, sizeof text, "Format message failed.  Error: %d\n",
-                  static_cast<int>(platform.passThroughPort->GetLastError()));
-    lastMessage += text;
+    lastMessage += WithNumber(CatalogueText(TextId::FormatMessageFailed),
+                              platform.passThroughPort->GetLastError());
     return;
   }
   lastMessage += systemText.substr(0, systemText.find('\0'));
@@ -120,13 +122,13 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   targetStatus = 0;
 
   if (driveIndex >= kSlotCount || platform.passThroughPort == nullptr) {
-    lastMessage = "No Device.";
+    lastMessage = CatalogueText(TextId::NoDevice);
     return status::kError;
   }
   DriveTables& tables = Tables();
   const InUseScope inUse(tables.inUse[driveIndex]);
   if (!inUse.Taken()) {
-    lastMessage = "Inuse";
+    lastMessage = CatalogueText(TextId::InUse);
     return status::kInUse;
   }
 
@@ -139,7 +141,7 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   // transfer would run past the block, so it is refused like any other oversize one.
   if (tables.maxTransfer[driveIndex] < transferLength || stagingRoom < transferLength ||
       length > sizeof block.spt.Cdb) {
-    lastMessage = "Buffer Too Big";
+    lastMessage = CatalogueText(TextId::BufferTooBig);
     return status::kBufferTooBig;
   }
   lastMessage.clear();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/System.h"
+
 namespace qx {
 
 namespace {
@@ -44,6 +46,10 @@ DataDirection DirectionOf(std::uint8_t code) {
     default:
       return DataDirection::Unspecified;
   }
+}
+
+Language ScsiTransport::TextLanguage(System* system) {
+  return system != nullptr ? LanguageFor(system->CodePage()) : Language::English;
 }
 
 void ScsiTransport::SetBuffer(std::uint8_t* data, std::uint32_t length) {
@@ -132,7 +138,8 @@ CommandStatus ScsiTransport::StartStopUnit(bool start, bool immediate, bool load
   cdb[kCdbFlags] = immediate ? 0x01 : 0x00;
   cdb[kCdb6Bits] = static_cast<std::uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
   // The name keeps its historical spelling: it appears in messages users report.
-  SetCommandName(NameWithArguments("Stat/StopUnit(%X)(%X)", start ? 1u : 0u, loadEject ? 1u : 0u));
+  SetCommandName(
+      NameWithArguments("Stat/StopUnit(%X)(%X)", start ? 1u : 0u, loadEject ? 1u : 0u));
   NoDataScope noData(transferBuffer, transferLength);
   return ExecuteCdb6(cdb, CommandTimeout());
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/System.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 
@@ -52,9 +53,6 @@ const CodeRecord kPassThroughTargetStatusTable[] = {
 char hostAdapterText[64];
 char targetText[64];
 
-const char* const kAspiErrorCaption = "Aspi Error";
-const char* const kMessageBoxCaption = "Firmware Update Utility";
-
 }  // namespace
 
 const CodeRecord* FindCodeRecord(const CodeRecord* table, std::uint8_t code) {
@@ -84,10 +82,12 @@ std::string TargetStatusText(std::uint8_t code, TargetTable table) {
 }
 
 void ShowAspiStatus(System& system, CommandStatus code) {
-  char text[160];
-  std::snprintf(text, sizeof text, "%s : %s", kAspiErrorCaption, AspiStatusText(code).c_str());
+  const Language language = LanguageFor(system.CodePage());
+  const std::string text =
+      FormatNumbered(Text(TextId::AspiErrorBox, language), AspiStatusText(code));
   system.MessageBeep(sys::kMbIconExclamation);
-  system.MessageBox(0, text, kMessageBoxCaption, sys::kMbOk | sys::kMbIconExclamation);
+  system.MessageBox(0, text, Text(TextId::Caption, language),
+                    sys::kMbOk | sys::kMbIconExclamation);
 }
 
 }  // namespace qx

@@ -57,16 +57,18 @@ const SimDrive::Entry SimDrive::kCommands[] = {
     {opcode::kTestUnitReady, 6, DataDirection::Unspecified, true, &SimDrive::TestUnitReady,
      {0, 0x1F, 0xFF, 0xFF, 0xFF, kControl}},
     // Byte 3 is reserved: this drive's allocation length is one byte.
-    {opcode::kInquiry, 6, DataDirection::In, false, &SimDrive::Inquiry, {0, 0x1C, 0, 0xFF, 0, kControl}},
+    {opcode::kInquiry, 6, DataDirection::In, false, &SimDrive::Inquiry,
+     {0, 0x1C, 0, 0xFF, 0, kControl}},
     // Byte 4: power conditions (7-4) are not supported, bits 3-2 reserved.
     {opcode::kStartStopUnit, 6, DataDirection::Unspecified, true, &SimDrive::StartStopUnit,
      {0, 0x1E, 0xFF, 0xFF, 0xFC, kControl}},
-    {opcode::kReceiveDiagnosticResults, 6, DataDirection::In, true, &SimDrive::ReceiveDiagnosticResults,
-     {0, 0x1E, 0xFF, 0, 0, kControl}},
-    {opcode::kSendDiagnostic, 6, DataDirection::Out, true, &SimDrive::SendDiagnostic, {0, 0, 0xFF, 0, 0, kControl}},
+    {opcode::kReceiveDiagnosticResults, 6, DataDirection::In, true,
+     &SimDrive::ReceiveDiagnosticResults, {0, 0x1E, 0xFF, 0, 0, kControl}},
+    {opcode::kSendDiagnostic, 6, DataDirection::Out, true, &SimDrive::SendDiagnostic,
+     {0, 0, 0xFF, 0, 0, kControl}},
     // Byte 4: only Prevent; persistent prevention is not supported.
-    {opcode::kPreventAllowMediumRemoval, 6, DataDirection::Unspecified, true, &SimDrive::PreventAllowMediumRemoval,
-     {0, 0x1F, 0xFF, 0xFF, 0xFE, kControl}},
+    {opcode::kPreventAllowMediumRemoval, 6, DataDirection::Unspecified, true,
+     &SimDrive::PreventAllowMediumRemoval, {0, 0x1F, 0xFF, 0xFF, 0xFE, kControl}},
     // Byte 1: DPO and FUA are taken, bits 2-1 reserved; byte 6 reserved.
     {opcode::kRead10, 10, DataDirection::In, true, &SimDrive::Read10,
      {0, 0x06, 0, 0, 0, 0, 0xFF, 0, 0, kControl}},

@@ -139,7 +139,8 @@ const char* PhaseName(Phase phase) {
 }
 
 int KindOf(const PortEvent& e) {
-  return e.opcode == opcode::kSendDiagnostic ? (e.opcode << 16) | (e.function << 8) | e.argument : e.opcode;
+  if (e.opcode != opcode::kSendDiagnostic) return e.opcode;
+  return (e.opcode << 16) | (e.function << 8) | e.argument;
 }
 
 std::vector<Command> Classify(const std::vector<PortEvent>& events) {

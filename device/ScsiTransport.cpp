@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/System.h"
-
 namespace qx {
 
 namespace {
@@ -46,10 +44,6 @@ DataDirection DirectionOf(std::uint8_t code) {
     default:
       return DataDirection::Unspecified;
   }
-}
-
-Language ScsiTransport::TextLanguage(System* system) {
-  return system != nullptr ? LanguageFor(system->CodePage()) : Language::English;
 }
 
 void ScsiTransport::SetBuffer(std::uint8_t* data, std::uint32_t length) {

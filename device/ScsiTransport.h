@@ -6,11 +6,8 @@
 #include <string>
 
 #include "device/CommandStatus.h"
-#include "text/TextCatalogue.h"
 
 namespace qx {
-
-class System;
 
 namespace opcode {
 constexpr std::uint8_t kTestUnitReady = 0x00;
@@ -76,10 +73,6 @@ class ScsiTransport {
     int& flag;
     const bool taken;
   };
-
-  // The language of the texts a transport puts in lastMessage or shows: the system's,
-  // read at the time; English without a system.
-  static Language TextLanguage(System* system);
 
   // The time-out the named commands hand to ExecuteOnce.
   virtual std::uint32_t CommandTimeout() const = 0;

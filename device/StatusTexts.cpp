@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "platform/System.h"
-#include "text/TextCatalogue.h"
 
 namespace qx {
 
@@ -81,8 +80,12 @@ std::string TargetStatusText(std::uint8_t code, TargetTable table) {
   return targetText;
 }
 
+Language TextLanguage(System* system) {
+  return system != nullptr ? LanguageFor(system->CodePage()) : Language::English;
+}
+
 void ShowAspiStatus(System& system, CommandStatus code) {
-  const Language language = LanguageFor(system.CodePage());
+  const Language language = TextLanguage(&system);
   const std::string text =
       FormatNumbered(Text(TextId::AspiErrorBox, language), AspiStatusText(code));
   system.MessageBeep(sys::kMbIconExclamation);

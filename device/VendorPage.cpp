@@ -5,18 +5,6 @@
 
 namespace qx::vendorpage {
 
-void WriteHeader(std::uint8_t* page, std::uint16_t length, std::uint8_t function,
-                 std::uint8_t argument) {
-  page[0] = kPageCode;
-  page[1] = 0x00;
-  page[kLengthOffset] = static_cast<std::uint8_t>(length >> 8);
-  page[kLengthOffset + 1] = static_cast<std::uint8_t>(length & 0xFF);
-  page[4] = 0x00;
-  page[kFunctionOffset] = function;
-  page[kArgumentOffset] = argument;
-  page[7] = 0x00;
-}
-
 CommandStatus Identify(ScsiDevice& device, std::uint8_t* buffer, IdentifyReply* reply,
                        IdentifyStep* failed) {
   WriteHeader(buffer, kHeaderOnlyLength, function::kIdentify, 0x00);

@@ -56,8 +56,17 @@ constexpr std::size_t kDriveCodeLength = 2;
 constexpr std::size_t kLetterOffset = 15;
 
 // Writes the 8-byte header at `page`.
-void WriteHeader(std::uint8_t* page, std::uint16_t length, std::uint8_t function,
-                 std::uint8_t argument);
+inline void WriteHeader(std::uint8_t* page, std::uint16_t length, std::uint8_t function,
+                        std::uint8_t argument) {
+  page[0] = kPageCode;
+  page[1] = 0x00;
+  page[kLengthOffset] = static_cast<std::uint8_t>(length >> 8);
+  page[kLengthOffset + 1] = static_cast<std::uint8_t>(length & 0xFF);
+  page[4] = 0x00;
+  page[kFunctionOffset] = function;
+  page[kArgumentOffset] = argument;
+  page[7] = 0x00;
+}
 
 // The page's length field.
 constexpr std::uint16_t LengthOf(const std::uint8_t* page) {

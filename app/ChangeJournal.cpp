@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace qx {
@@ -17,31 +18,10 @@ constexpr std::uint32_t kNumberBytes = 4;
 constexpr std::uint32_t kHardwareKeyBytes = 512;
 constexpr std::uint32_t kValueNameBytes = 512;
 
-const char kEnumDyn[] = "Config Manager\\Enum";
-const char kEnumMachine[] = "Enum";
-const char kHdcClass[] = "System\\CurrentControlSet\\Services\\Class\\hdc";
-const char kScsiAdapterClass[] = "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter";
-const char kAtapiParameters[] = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters";
-const char kControlClass[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
-const char kCdrom[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
-const char kDmaOff[] = "DmaDetectionLevel = 0x0;";
-
 // A record's copy of the setting as it was found: its stored type (REG_DWORD) and
 // its bytes (REG_BINARY), both written before "Value".
 const char kFoundType[] = "Found_Type";
 const char kFoundData[] = "Found_Data";
-
-const char* const kControllerFlags[] = {"AutoInsertNotificationDrive0",
-                                        "AutoInsertNotificationDrive1", "IDEDMADRIVE0",
-                                        "IDEDMADRIVE1"};
-const char* const kDeviceFlags[] = {"AutoInsertNotification", "DMACurrentlyUsed"};
-const char* const kTimingValues[] = {
-    "UserMasterDeviceTimingModeAllowed", "MasterDeviceTimingMode",
-    "MasterDeviceTimingModeAllowed",     "UserSlaveDeviceTimingModeAllowed",
-    "SlaveDeviceTimingMode",             "SlaveDeviceTimingModeAllowed"};
-
-constexpr std::uint32_t kTimingAllowedLimit = 31;
-constexpr std::uint32_t kTimingModeLimit = 16;
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -52,14 +32,6 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
     if (x != y) return false;
   }
   return true;
-}
-
-template <std::size_t N>
-bool OneOf(const std::string& name, const char* const (&names)[N]) {
-  for (const char* n : names) {
-    if (EqualNoCase(name, n)) return true;
-  }
-  return false;
 }
 
 // The components of path below prefix, or false when path does not lie below it.
@@ -97,6 +69,10 @@ bool ParseRecordName(const char* name, int* number) {
   }
   *number = static_cast<int>(value);
   return true;
+}
+
+bool IsScsiName(const std::string& name) {
+  return name.compare(0, sizeof journal::kScsiPrefix - 1, journal::kScsiPrefix) == 0;
 }
 
 std::uint32_t LittleEndian(const std::uint8_t* bytes, std::size_t size) {
@@ -146,7 +122,7 @@ bool SameAsRecorded(std::uint32_t recordType, const std::vector<std::uint8_t>& b
 }  // namespace
 
 ChangeJournal::ChangeJournal(Registry& registry, ProfileStore& profile, bool isNtFamily)
-    : registry_(registry), profile_(profile), isNtFamily_(isNtFamily) {}
+    : registry(registry), profile(profile), isNtFamily(isNtFamily) {}
 
 std::string ChangeJournal::RecordName(int number) {
   char name[16];
@@ -157,47 +133,61 @@ std::string ChangeJournal::RecordName(int number) {
 std::string ChangeJournal::RecordSection(int number) { return "Change\\" + RecordName(number); }
 
 std::string ChangeJournal::JournalPath() const {
-  return "Software\\" + profile_.registryKeyName() + "\\" + profile_.applicationName() +
+  return "Software\\" + profile.registryKeyName() + "\\" + profile.applicationName() +
          "\\Change";
 }
 
 template <typename Visit>
 void ChangeJournal::ForEachSubKey(RegKey root, const std::string& path, Visit visit) {
-  RegistryKey parent(registry_);
+  RegistryKey parent(registry);
   if (parent.Open(root, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
   for (std::uint32_t index = 0;; ++index) {
     char name[kPathCapacity];
     if (parent.EnumSubKey(index, name, sizeof name) != reg::kSuccess) break;
     std::string child = path + "\\" + name;
     if (child.size() >= kPathCapacity) continue;
-    visit(std::string(name), child);
+    visit(child);
   }
 }
 
 bool ChangeJournal::Scan(bool apply) {
-  apply_ = apply;
-  needed_ = false;
+  applying = apply;
+  changeNeeded = false;
   settingsChanged = 0;
-  if (apply_) {
+  if (applying) {
     // A crash between journalling and storing "Changed" leaves records the stored
     // count does not cover: number on past every record already there, so that no
     // record holding an original value is ever overwritten.
     int last = std::max(std::max(changedCount, HighestRecordNumber()), 0);
     // With no number left above every record, a new one could not be put in its
     // place among them: nothing is journalled, so nothing is changed.
-    nextNumber_ = last == std::numeric_limits<int>::max() ? kNoNumber : last + 1;
+    nextNumber = last == std::numeric_limits<int>::max() ? kNoNumber : last + 1;
   }
-  if (isNtFamily_) {
-    ScanNt();
-  } else {
-    ScanWindows9x();
+  const journal::Family family = isNtFamily ? journal::Family::Nt : journal::Family::Windows9x;
+  const journal::Rule* const end = std::end(journal::kRules);
+  for (const journal::Rule* group = std::begin(journal::kRules); group != end;) {
+    // The rows of one place and key, looked at together on each key found there.
+    const journal::Rule* groupEnd = group + 1;
+    while (groupEnd != end && groupEnd->family == group->family &&
+           groupEnd->place == group->place && std::strcmp(groupEnd->key, group->key) == 0) {
+      ++groupEnd;
+    }
+    if (group->family == family) {
+      ForEachSettingKey(*group, [&](RegistryKey& key, const std::string& path) {
+        RuleOutcome previous;
+        for (const journal::Rule* rule = group; rule != groupEnd; ++rule) {
+          previous = ApplyRule(key, path, *rule, previous);
+        }
+      });
+    }
+    group = groupEnd;
   }
-  return needed_;
+  return changeNeeded;
 }
 
 int ChangeJournal::HighestRecordNumber() {
   int highest = 0;
-  RegistryKey journal(registry_);
+  RegistryKey journal(registry);
   if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
     return highest;
   }
@@ -216,7 +206,7 @@ RegStatus ChangeJournal::ReadFound(RegistryKey& key, const char* name, std::uint
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(maxBytes) + 1, 0);
   std::uint32_t size = maxBytes;
   std::uint32_t type = 0;
-  RegStatus status = registry_.QueryValue(key.Handle(), name, &type, buffer.data(), &size);
+  RegStatus status = registry.QueryValue(key.Handle(), name, &type, buffer.data(), &size);
   if (status != reg::kSuccess) return status;
   found->type = type;
   found->bytes.assign(buffer.begin(), buffer.begin() + std::min(size, maxBytes));
@@ -226,184 +216,170 @@ RegStatus ChangeJournal::ReadFound(RegistryKey& key, const char* name, std::uint
 bool ChangeJournal::Journal(const std::string& path, const char* valueName, std::uint32_t type,
                             const std::string& oldText, std::uint32_t oldNumber,
                             const FoundValue& found) {
-  if (nextNumber_ == kNoNumber) return false;
-  int number = nextNumber_;
-  nextNumber_ = number == std::numeric_limits<int>::max() ? kNoNumber : number + 1;
+  if (nextNumber == kNoNumber) return false;
+  int number = nextNumber;
+  nextNumber = number == std::numeric_limits<int>::max() ? kNoNumber : number + 1;
   changedCount = number;
   std::string section = RecordSection(number);
-  if (!profile_.WriteString(section, "SubKey_Name", path)) return false;
-  if (!profile_.WriteString(section, "Value_Name", valueName)) return false;
-  if (!profile_.WriteInt(section, "Value_Type", static_cast<int>(type))) return false;
+  if (!profile.WriteString(section, "SubKey_Name", path)) return false;
+  if (!profile.WriteString(section, "Value_Name", valueName)) return false;
+  if (!profile.WriteInt(section, "Value_Type", static_cast<int>(type))) return false;
   // The found form goes in before "Value": a record counts as complete only with
   // "Value", so one cut short never holds half of it.
   if (KeepsFoundForm(type, found.type, found.bytes.size())) {
-    if (!profile_.WriteInt(section, kFoundType, static_cast<int>(found.type))) return false;
-    if (!profile_.WriteBinary(section, kFoundData, found.bytes)) return false;
+    if (!profile.WriteInt(section, kFoundType, static_cast<int>(found.type))) return false;
+    if (!profile.WriteBinary(section, kFoundData, found.bytes)) return false;
   }
-  if (type == reg::kTypeString) return profile_.WriteString(section, "Value", oldText);
-  return profile_.WriteInt(section, "Value", static_cast<int>(oldNumber));
+  if (type == reg::kTypeString) return profile.WriteString(section, "Value", oldText);
+  return profile.WriteInt(section, "Value", static_cast<int>(oldNumber));
 }
 
-void ChangeJournal::ApplyFlagRule(RegistryKey& key, const std::string& path,
-                                  const char* valueName) {
+template <typename Visit>
+void ChangeJournal::ForEachSettingKey(const journal::Rule& rule, Visit visit) {
+  auto open = [&](const std::string& path) {
+    RegistryKey key(registry);
+    if (key.Open(reg::kLocalMachine, path.c_str()) == reg::kSuccess) visit(key, path);
+  };
+  switch (rule.place) {
+    case journal::Place::Key:
+      open(rule.key);
+      return;
+    case journal::Place::Subkey:
+      ForEachSubKey(reg::kLocalMachine, rule.key, open);
+      return;
+    case journal::Place::DiscControllerInstance:
+      ForEachSubKey(reg::kLocalMachine, rule.key,
+                    [&](const std::string& classPath) {
+                      if (IsDiscControllerClass(classPath)) {
+                        ForEachSubKey(reg::kLocalMachine, classPath, open);
+                      }
+                    });
+      return;
+    case journal::Place::ScsiDevice:
+      ForEachSubKey(reg::kDynData, journal::kDeviceList,
+                    [&](const std::string& devicePath) {
+                      std::string path;
+                      if (ScsiDevicePath(rule.key, devicePath, &path)) open(path);
+                    });
+      return;
+  }
+}
+
+ChangeJournal::RuleOutcome ChangeJournal::ApplyRule(RegistryKey& key, const std::string& path,
+                                                    const journal::Rule& rule,
+                                                    RuleOutcome previous) {
+  RuleOutcome outcome;
+  if (rule.when == journal::When::PreviousUnread && previous.read) return outcome;
+  if (rule.when == journal::When::PreviousJournalled && !previous.journalled) return outcome;
+  const bool isText = rule.reading == journal::Reading::DmaDetection;
   FoundValue found;
-  if (ReadFound(key, valueName, kNumberBytes, &found) != reg::kSuccess) return;
-  if (found.bytes.empty() || found.bytes[0] == 0) return;
-  needed_ = true;
-  if (!apply_) return;
-  if (!Journal(path, valueName, reg::kTypeBinary, std::string(), found.bytes[0], found)) return;
-  const std::uint8_t off = 0;
-  Count(key.SetValue(valueName, reg::kTypeBinary, &off, 1));
+  if (ReadFound(key, rule.value, isText ? kTextBytes : kNumberBytes, &found) != reg::kSuccess) {
+    return outcome;
+  }
+  outcome.read = true;
+  std::string text;
+  std::uint32_t number = 0;
+  bool change = false;
+  switch (rule.reading) {
+    case journal::Reading::Flag:
+      number = found.bytes.empty() ? 0 : found.bytes[0];
+      change = number != 0;
+      break;
+    case journal::Reading::Number:
+      // A shorter value leaves the rest zero.
+      number = LittleEndian(found.bytes.data(), found.bytes.size());
+      change = number > rule.limit;
+      break;
+    case journal::Reading::DmaDetection: {
+      // The text ends at its first zero, or with the bytes read.
+      text.assign(found.bytes.begin(), found.bytes.end());
+      text.resize(std::strlen(text.c_str()));
+      std::size_t hex = text.find("0x");
+      std::size_t at = hex == std::string::npos ? 1 : hex + 2;
+      change = !(at < text.size() && text[at] == '0');
+      break;
+    }
+  }
+  if (!change && rule.when != journal::When::PreviousJournalled) return outcome;
+  changeNeeded = true;
+  if (!applying ||
+      !Journal(path, rule.value, journal::RecordType(rule.reading), text, number, found)) {
+    return outcome;
+  }
+  outcome.journalled = true;
+  switch (rule.reading) {
+    case journal::Reading::Flag: {
+      const std::uint8_t off = 0;
+      Count(key.SetValue(rule.value, reg::kTypeBinary, &off, 1));
+      break;
+    }
+    case journal::Reading::Number:
+      Count(key.SetDword(rule.limit, rule.value));
+      break;
+    case journal::Reading::DmaDetection: {
+      char fixed[kTextBytes] = {};
+      std::memcpy(fixed, journal::kDmaOff, sizeof journal::kDmaOff);
+      Count(key.SetValue(rule.value, reg::kTypeString, fixed, sizeof fixed));
+      break;
+    }
+  }
+  return outcome;
 }
 
-bool ChangeJournal::ScsiDevicePath(const std::string& devicePath, std::string* path) {
-  RegistryKey device(registry_);
+bool ChangeJournal::ScsiDevicePath(const char* enumKey, const std::string& devicePath,
+                                   std::string* path) {
+  RegistryKey device(registry);
   if (device.Open(reg::kDynData, devicePath.c_str()) != reg::kSuccess) return false;
   std::string hardwareKey;
   if (device.QueryText(&hardwareKey, "HardWareKey", kHardwareKeyBytes) != reg::kSuccess) {
     return false;
   }
-  if (hardwareKey.compare(0, 4, "SCSI") != 0) return false;
-  *path = std::string(kEnumMachine) + "\\" + hardwareKey;
-  // A record's key path is read back in at most kTextBytes with its zero: a device
-  // whose path is longer could be changed but never put back, so it is left alone.
-  return path->size() < kTextBytes;
-}
-
-void ChangeJournal::ScanWindows9x() {
-  ForEachSubKey(reg::kDynData, kEnumDyn, [&](const std::string&, const std::string& devicePath) {
-    std::string path;
-    if (!ScsiDevicePath(devicePath, &path)) return;
-    RegistryKey target(registry_);
-    if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
-    for (const char* flag : kDeviceFlags) ApplyFlagRule(target, path, flag);
-  });
-  for (const char* classPath : {kHdcClass, kScsiAdapterClass}) {
-    ForEachSubKey(reg::kLocalMachine, classPath,
-                  [&](const std::string&, const std::string& path) {
-                    RegistryKey controller(registry_);
-                    if (controller.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
-                    for (const char* flag : kControllerFlags) ApplyFlagRule(controller, path, flag);
-                  });
-  }
-}
-
-void ChangeJournal::ApplyTimingRule(RegistryKey& key, const std::string& path,
-                                    const char* userAllowed, const char* mode,
-                                    const char* allowed) {
-  // Numbers are read with four bytes whatever their type; a shorter value leaves
-  // the rest zero.
-  FoundValue found;
-  auto number = [&found] { return LittleEndian(found.bytes.data(), found.bytes.size()); };
-  if (ReadFound(key, userAllowed, kNumberBytes, &found) == reg::kSuccess) {
-    // The user's own limit rules this side; the mode itself is not looked at.
-    if (number() <= kTimingAllowedLimit) return;
-    needed_ = true;
-    if (apply_ && Journal(path, userAllowed, reg::kTypeDword, std::string(), number(), found)) {
-      Count(key.SetDword(kTimingAllowedLimit, userAllowed));
-    }
-    return;
-  }
-  if (ReadFound(key, mode, kNumberBytes, &found) != reg::kSuccess ||
-      number() <= kTimingModeLimit) {
-    return;
-  }
-  needed_ = true;
-  if (!apply_) return;
-  if (!Journal(path, mode, reg::kTypeDword, std::string(), number(), found)) return;
-  Count(key.SetDword(kTimingModeLimit, mode));
-  if (ReadFound(key, allowed, kNumberBytes, &found) == reg::kSuccess &&
-      Journal(path, allowed, reg::kTypeDword, std::string(), number(), found)) {
-    Count(key.SetDword(kTimingAllowedLimit, allowed));
-  }
+  if (!IsScsiName(hardwareKey)) return false;
+  *path = std::string(enumKey) + "\\" + hardwareKey;
+  // A device whose path a record cannot carry back could be changed but never put
+  // back, so it is left alone.
+  return path->size() < journal::kRecordPathBytes;
 }
 
 bool ChangeJournal::IsDiscControllerClass(const std::string& classPath) {
-  RegistryKey cls(registry_);
+  RegistryKey cls(registry);
   if (cls.Open(reg::kLocalMachine, classPath.c_str()) != reg::kSuccess) return false;
   std::string className;
-  return cls.QueryText(&className, "Class", kTextBytes) == reg::kSuccess && className == "hdc";
+  return cls.QueryText(&className, "Class", kTextBytes) == reg::kSuccess &&
+         className == journal::kDiscControllerClass;
 }
 
-void ChangeJournal::ScanNt() {
-  ForEachSubKey(reg::kLocalMachine, kAtapiParameters,
-                [&](const std::string&, const std::string& path) {
-                  RegistryKey port(registry_);
-                  if (port.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return;
-                  FoundValue found;
-                  if (ReadFound(port, "DriverParameter", kTextBytes, &found) != reg::kSuccess) {
-                    return;
-                  }
-                  // The text ends at its first zero, or with the bytes read.
-                  std::string text(found.bytes.begin(), found.bytes.end());
-                  text.resize(std::strlen(text.c_str()));
-                  std::size_t hex = text.find("0x");
-                  std::size_t at = hex == std::string::npos ? 1 : hex + 2;
-                  if (at < text.size() && text[at] == '0') return;
-                  needed_ = true;
-                  if (!apply_ ||
-                      !Journal(path, "DriverParameter", reg::kTypeString, text, 0, found)) {
-                    return;
-                  }
-                  char fixed[kTextBytes] = {};
-                  std::memcpy(fixed, kDmaOff, sizeof kDmaOff);
-                  Count(port.SetValue("DriverParameter", reg::kTypeString, fixed, sizeof fixed));
-                });
-
-  ForEachSubKey(reg::kLocalMachine, kControlClass,
-                [&](const std::string&, const std::string& classPath) {
-                  if (!IsDiscControllerClass(classPath)) return;
-                  ForEachSubKey(reg::kLocalMachine, classPath,
-                                [&](const std::string&, const std::string& path) {
-                                  RegistryKey controller(registry_);
-                                  if (controller.Open(reg::kLocalMachine, path.c_str()) !=
-                                      reg::kSuccess) {
-                                    return;
-                                  }
-                                  ApplyTimingRule(controller, path, kTimingValues[0],
-                                                  kTimingValues[1], kTimingValues[2]);
-                                  ApplyTimingRule(controller, path, kTimingValues[3],
-                                                  kTimingValues[4], kTimingValues[5]);
-                                });
-                });
-
-  RegistryKey cdrom(registry_);
-  if (cdrom.Open(reg::kLocalMachine, kCdrom) != reg::kSuccess) return;
-  FoundValue found;
-  if (ReadFound(cdrom, "Autorun", kNumberBytes, &found) != reg::kSuccess) return;
-  std::uint32_t autorun = LittleEndian(found.bytes.data(), found.bytes.size());
-  if (autorun == 0) return;
-  needed_ = true;
-  if (apply_ && Journal(kCdrom, "Autorun", reg::kTypeDword, std::string(), autorun, found)) {
-    Count(cdrom.SetDword(0, "Autorun"));
+bool ChangeJournal::IsSettingKey(const journal::Rule& rule, const std::string& path) {
+  std::vector<std::string> parts;
+  switch (rule.place) {
+    case journal::Place::Key:
+      return EqualNoCase(path, rule.key);
+    case journal::Place::Subkey:
+      return Below(path, rule.key, &parts) && parts.size() == 1;
+    case journal::Place::DiscControllerInstance:
+      // As the scan finds it: an instance of a disc controllers' class only.
+      return Below(path, rule.key, &parts) && parts.size() == 2 &&
+             IsDiscControllerClass(std::string(rule.key) + "\\" + parts[0]);
+    case journal::Place::ScsiDevice:
+      // The entry of a SCSI device, as the scan names it. Whether the configuration
+      // manager lists the device now does not matter: a drive unplugged before this
+      // start must still get its flags back, or they stay off for good.
+      return Below(path, rule.key, &parts) && IsScsiName(parts[0]) &&
+             path.size() < journal::kRecordPathBytes;
   }
+  return false;
 }
 
 bool ChangeJournal::IsJournalledSetting(const std::string& path, const std::string& valueName,
                                         std::uint32_t type) {
-  std::vector<std::string> parts;
-  if (isNtFamily_) {
-    if (type == reg::kTypeString) {
-      return Below(path, kAtapiParameters, &parts) && parts.size() == 1 &&
-             EqualNoCase(valueName, "DriverParameter");
+  const journal::Family family = isNtFamily ? journal::Family::Nt : journal::Family::Windows9x;
+  for (const journal::Rule& rule : journal::kRules) {
+    if (rule.family == family && journal::RecordType(rule.reading) == type &&
+        EqualNoCase(valueName, rule.value) && IsSettingKey(rule, path)) {
+      return true;
     }
-    if (type != reg::kTypeDword) return false;
-    if (EqualNoCase(path, kCdrom)) return EqualNoCase(valueName, "Autorun");
-    // Timing values of the disc controllers' class only, as the scan finds it.
-    return Below(path, kControlClass, &parts) && parts.size() == 2 &&
-           OneOf(valueName, kTimingValues) &&
-           IsDiscControllerClass(std::string(kControlClass) + "\\" + parts[0]);
   }
-  if (type != reg::kTypeBinary) return false;
-  if (Below(path, kEnumMachine, &parts)) {
-    // The entry of a SCSI device, as the scan names it. Whether the configuration
-    // manager lists the device now does not matter: a drive unplugged before this
-    // start must still get its flags back, or they stay off for good.
-    return parts[0].compare(0, 4, "SCSI") == 0 && path.size() < kTextBytes &&
-           OneOf(valueName, kDeviceFlags);
-  }
-  return (Below(path, kHdcClass, &parts) || Below(path, kScsiAdapterClass, &parts)) &&
-         parts.size() == 1 && OneOf(valueName, kControllerFlags);
+  return false;
 }
 
 bool ChangeJournal::ReadKeptForm(RegistryKey& record, std::uint32_t type,
@@ -412,7 +388,7 @@ bool ChangeJournal::ReadKeptForm(RegistryKey& record, std::uint32_t type,
   std::uint32_t storedType = 0;
   std::uint8_t typeBytes[4] = {0, 0, 0, 0};
   std::uint32_t size = sizeof typeBytes;
-  if (registry_.QueryValue(record.Handle(), kFoundType, &storedType, typeBytes, &size) !=
+  if (registry.QueryValue(record.Handle(), kFoundType, &storedType, typeBytes, &size) !=
           reg::kSuccess ||
       storedType != reg::kTypeDword || size != sizeof typeBytes) {
     return false;
@@ -431,7 +407,7 @@ bool ChangeJournal::ReadKeptForm(RegistryKey& record, std::uint32_t type,
 
 ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
                                                           const std::string& name) {
-  RegistryKey record(registry_);
+  RegistryKey record(registry);
   if (record.Open(journal.Handle(), name.c_str()) != reg::kSuccess) return RestoreResult::Kept;
 
   std::string path;
@@ -465,11 +441,11 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
   if (!IsJournalledSetting(path, valueName, type)) return RestoreResult::Kept;
   if (oldText.size() > kTextBytes) return RestoreResult::Kept;  // never one the scan read
 
-  RegistryKey target(registry_);
+  RegistryKey target(registry);
   if (target.Open(reg::kLocalMachine, path.c_str()) != reg::kSuccess) return RestoreResult::Kept;
   std::uint8_t current[kValueNameBytes];
   std::uint32_t currentSize = sizeof current;
-  if (registry_.QueryValue(target.Handle(), valueName.c_str(), nullptr, current, &currentSize) !=
+  if (registry.QueryValue(target.Handle(), valueName.c_str(), nullptr, current, &currentSize) !=
       reg::kSuccess) {
     return RestoreResult::Kept;
   }
@@ -506,7 +482,7 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
 }
 
 void ChangeJournal::Restore() {
-  RegistryKey journal(registry_);
+  RegistryKey journal(registry);
   if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
     return;
   }

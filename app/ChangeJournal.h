@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ChangeJournalRules.h"
 #include "app/ProfileStore.h"
 #include "app/RegistryKey.h"
 
@@ -43,11 +44,16 @@ class ChangeJournal {
  private:
   template <typename Visit>
   void ForEachSubKey(RegKey root, const std::string& path, Visit visit);
-  void ScanWindows9x();
-  void ScanNt();
-  void ApplyFlagRule(RegistryKey& key, const std::string& path, const char* valueName);
-  void ApplyTimingRule(RegistryKey& key, const std::string& path, const char* userAllowed,
-                       const char* mode, const char* allowed);
+  // Visits every key, open for writing, that holds the rule's setting.
+  template <typename Visit>
+  void ForEachSettingKey(const journal::Rule& rule, Visit visit);
+  // What became of one rule on one key; the next rule on the key may depend on it.
+  struct RuleOutcome {
+    bool read = false;
+    bool journalled = false;
+  };
+  RuleOutcome ApplyRule(RegistryKey& key, const std::string& path, const journal::Rule& rule,
+                        RuleOutcome previous);
   // Writes one record; true only when all of its values were stored, which is the
   // only case in which the setting itself may be changed. Beside the old value in
   // the record's own form it keeps the value's stored type and bytes, so that the
@@ -69,22 +75,24 @@ class ChangeJournal {
   // Whether a record names a setting that Scan itself changes on this platform.
   bool IsJournalledSetting(const std::string& path, const std::string& valueName,
                            std::uint32_t type);
-  // The "Enum\<hardware key>" path of a configuration-manager entry whose hardware
-  // key names a SCSI device; false for any other entry.
-  bool ScsiDevicePath(const std::string& devicePath, std::string* path);
-  // Whether the class key's "Class" text is exactly "hdc".
+  // Whether the key at path is one the scan would find the rule's setting in.
+  bool IsSettingKey(const journal::Rule& rule, const std::string& path);
+  // The "<enumKey>\<hardware key>" path of a configuration-manager entry whose
+  // hardware key names a SCSI device; false for any other entry.
+  bool ScsiDevicePath(const char* enumKey, const std::string& devicePath, std::string* path);
+  // Whether the class key's "Class" text is exactly the disc controllers' class.
   bool IsDiscControllerClass(const std::string& classPath);
   enum class RestoreResult { Restored, Kept, Discarded };
   RestoreResult RestoreRecord(RegistryKey& journal, const std::string& name);
 
-  Registry& registry_;
-  ProfileStore& profile_;
-  bool isNtFamily_;
-  bool apply_ = false;
-  bool needed_ = false;
+  Registry& registry;
+  ProfileStore& profile;
+  bool isNtFamily;
+  bool applying = false;
+  bool changeNeeded = false;
   // The next record number; kNoNumber once the numbers are used up.
   static constexpr int kNoNumber = 0;
-  int nextNumber_ = 1;
+  int nextNumber = 1;
 };
 
 }  // namespace qx

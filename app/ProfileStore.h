@@ -16,9 +16,9 @@ class ProfileStore {
   ProfileStore(Registry& registry, std::string applicationName,
                std::string registryKeyName = "Velmora_ODD");
 
-  void SetRegistryKeyName(const std::string& name) { registryKeyName_ = name; }
-  const std::string& registryKeyName() const { return registryKeyName_; }
-  const std::string& applicationName() const { return applicationName_; }
+  void SetRegistryKeyName(const std::string& name) { makerKeyName = name; }
+  const std::string& registryKeyName() const { return makerKeyName; }
+  const std::string& applicationName() const { return applicationKeyName; }
   // "software\<registry key name>\<application name>" relative to HKEY_CURRENT_USER.
   std::string ProfilePath() const;
 
@@ -34,12 +34,10 @@ class ProfileStore {
   // writing.
   RegStatus OpenSection(const std::string& section, RegistryKey* key);
 
-  Registry& registry() const { return registry_; }
-
  private:
-  Registry& registry_;
-  std::string applicationName_;
-  std::string registryKeyName_;
+  Registry& registry;
+  std::string applicationKeyName;
+  std::string makerKeyName;
 };
 
 }  // namespace qx

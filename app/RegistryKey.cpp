@@ -7,21 +7,21 @@ namespace qx {
 
 RegStatus RegistryKey::Adopt(RegKey key) {
   RegStatus closed = Close();
-  key_ = key;
+  handle = key;
   return closed;
 }
 
 RegStatus RegistryKey::Create(RegKey parent, const char* subKey, std::uint32_t options,
                               std::uint32_t access, std::uint32_t* disposition) {
   RegKey key = 0;
-  RegStatus status = registry_.CreateKey(parent, subKey, options, access, &key, disposition);
+  RegStatus status = registry.CreateKey(parent, subKey, options, access, &key, disposition);
   if (status != reg::kSuccess) return status;
   return Adopt(key);
 }
 
 RegStatus RegistryKey::Open(RegKey parent, const char* subKey, std::uint32_t access) {
   RegKey key = 0;
-  RegStatus status = registry_.OpenKey(parent, subKey, access, &key);
+  RegStatus status = registry.OpenKey(parent, subKey, access, &key);
   if (status != reg::kSuccess) return status;
   return Adopt(key);
 }
@@ -29,7 +29,7 @@ RegStatus RegistryKey::Open(RegKey parent, const char* subKey, std::uint32_t acc
 RegStatus RegistryKey::QueryDword(std::uint32_t* value, const char* name) {
   std::uint8_t bytes[4] = {0, 0, 0, 0};
   std::uint32_t size = sizeof bytes;
-  RegStatus status = registry_.QueryValue(key_, name, nullptr, bytes, &size);
+  RegStatus status = registry.QueryValue(handle, name, nullptr, bytes, &size);
   if (status == reg::kSuccess) {
     *value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
              static_cast<std::uint32_t>(bytes[2]) << 16 |
@@ -39,7 +39,7 @@ RegStatus RegistryKey::QueryDword(std::uint32_t* value, const char* name) {
 }
 
 RegStatus RegistryKey::QueryString(char* buffer, const char* name, std::uint32_t* size) {
-  return registry_.QueryValue(key_, name, nullptr, reinterpret_cast<std::uint8_t*>(buffer), size);
+  return registry.QueryValue(handle, name, nullptr, reinterpret_cast<std::uint8_t*>(buffer), size);
 }
 
 RegStatus RegistryKey::QueryText(std::string* text, const char* name, std::uint32_t maxBytes) {
@@ -60,34 +60,34 @@ RegStatus RegistryKey::SetDword(std::uint32_t value, const char* name) {
   std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
                            static_cast<std::uint8_t>(value >> 16),
                            static_cast<std::uint8_t>(value >> 24)};
-  return registry_.SetValue(key_, name, reg::kTypeDword, bytes, sizeof bytes);
+  return registry.SetValue(handle, name, reg::kTypeDword, bytes, sizeof bytes);
 }
 
 RegStatus RegistryKey::SetString(const char* text, const char* name) {
-  return registry_.SetValue(key_, name, reg::kTypeString,
+  return registry.SetValue(handle, name, reg::kTypeString,
                             reinterpret_cast<const std::uint8_t*>(text),
                             static_cast<std::uint32_t>(std::strlen(text) + 1));
 }
 
 RegStatus RegistryKey::SetValue(const char* name, std::uint32_t type, const void* data,
                                 std::uint32_t size) {
-  return registry_.SetValue(key_, name, type, static_cast<const std::uint8_t*>(data), size);
+  return registry.SetValue(handle, name, type, static_cast<const std::uint8_t*>(data), size);
 }
 
 RegStatus RegistryKey::EnumSubKey(std::uint32_t index, char* name, std::uint32_t capacity) {
   std::uint32_t length = capacity;
-  return registry_.EnumKey(key_, index, name, &length);
+  return registry.EnumKey(handle, index, name, &length);
 }
 
-RegStatus RegistryKey::DeleteValue(const char* name) { return registry_.DeleteValue(key_, name); }
+RegStatus RegistryKey::DeleteValue(const char* name) { return registry.DeleteValue(handle, name); }
 
 RegStatus RegistryKey::DeleteSubKey(const char* subKey) {
-  return registry_.DeleteKey(key_, subKey);
+  return registry.DeleteKey(handle, subKey);
 }
 
 RegStatus RegistryKey::DeleteTree(const char* subKey) {
-  RegistryKey child(registry_);
-  RegStatus status = child.Open(key_, subKey, reg::kKeyAllAccess);
+  RegistryKey child(registry);
+  RegStatus status = child.Open(handle, subKey, reg::kKeyAllAccess);
   if (status != reg::kSuccess) return status;
   for (;;) {
     char name[256];
@@ -101,9 +101,9 @@ RegStatus RegistryKey::DeleteTree(const char* subKey) {
 }
 
 RegStatus RegistryKey::Close() {
-  if (key_ == 0) return reg::kSuccess;
-  RegStatus status = registry_.CloseKey(key_);
-  key_ = 0;
+  if (handle == 0) return reg::kSuccess;
+  RegStatus status = registry.CloseKey(handle);
+  handle = 0;
   return status;
 }
 

@@ -11,7 +11,7 @@ namespace qx {
 // a failed Create or Open keeps whatever key was held before.
 class RegistryKey {
  public:
-  explicit RegistryKey(Registry& registry) : registry_(registry) {}
+  explicit RegistryKey(Registry& registry) : registry(registry) {}
   ~RegistryKey() { Close(); }
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
@@ -50,15 +50,14 @@ class RegistryKey {
   RegStatus DeleteTree(const char* subKey);
   RegStatus Close();
 
-  RegKey Handle() const { return key_; }
-  bool IsOpen() const { return key_ != 0; }
-  Registry& registry() const { return registry_; }
+  RegKey Handle() const { return handle; }
+  bool IsOpen() const { return handle != 0; }
 
  private:
   RegStatus Adopt(RegKey key);
 
-  Registry& registry_;
-  RegKey key_ = 0;
+  Registry& registry;
+  RegKey handle = 0;
 };
 
 }  // namespace qx

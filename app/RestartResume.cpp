@@ -17,10 +17,10 @@ constexpr std::uint32_t kResumeBufferBytes = 1024;
 
 RestartResume::RestartResume(Registry& registry, System& system, Threads& threads,
                              std::string makerKeyName)
-    : registry_(registry), system_(system), threads_(threads),
-      makerKeyName_(std::move(makerKeyName)) {}
+    : registry(registry), system(system), threads(threads),
+      makerKeyName(std::move(makerKeyName)) {}
 
-void RestartResume::Yield() { threads_.Sleep(0); }
+void RestartResume::Yield() { threads.Sleep(0); }
 
 std::string RestartResume::ResumeCommand(const std::string& modulePath) {
   if (modulePath.find(' ') == std::string::npos) return modulePath;
@@ -32,7 +32,7 @@ std::string RestartResume::ResumeCommand(const std::string& modulePath) {
 
 RestartResume::ResumeState RestartResume::TakeResumeEntry(const std::string& executableName) {
   ResumeState state;
-  RegistryKey run(registry_);
+  RegistryKey run(registry);
   if (run.Create(reg::kCurrentUser, kRunKeyPath) != reg::kSuccess) {
     state.noResumeEntry = true;
     return state;
@@ -52,7 +52,7 @@ RestartResume::ResumeState RestartResume::TakeResumeEntry(const std::string& exe
 
 void RestartResume::WriteResumeEntry(const std::string& executableName,
                                      const std::string& modulePath) {
-  RegistryKey run(registry_);
+  RegistryKey run(registry);
   if (run.Open(reg::kCurrentUser, kRunKeyPath) != reg::kSuccess) return;
   run.SetString(ResumeCommand(modulePath).c_str(), executableName.c_str());
   run.Close();
@@ -60,10 +60,10 @@ void RestartResume::WriteResumeEntry(const std::string& executableName,
 }
 
 bool RestartResume::ReadMakerKeyFlag(const std::string& applicationName) {
-  std::string makerPath = "Software\\" + makerKeyName_;
-  RegistryKey maker(registry_);
+  std::string makerPath = "Software\\" + makerKeyName;
+  RegistryKey maker(registry);
   if (maker.Open(reg::kCurrentUser, makerPath.c_str()) != reg::kSuccess) return false;
-  RegistryKey application(registry_);
+  RegistryKey application(registry);
   if (application.Open(reg::kCurrentUser, (makerPath + "\\" + applicationName).c_str()) !=
       reg::kSuccess) {
     return true;
@@ -75,8 +75,8 @@ bool RestartResume::ReadMakerKeyFlag(const std::string& applicationName) {
 
 void RestartResume::WriteMakerKeyFlag(const std::string& applicationName,
                                       bool makerKeyPreexisted) {
-  RegistryKey application(registry_);
-  std::string path = "Software\\" + makerKeyName_ + "\\" + applicationName;
+  RegistryKey application(registry);
+  std::string path = "Software\\" + makerKeyName + "\\" + applicationName;
   if (application.Open(reg::kCurrentUser, path.c_str()) != reg::kSuccess) return;
   application.SetDword(makerKeyPreexisted ? 1 : 0, "Velmora_ODD_Add");
   application.Close();
@@ -88,9 +88,9 @@ void RestartResume::RemoveUtilityKeys(const std::string& applicationName,
   // An empty name would make the maker's key itself "ours", with every other
   // program's subkey below it.
   if (applicationName.empty()) return;
-  RegistryKey parent(registry_);
-  std::string parentPath = makerKeyPreexisted ? "Software\\" + makerKeyName_ : "Software";
-  const std::string& child = makerKeyPreexisted ? applicationName : makerKeyName_;
+  RegistryKey parent(registry);
+  std::string parentPath = makerKeyPreexisted ? "Software\\" + makerKeyName : "Software";
+  const std::string& child = makerKeyPreexisted ? applicationName : makerKeyName;
   if (parent.Open(reg::kCurrentUser, parentPath.c_str()) != reg::kSuccess) return;
   if (isNtFamily) {
     parent.DeleteTree(child.c_str());
@@ -103,16 +103,16 @@ void RestartResume::RemoveUtilityKeys(const std::string& applicationName,
 bool RestartResume::RestartSystem(bool isNtFamily) {
   if (isNtFamily) {
     SysHandle token = 0;
-    if (!system_.OpenProcessToken(sys::kTokenAdjustPrivileges | sys::kTokenQuery, &token)) {
+    if (!system.OpenProcessToken(sys::kTokenAdjustPrivileges | sys::kTokenQuery, &token)) {
       return false;
     }
     std::uint64_t luid = 0;
-    bool granted = system_.LookupPrivilegeValue("SeShutdownPrivilege", &luid) &&
-                   system_.AdjustTokenPrivileges(token, luid, sys::kSePrivilegeEnabled);
-    system_.CloseHandle(token);
+    bool granted = system.LookupPrivilegeValue("SeShutdownPrivilege", &luid) &&
+                   system.AdjustTokenPrivileges(token, luid, sys::kSePrivilegeEnabled);
+    system.CloseHandle(token);
     if (!granted) return false;
   }
-  system_.ExitWindows(sys::kEwxReboot, 0);
+  system.ExitWindows(sys::kEwxReboot, 0);
   return true;
 }
 

@@ -38,10 +38,10 @@ class RestartResume {
  private:
   void Yield();
 
-  Registry& registry_;
-  System& system_;
-  Threads& threads_;
-  std::string makerKeyName_;
+  Registry& registry;
+  System& system;
+  Threads& threads;
+  std::string makerKeyName;
 };
 
 extern const char kRunKeyPath[];

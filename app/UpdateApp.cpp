@@ -202,19 +202,14 @@ bool UpdateApp::InitInstance() {
 bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
                                 ChangeJournal& journal, bool noResumeEntry,
                                 bool makerKeyPreexisted) {
-  // Both languages are made; the one the user reads is shown.
-  MessageDialog reboot[] = {MessageDialog(MessageDialogKind::Reboot, Language::English),
-                            MessageDialog(MessageDialogKind::Reboot, Language::Japanese)};
-  TextId textId = noResumeEntry ? TextId::RebootConfirmNoResume : TextId::RebootConfirm;
-  for (MessageDialog& dialog : reboot) dialog.SetText(Text(textId, dialog.GetLanguage()));
-  MessageDialog& shown = reboot[language == Language::Japanese ? 1 : 0];
   if (!HasName()) {
     // No journal can be kept, so no setting may be changed: say so at once.
     ShowPlainMessage(Text(TextId::PreparationFailed, language));
     RestoreScreenSaver();
     return Finish(StartupEnd::PreparationFailed);
   }
-  if (shown.Show(*views.notices) == kIdCancel) {
+  const TextId confirm = noResumeEntry ? TextId::RebootConfirmNoResume : TextId::RebootConfirm;
+  if (ShowNotice(MessageDialogKind::Reboot, language, *views.notices, confirm) == kIdCancel) {
     RestoreScreenSaver();
     return Finish(StartupEnd::RebootCancelled);
   }
@@ -254,9 +249,7 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
   MainDialog dialog(device, *platform.threads, language, images);
 
-  MessageDialog warning[] = {MessageDialog(MessageDialogKind::Warning, Language::English),
-                             MessageDialog(MessageDialogKind::Warning, Language::Japanese)};
-  warning[language == Language::Japanese ? 1 : 0].Show(*views.notices);
+  ShowNotice(MessageDialogKind::Warning, language, *views.notices);
 
   dialog.SetChangedCount(changedCount);
   dialog.SetLog(log.get());

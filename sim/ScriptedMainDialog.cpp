@@ -13,7 +13,7 @@ class RecordingMainWindow : public MainDialogWindow {
                       ScriptedDialogs& dialogs, std::function<void(const std::string&)>& log)
       : record(record), loop(loop), system(system), dialogs(dialogs), log(log) {}
 
-  // VersionCheckView
+  // What the checks show: the status line, Update Start, the hidden fields, beeps, boxes
   int DriveSelection() override { return record.selection; }
   void SetStatus(const std::string& text) override {
     record.controls[maindlg::kStatusId] = text;
@@ -106,25 +106,25 @@ bool MainDialogRecord::UpdateStartEnabled() const {
 
 ScriptedMainDialog::ScriptedMainDialog(VirtualThreads& threads, System& system,
                                        ScriptedDialogs& dialogs)
-    : threads_(threads), system_(system), dialogs_(dialogs), loop_(threads) {}
+    : threads(threads), system(system), dialogs(dialogs), loop(threads) {}
 
 int ScriptedMainDialog::RunModal(MainDialog& dialog) {
-  shown_.emplace_back();
-  MainDialogRecord& record = shown_.back();
+  shown.emplace_back();
+  MainDialogRecord& record = shown.back();
   // The template's own labels until the first paint.
   record.controls[maindlg::kUpdateStartId] = Text(TextId::UpdateStartButton, Language::English);
   record.controls[maindlg::kCancelId] = Text(TextId::MainCancelButton, Language::English);
   record.disabled[maindlg::kUpdateStartId] = true;
 
-  RecordingMainWindow window(record, loop_, system_, dialogs_, log_);
-  loop_.SetTimerHandler([&](std::uint32_t timerId) { dialog.OnTimer(timerId); });
+  RecordingMainWindow window(record, loop, system, dialogs, log);
+  loop.SetTimerHandler([&](std::uint32_t timerId) { dialog.OnTimer(timerId); });
 
   auto filter = [&](unsigned message, std::uintptr_t wParam) {
     return dialog.FilterMessage(message, wParam);
   };
   auto runUntilIdle = [&] {
-    loop_.RunUntil([&] { return record.ended || (!dialog.Busy() && !dialog.WaitingForWorker()); },
-                   threads_.NowMs() + clockLimitMs_);
+    loop.RunUntil([&] { return record.ended || (!dialog.Busy() && !dialog.WaitingForWorker()); },
+                   threads.NowMs() + clockLimitMs);
   };
   auto pressCancel = [&] {
     dialog.OnCommand(maindlg::kCancelId);
@@ -132,14 +132,14 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
   };
 
   MainScript script;
-  if (!scripts_.empty()) {
-    script = std::move(scripts_.front());
-    scripts_.pop_front();
+  if (!scripts.empty()) {
+    script = std::move(scripts.front());
+    scripts.pop_front();
   }
 
   dialog.OnInitDialog(window);
   dialog.OnPaint();
-  if (probeSessionEnd_) record.refusedWhileOpen = ProbeSessionEnd(record, filter, true);
+  if (probeSessionEnd) record.refusedWhileOpen = ProbeSessionEnd(record, filter, true);
 
   for (const MainStep& step : script) {
     if (record.ended) break;
@@ -182,13 +182,13 @@ int ScriptedMainDialog::RunModal(MainDialog& dialog) {
         break;
     }
   }
-  if (probeSessionEnd_ && record.ended) {
+  if (probeSessionEnd && record.ended) {
     record.releasedAfterEnd = ProbeSessionEnd(record, filter, false);
   }
 
-  loop_.SetTimerHandler(nullptr);
+  loop.SetTimerHandler(nullptr);
   record.endCode = dialog.EndCode();
-  if (record.ended && log_) log_("ENDCODE " + std::to_string(record.endCode));
+  if (record.ended && log) log("ENDCODE " + std::to_string(record.endCode));
   return record.result;
 }
 

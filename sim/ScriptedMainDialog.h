@@ -89,31 +89,31 @@ class ScriptedMainDialog : public MainDialogView {
   ScriptedMainDialog(VirtualThreads& threads, System& system, ScriptedDialogs& dialogs);
 
   // One script per showing; without one the dialog is left open (result -1).
-  void Queue(MainScript script) { scripts_.push_back(std::move(script)); }
+  void Queue(MainScript script) { scripts.push_back(std::move(script)); }
   // Off: no extra session-end queries, only those the script sends.
-  void SetProbeSessionEnd(bool on) { probeSessionEnd_ = on; }
-  HostMessageLoop& Loop() { return loop_; }
+  void SetProbeSessionEnd(bool on) { probeSessionEnd = on; }
+  HostMessageLoop& Loop() { return loop; }
   // Hears "STATUS "text"", "PROGRESS n" and "ENDCODE n" as they happen.
-  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  void SetLog(std::function<void(const std::string&)> listener) { log = std::move(listener); }
   // How far the clock may run while the script waits for the worker.
-  void SetClockLimitMs(std::uint64_t limit) { clockLimitMs_ = limit; }
+  void SetClockLimitMs(std::uint64_t limit) { clockLimitMs = limit; }
 
-  const std::vector<MainDialogRecord>& Shown() const { return shown_; }
+  const std::vector<MainDialogRecord>& Shown() const { return shown; }
 
   int RunModal(MainDialog& dialog) override;
 
   static constexpr WindowRef kWindow = 0x5102;
 
  private:
-  VirtualThreads& threads_;
-  System& system_;
-  ScriptedDialogs& dialogs_;
-  HostMessageLoop loop_;
-  std::deque<MainScript> scripts_;
-  std::vector<MainDialogRecord> shown_;
-  std::function<void(const std::string&)> log_;
-  bool probeSessionEnd_ = true;
-  std::uint64_t clockLimitMs_ = 24ull * 3600 * 1000;
+  VirtualThreads& threads;
+  System& system;
+  ScriptedDialogs& dialogs;
+  HostMessageLoop loop;
+  std::deque<MainScript> scripts;
+  std::vector<MainDialogRecord> shown;
+  std::function<void(const std::string&)> log;
+  bool probeSessionEnd = true;
+  std::uint64_t clockLimitMs = 24ull * 3600 * 1000;
 };
 
 }  // namespace qx

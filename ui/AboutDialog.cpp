@@ -6,21 +6,21 @@ namespace qx {
 
 void AboutDialog::OnOpen(DialogWindow& window) {
   window.SetCaption(Caption());
-  window.SetControlText(kFirmwareVersionId, firmwareVersion_);
-  window.SetControlText(kModelId, model_);
-  window.SetControlText(kLogId, logText_);
+  window.SetControlText(kFirmwareVersionId, firmwareVersion);
+  window.SetControlText(kModelId, model);
+  window.SetControlText(kLogId, logText);
 }
 
 void AboutDialog::SetLogLocation(const std::string& location) {
-  logText_ = location.empty() ? std::string()
-                              : FormatNumbered(Text(TextId::LogLocation, language_), location);
+  logText = location.empty() ? std::string()
+                              : FormatNumbered(Text(TextId::LogLocation, language), location);
 }
 
 void AboutDialog::OnCommand(int commandId, DialogWindow& window) {
-  if (ended_) return;
+  if (ended) return;
   if (commandId == kIdOk || commandId == kIdCancel) {
-    ended_ = true;
-    result_ = commandId;
+    ended = true;
+    result = commandId;
     window.End(commandId);
   }
 }

@@ -23,7 +23,7 @@ class AboutDialog {
   static constexpr int kModelId = 1005;
   static constexpr int kLogId = 1013;  // where the update log is, in the user's language
 
-  explicit AboutDialog(Language language) : language_(language) {}
+  explicit AboutDialog(Language language) : language(language) {}
 
   // The box has one layout and speaks English in both languages, but for the line that
   // says where the update log is: that one the user must be able to read.
@@ -31,15 +31,15 @@ class AboutDialog {
   const std::string& ProductText() const { return Text(TextId::AboutProduct, Language::English); }
   const std::string& VersionText() const { return Text(TextId::AboutVersion, Language::English); }
   const std::string& NoticeText() const { return Text(TextId::AboutNotice, Language::English); }
-  const std::string& FirmwareVersionText() const { return firmwareVersion_; }
-  const std::string& ModelText() const { return model_; }
+  const std::string& FirmwareVersionText() const { return firmwareVersion; }
+  const std::string& ModelText() const { return model; }
   // Empty when there is no log to point to.
   void SetLogLocation(const std::string& location);
-  const std::string& LogText() const { return logText_; }
-  Language GetLanguage() const { return language_; }
+  const std::string& LogText() const { return logText; }
+  Language GetLanguage() const { return language; }
 
-  bool Ended() const { return ended_; }
-  int Result() const { return result_; }
+  bool Ended() const { return ended; }
+  int Result() const { return result; }
 
   int Show(AboutDialogView& view) { return view.RunModal(*this); }
 
@@ -47,12 +47,12 @@ class AboutDialog {
   void OnCommand(int commandId, DialogWindow& window);
 
  private:
-  Language language_;
-  std::string firmwareVersion_;
-  std::string model_ = Text(TextId::ModelName, Language::English);
-  std::string logText_;
-  bool ended_ = false;
-  int result_ = 0;
+  Language language;
+  std::string firmwareVersion;
+  std::string model = Text(TextId::ModelName, Language::English);
+  std::string logText;
+  bool ended = false;
+  int result = 0;
 };
 
 }  // namespace qx

@@ -11,30 +11,6 @@ namespace {
 // exists and still valid after the dialog that started it is gone.
 DownloadRequest downloadRequest;
 
-// Stands between the version check and the window, so that the dialog itself knows
-// whether the check left Update Start enabled: a click that reaches a disabled
-// button's handler all the same must not start anything.
-class CheckView : public VersionCheckView {
- public:
-  CheckView(MainDialogWindow& window, bool* updateStartEnabled)
-      : window(window), updateStartEnabled(updateStartEnabled) {}
-
-  int DriveSelection() override { return window.DriveSelection(); }
-  void SetStatus(const std::string& text) override { window.SetStatus(text); }
-  void EnableUpdateStart(bool enabled) override {
-    *updateStartEnabled = enabled;
-    window.EnableUpdateStart(enabled);
-  }
-  void SetCurrentRevision(const std::string& text) override { window.SetCurrentRevision(text); }
-  void SetImageVersion(const std::string& text) override { window.SetImageVersion(text); }
-  void Beep() override { window.Beep(); }
-  void ShowMessage(const std::string& text) override { window.ShowMessage(text); }
-
- private:
-  MainDialogWindow& window;
-  bool* updateStartEnabled;
-};
-
 }  // namespace
 
 MainDialog::MainDialog(ScsiDevice& device, Threads& threads, Language language,
@@ -48,12 +24,12 @@ void MainDialog::OnInitDialog(MainDialogWindow& openWindow) {
   monitor = std::make_unique<DownloadMonitor>(threads, openWindow);
 
   window->SetControlText(maindlg::kNotesId, "");
-  window->SetControlText(maindlg::kTargetLabelId, T(TextId::DriveLabel));
+  window->SetControlText(maindlg::kTargetLabelId, Localized(TextId::DriveLabel));
   window->SetControlText(maindlg::kStatusId, "");
 
-  const std::string& aboutItem = T(TextId::AboutSystemMenu);
+  const std::string& aboutItem = Localized(TextId::AboutSystemMenu);
   if (!aboutItem.empty()) window->AppendSystemMenuItem(maindlg::kAboutSysCommand, aboutItem);
-  window->SetMenuItemText(maindlg::kAboutCommandId, T(TextId::AboutMenu));
+  window->SetMenuItemText(maindlg::kAboutCommandId, Localized(TextId::AboutMenu));
   window->SetProgressRange(0, 100);
   window->SetProgress(0);
   window->SetImageVersion("");
@@ -62,7 +38,7 @@ void MainDialog::OnInitDialog(MainDialogWindow& openWindow) {
 
   Scan();
 
-  caption = FormatText(T(TextId::MainCaption), T(TextId::ModelName));
+  caption = FormatText(Localized(TextId::MainCaption), Localized(TextId::ModelName));
   window->SetCaption(caption);
 }
 
@@ -76,14 +52,34 @@ void MainDialog::Scan() {
     // A selection the new list no longer has would leave nothing selected.
     window->SelectDriveEntry(remembered >= 0 && remembered < count ? remembered : 0);
   }
-  window->SetStatus(T(TextId::ScanComplete));
+  window->SetStatus(Localized(TextId::ScanComplete));
   RunSelectionCheck();
   window->EndWaitCursor();
 }
 
+// The check's two screens in turn: the second step's commands go to the drive while
+// the first one's status shows.
 void MainDialog::RunSelectionCheck() {
-  CheckView view(*window, &updateStartEnabled);
-  VersionCheck(device, view, language, images).SelectionCheck();
+  VersionCheck check(device, language, images);
+  const SelectionInquiry inquiry = check.InquireSelection(window->DriveSelection());
+  if (inquiry.answered) {
+    window->SetCurrentRevision(inquiry.currentRevision);
+  } else {
+    window->Beep();
+  }
+  window->SetStatus(inquiry.status);
+  EnableUpdateStart(false);
+  window->SetImageVersion("");
+
+  const SelectionDecision decision = check.DecideSelection();
+  if (!decision.imageVersion.empty()) window->SetImageVersion(decision.imageVersion);
+  if (decision.updateStart) EnableUpdateStart(true);
+  if (decision.status) window->SetStatus(*decision.status);
+}
+
+void MainDialog::EnableUpdateStart(bool enabled) {
+  updateStartEnabled = enabled;
+  window->EnableUpdateStart(enabled);
 }
 
 void MainDialog::OnSelectionChange() {
@@ -130,12 +126,8 @@ void MainDialog::UpdateStart() {
   if (!updateStartEnabled || busy || finished || updateStarted) return;
   updateStarted = true;
 
-  MessageDialog startNotice[] = {MessageDialog(MessageDialogKind::Start, Language::English),
-                                 MessageDialog(MessageDialogKind::Start, Language::Japanese)};
-
   selectedImageIndex = 0;
-  updateStartEnabled = false;
-  window->EnableUpdateStart(false);
+  EnableUpdateStart(false);
   cancelEnabled = false;
   window->EnableControl(maindlg::kCancelId, false);
   listEnabled = false;
@@ -149,8 +141,9 @@ void MainDialog::UpdateStart() {
   downloadRequest.threads = &threads;
   downloadRequest.images = &images;
 
-  CheckView view(*window, &updateStartEnabled);
-  StartVerdict verdict = VersionCheck(device, view, language, images).StartCheck();
+  const StartCheckResult check = VersionCheck(device, language, images).StartCheck(selection);
+  if (!check.message.empty()) window->ShowMessage(check.message);
+  const StartVerdict verdict = check.verdict;
   if (verdict != StartVerdict::Pass) {
     Log(verdict == StartVerdict::DeviceRefusal
             ? "update refused: the drive did not answer the start check: " + device.GetLastMessage()
@@ -162,7 +155,7 @@ void MainDialog::UpdateStart() {
       std::to_string(selectedImageIndex) + " version " +
       images.Image(selectedImageIndex).versionText);
 
-  startNotice[language == Language::Japanese ? 1 : 0].Show(window->Notices());
+  ShowNotice(MessageDialogKind::Start, language, window->Notices());
 
   waitCursor = true;  // the monitor begins it first thing
   if (!monitor->Start(&downloadRequest)) {
@@ -171,16 +164,16 @@ void MainDialog::UpdateStart() {
     return;
   }
   busy = true;
-  window->SetStatus(T(TextId::NowUpdating));
+  window->SetStatus(Localized(TextId::NowUpdating));
 }
 
 void MainDialog::StartFailure(bool deviceRefusal) {
   busy = false;
-  if (deviceRefusal) window->ShowMessage(T(TextId::ErrorPrefix) + device.GetLastMessage());
-  window->SetStatus(T(TextId::UpdateFailedStatus));
+  if (deviceRefusal) window->ShowMessage(Localized(TextId::ErrorPrefix) + device.GetLastMessage());
+  window->SetStatus(Localized(TextId::UpdateFailedStatus));
   window->SetProgress(0);
   window->Refresh();
-  window->ShowMessage(T(TextId::UpdateFailedBox));
+  window->ShowMessage(Localized(TextId::UpdateFailedBox));
   cancelEnabled = true;
   window->EnableControl(maindlg::kCancelId, true);
   window->Refresh();
@@ -240,22 +233,20 @@ void MainDialog::ConfirmUpdate() {
                  : "update failed: the drive did not answer after the update, " + expected +
                        " was expected");
     std::string reason = FormatNumbered(
-        T(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate), reported,
+        Localized(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate), reported,
         expected);
     if (log != nullptr && !log->Location().empty()) {
-      reason += "\r\n" + FormatNumbered(T(TextId::LogLocation), log->Location());
+      reason += "\r\n" + FormatNumbered(Localized(TextId::LogLocation), log->Location());
     }
     ShowFailure(reason, true);
     return;
   }
   Log("update complete: the drive reports revision " + reported);
 
-  MessageDialog endNotice[] = {MessageDialog(MessageDialogKind::End, Language::English),
-                               MessageDialog(MessageDialogKind::End, Language::Japanese)};
   // The monitor has already moved the bar to 100.
-  window->SetStatus(T(TextId::UpdateComplete));
+  window->SetStatus(Localized(TextId::UpdateComplete));
   EndWaitCursor();
-  endNotice[language == Language::Japanese ? 1 : 0].Show(window->Notices());
+  ShowNotice(MessageDialogKind::End, language, window->Notices());
   if (changedCount == 0) endCode = kEndLeaveSystem;
   EndWith(1);
 }
@@ -263,11 +254,11 @@ void MainDialog::ConfirmUpdate() {
 // The failure path after the worker: `reason`, when there is one, in a box of its own
 // before "Update Failed.".
 void MainDialog::ShowFailure(const std::string& reason, bool resetProgress) {
-  window->SetStatus(T(TextId::UpdateFailedStatus));
+  window->SetStatus(Localized(TextId::UpdateFailedStatus));
   if (!reason.empty()) window->SetProgress(0);
   window->Refresh();
   if (!reason.empty()) window->ShowMessage(reason);
-  window->ShowMessage(T(TextId::UpdateFailedBox));
+  window->ShowMessage(Localized(TextId::UpdateFailedBox));
   if (resetProgress) window->SetProgress(0);
   cancelEnabled = true;
   window->EnableControl(maindlg::kCancelId, true);
@@ -282,12 +273,8 @@ void MainDialog::EndWaitCursor() {
 }
 
 void MainDialog::CloseStep() {
-  MessageDialog cancelNotice[] = {MessageDialog(MessageDialogKind::Cancel, Language::English),
-                                  MessageDialog(MessageDialogKind::Cancel, Language::Japanese)};
   endCode = kEndLeaveSystem;
-  if (changedCount != 0) {
-    endCode = cancelNotice[language == Language::Japanese ? 1 : 0].Show(window->Notices());
-  }
+  if (changedCount != 0) endCode = ShowNotice(MessageDialogKind::Cancel, language, window->Notices());
 }
 
 void MainDialog::OnClose() {
@@ -308,7 +295,7 @@ void MainDialog::CancelPressed() {
   waitingForWorker = true;
   cancelEnabled = false;
   window->EnableControl(maindlg::kCancelId, false);
-  window->SetStatus(T(TextId::WaitingForWorker));
+  window->SetStatus(Localized(TextId::WaitingForWorker));
   window->BeginWaitCursor();
   waitCursor = true;
   if (window->SetTimer(maindlg::kWorkerWaitTimerId, maindlg::kWorkerWaitPeriodMs)) return;
@@ -344,8 +331,8 @@ void MainDialog::EndWith(int result) {
 
 void MainDialog::OnPaint() {
   if (window == nullptr || language != Language::Japanese) return;
-  window->SetControlText(maindlg::kUpdateStartId, T(TextId::UpdateStartButton));
-  window->SetControlText(maindlg::kCancelId, T(TextId::MainCancelButton));
+  window->SetControlText(maindlg::kUpdateStartId, Localized(TextId::UpdateStartButton));
+  window->SetControlText(maindlg::kCancelId, Localized(TextId::MainCancelButton));
 }
 
 FilterAnswer MainDialog::FilterMessage(unsigned message, std::uintptr_t wParam) const {

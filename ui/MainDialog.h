@@ -45,11 +45,22 @@ constexpr std::uint32_t kWorkerWaitPeriodMs = 1000;
 constexpr std::uint32_t kWorkerWaitPumpMs = 50;
 }  // namespace maindlg
 
-// The open main dialog window, as its logic sees it. The status line, Update Start
-// and the hidden fields come from VersionCheckView (SetStatus refreshes the dialog);
-// the wait cursor, timers, the progress bar and Refresh from DownloadMonitorView.
-class MainDialogWindow : public VersionCheckView, public DownloadMonitorView {
+// The open main dialog window, as its logic sees it; the wait cursor, timers, the
+// progress bar and Refresh come from DownloadMonitorView.
+class MainDialogWindow : public DownloadMonitorView {
  public:
+  // The drive list's current selection, negative when the list is empty.
+  virtual int DriveSelection() = 0;
+  // The status line; the dialog is refreshed with it.
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual void EnableUpdateStart(bool enabled) = 0;
+  // The hidden fields: the drive's revision (1004) and the applying image's version (1005).
+  virtual void SetCurrentRevision(const std::string& text) = 0;
+  virtual void SetImageVersion(const std::string& text) = 0;
+  // MessageBeep with the standard sound.
+  virtual void Beep() = 0;
+  // A message box owned by the dialog, with the utility's caption and OK only.
+  virtual void ShowMessage(const std::string& text) = 0;
   virtual void SetCaption(const std::string& text) = 0;
   // Adds a separator and then the item to the window's system menu.
   virtual void AppendSystemMenuItem(unsigned commandId, const std::string& text) = 0;
@@ -132,6 +143,9 @@ class MainDialog {
  private:
   void Scan();
   void RunSelectionCheck();
+  // Update Start as the logic itself enabled it: handlers check that, not the window,
+  // so a click that reaches a disabled button's handler all the same starts nothing.
+  void EnableUpdateStart(bool enabled);
   void ShowAbout();
   void UpdateStart();
   void StartFailure(bool deviceRefusal);
@@ -145,7 +159,8 @@ class MainDialog {
   void CancelPressed();
   void FinishCancel();
   void EndWith(int result);
-  const std::string& T(TextId id) const { return Text(id, language); }
+  // The text of `id` in the dialog's language.
+  const std::string& Localized(TextId id) const { return Text(id, language); }
 
   ScsiDevice& device;
   Threads& threads;

@@ -41,16 +41,16 @@ const char* KindName(MessageDialogKind kind) {
 }
 
 MessageDialog::MessageDialog(MessageDialogKind kind, Language language)
-    : kind_(kind), language_(language), text_(Text(LayoutOf(kind).initialText, language)) {}
+    : kind(kind), language(language), noticeText(Text(LayoutOf(kind).initialText, language)) {}
 
 int MessageDialog::TemplateId() const {
-  const KindLayout& layout = LayoutOf(kind_);
-  return language_ == Language::Japanese ? layout.japaneseTemplate : layout.englishTemplate;
+  const KindLayout& layout = LayoutOf(kind);
+  return language == Language::Japanese ? layout.japaneseTemplate : layout.englishTemplate;
 }
 
 int MessageDialog::TextControlId() const {
-  const KindLayout& layout = LayoutOf(kind_);
-  return language_ == Language::Japanese ? layout.japaneseTextControl
+  const KindLayout& layout = LayoutOf(kind);
+  return language == Language::Japanese ? layout.japaneseTextControl
                                           : layout.englishTextControl;
 }
 
@@ -60,18 +60,18 @@ const std::string& MessageDialog::Caption() const {
 }
 
 const std::string& MessageDialog::CancelLabel() const {
-  return Text(TextId::CancelButton, language_);
+  return Text(TextId::CancelButton, language);
 }
 
 void MessageDialog::OnOpen(DialogWindow& window) {
-  window.SetControlText(TextControlId(), text_);
+  window.SetControlText(TextControlId(), noticeText);
   window.SetCaption(Caption());
 }
 
 void MessageDialog::OnCommand(int commandId, DialogWindow& window) {
-  if (ended_) return;
+  if (ended) return;
   if (commandId == kIdOk) {
-    allowClose_ = true;
+    allowClose = true;
     // The text goes back through the control as it came in; a text the control could
     // not have held keeps the dialog open with the standard prompt.
     std::string readBack = window.ControlText(TextControlId());
@@ -79,23 +79,30 @@ void MessageDialog::OnCommand(int commandId, DialogWindow& window) {
       window.ShowTooLongPrompt(TextControlId(), kMaxTextChars);
       return;
     }
-    text_ = std::move(readBack);
+    noticeText = std::move(readBack);
     Finish(kIdOk, window);
   } else if (commandId == kCancelButtonId && HasCancelButton()) {
-    allowClose_ = true;
+    allowClose = true;
     Finish(kIdCancel, window);
   }
   // Escape (id 2) and anything else: the notice must be answered with its buttons.
 }
 
 FilterAnswer MessageDialog::FilterMessage(unsigned message, std::uintptr_t wParam) const {
-  return FilterSessionEnd(message, wParam, allowClose_);
+  return FilterSessionEnd(message, wParam, allowClose);
 }
 
-void MessageDialog::Finish(int result, DialogWindow& window) {
-  ended_ = true;
-  result_ = result;
-  window.End(result);
+void MessageDialog::Finish(int command, DialogWindow& window) {
+  ended = true;
+  result = command;
+  window.End(command);
+}
+
+int ShowNotice(MessageDialogKind kind, Language language, MessageDialogView& view,
+               std::optional<TextId> text) {
+  MessageDialog notice(kind, language);
+  if (text) notice.SetText(Text(*text, language));
+  return notice.Show(view);
 }
 
 }  // namespace qx

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ui/DialogWindow.h"
@@ -33,23 +34,23 @@ class MessageDialog {
 
   MessageDialog(MessageDialogKind kind, Language language);
 
-  MessageDialogKind Kind() const { return kind_; }
-  Language GetLanguage() const { return language_; }
+  MessageDialogKind Kind() const { return kind; }
+  Language GetLanguage() const { return language; }
   int TemplateId() const;
   int TextControlId() const;
-  bool HasCancelButton() const { return kind_ == MessageDialogKind::Reboot; }
+  bool HasCancelButton() const { return kind == MessageDialogKind::Reboot; }
   // The control that takes the focus first and is the default button, so answers Enter.
   int InitialFocusId() const { return HasCancelButton() ? kCancelButtonId : kIdOk; }
   const std::string& Caption() const;
   // Label of the Reboot notice's CANCEL button in this language.
   const std::string& CancelLabel() const;
 
-  const std::string& GetText() const { return text_; }
-  void SetText(const std::string& text) { text_ = text; }
+  const std::string& GetText() const { return noticeText; }
+  void SetText(const std::string& text) { noticeText = text; }
 
-  bool AllowClose() const { return allowClose_; }
-  bool Ended() const { return ended_; }
-  int Result() const { return result_; }
+  bool AllowClose() const { return allowClose; }
+  bool Ended() const { return ended; }
+  int Result() const { return result; }
 
   // Returns the command that ended the dialog: 1 for OK, 2 for CANCEL.
   int Show(MessageDialogView& view) { return view.RunModal(*this); }
@@ -60,14 +61,19 @@ class MessageDialog {
   FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
 
  private:
-  void Finish(int result, DialogWindow& window);
+  void Finish(int command, DialogWindow& window);
 
-  MessageDialogKind kind_;
-  Language language_;
-  std::string text_;
-  bool allowClose_ = false;
-  bool ended_ = false;
-  int result_ = 0;
+  MessageDialogKind kind;
+  Language language;
+  std::string noticeText;
+  bool allowClose = false;
+  bool ended = false;
+  int result = 0;
 };
+
+// Shows the notice of `kind` in the user's `language` through `view` and returns the
+// command that ended it. `text`, when given, is shown in place of the kind's own.
+int ShowNotice(MessageDialogKind kind, Language language, MessageDialogView& view,
+               std::optional<TextId> text = std::nullopt);
 
 }  // namespace qx

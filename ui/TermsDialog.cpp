@@ -3,32 +3,32 @@
 namespace qx {
 
 TermsDialog::TermsDialog(Language language)
-    : language_(language),
+    : language(language),
       // The text names the model the utility serves, not whatever the caller later puts
       // in the title.
-      termsText_(FormatText(Text(TextId::TermsText, language),
+      termsText(FormatText(Text(TextId::TermsText, language),
                             Text(TextId::ModelName, Language::English))) {}
 
 std::string TermsDialog::Title() const {
-  return Text(TextId::TermsTitle, Language::English) + modelName_;
+  return Text(TextId::TermsTitle, Language::English) + modelName;
 }
 
 void TermsDialog::OnOpen(DialogWindow& window) {
-  window.SetControlText(kTextControlId, termsText_);
+  window.SetControlText(kTextControlId, termsText);
 }
 
 void TermsDialog::OnPaint(DialogWindow& window) {
   window.SetCaption(Title());
-  if (language_ == Language::Japanese) {
+  if (language == Language::Japanese) {
     window.SetControlText(kAgreeId, AgreeLabel());
     window.SetControlText(kNotAgreeId, NotAgreeLabel());
   }
 }
 
 void TermsDialog::OnCommand(int commandId, DialogWindow& window) {
-  if (ended_) return;
+  if (ended) return;
   if (commandId == kAgreeId) {
-    closing_ = true;
+    closing = true;
     const std::string readBack = window.ControlText(kTextControlId);
     if (CharacterCount(readBack) > kMaxTextChars) {
       window.ShowTooLongPrompt(kTextControlId, kMaxTextChars);
@@ -36,19 +36,19 @@ void TermsDialog::OnCommand(int commandId, DialogWindow& window) {
     }
     Finish(kAgree, window);
   } else if (commandId == kNotAgreeId) {
-    closing_ = true;
+    closing = true;
     Finish(kNotAgree, window);
   }
 }
 
 FilterAnswer TermsDialog::FilterMessage(unsigned message, std::uintptr_t wParam) const {
-  return FilterSessionEnd(message, wParam, closing_);
+  return FilterSessionEnd(message, wParam, closing);
 }
 
-void TermsDialog::Finish(int result, DialogWindow& window) {
-  ended_ = true;
-  result_ = result;
-  window.End(result);
+void TermsDialog::Finish(int command, DialogWindow& window) {
+  ended = true;
+  result = command;
+  window.End(command);
 }
 
 }  // namespace qx

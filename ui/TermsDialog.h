@@ -35,17 +35,17 @@ class TermsDialog {
 
   explicit TermsDialog(Language language);
 
-  Language GetLanguage() const { return language_; }
-  const std::string& TermsText() const { return termsText_; }
-  const std::string& ModelName() const { return modelName_; }
-  void SetModelName(const std::string& modelName) { modelName_ = modelName; }
+  Language GetLanguage() const { return language; }
+  const std::string& TermsText() const { return termsText; }
+  const std::string& ModelName() const { return modelName; }
+  void SetModelName(const std::string& name) { modelName = name; }
   std::string Title() const;
-  const std::string& AgreeLabel() const { return Text(TextId::AgreeButton, language_); }
-  const std::string& NotAgreeLabel() const { return Text(TextId::NotAgreeButton, language_); }
+  const std::string& AgreeLabel() const { return Text(TextId::AgreeButton, language); }
+  const std::string& NotAgreeLabel() const { return Text(TextId::NotAgreeButton, language); }
 
-  bool Closing() const { return closing_; }
-  bool Ended() const { return ended_; }
-  int Result() const { return result_; }
+  bool Closing() const { return closing; }
+  bool Ended() const { return ended; }
+  int Result() const { return result; }
 
   // 1 when the terms were accepted, 2 otherwise.
   int Show(TermsDialogView& view) { return view.RunModal(*this); }
@@ -56,14 +56,14 @@ class TermsDialog {
   FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
 
  private:
-  void Finish(int result, DialogWindow& window);
+  void Finish(int command, DialogWindow& window);
 
-  Language language_;
-  std::string modelName_;
-  bool closing_ = false;
-  bool ended_ = false;
-  int result_ = 0;
-  std::string termsText_;
+  Language language;
+  std::string modelName;
+  bool closing = false;
+  bool ended = false;
+  int result = 0;
+  std::string termsText;
 };
 
 }  // namespace qx

@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kLastImageIndex = kImageCount - 1;
 
-constexpr std::size_t kCheckBufferSize = 256;
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -66,131 +64,119 @@ Verdict Judge(const char* revision, std::int8_t letter, const FirmwareImage& ima
   return Verdict::UpdateApplies;
 }
 
-void VersionCheck::SelectionCheck() {
-  std::uint8_t buffer[kCheckBufferSize] = {};
-  char revision[18] = {};
-
-  int selection = view.DriveSelection();
-  bool haveDrive = selection >= 0;
+bool VersionCheck::Inquire(int selection) {
+  std::memset(buffer, 0, sizeof buffer);
+  std::memset(revision, 0, sizeof revision);
   // With no drive in the list there is nothing to address: a command would go to
   // whatever slot 0xFF names. It ends the way a failed INQUIRY does.
-  if (haveDrive) {
-    device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
-    device.SetBuffer(buffer, kAllocationLength);
-  }
-  if (haveDrive && device.Inquiry(kAllocationLength) == status::kGood) {
-    std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
-    view.SetCurrentRevision(FieldText(buffer + kRevisionOffset, kRevisionLength));
-  } else {
-    view.Beep();
-  }
+  if (selection < 0) return false;
+  device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
+  device.SetBuffer(buffer, kAllocationLength);
+  if (device.Inquiry(kAllocationLength) != status::kGood) return false;
+  std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
+  return true;
+}
 
-  view.SetStatus(Text(TextId::NotSupport, language));
-  view.EnableUpdateStart(false);
-  view.SetImageVersion("");
+SelectionInquiry VersionCheck::InquireSelection(int selection) {
+  SelectionInquiry shown;
+  shown.answered = Inquire(selection);
+  if (shown.answered) shown.currentRevision = FieldText(buffer + kRevisionOffset, kRevisionLength);
+  shown.status = Text(TextId::NotSupport, language);
+  return shown;
+}
 
+SelectionDecision VersionCheck::DecideSelection() {
+  SelectionDecision shown;
   std::string product = FieldText(buffer + kProductOffset, kProductLength);
-  if (product.find(inquiry::kProduct) == std::string::npos) return;
-  if (revision[0] != '1') return;
+  if (product.find(kProduct) == std::string::npos) return shown;
+  if (revision[0] != '1') return shown;
   if (FirstCandidate(revision[1]) == kNoImage) {
-    view.SetStatus(Text(TextId::NotSupportFirmware, language));
-    return;
+    shown.status = Text(TextId::NotSupportFirmware, language);
+    return shown;
   }
 
   vendorpage::IdentifyReply reply;
-  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) return;
+  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) return shown;
   std::int8_t letter = RevisionLetter(reply.letter);
   std::string driveCode = reply.driveCode;
 
   int index = FindImage(revision[1], driveCode, images);
   if (index == kNoImage) {
-    view.SetStatus(Text(TextId::NotSupport, language));
-    return;
+    shown.status = Text(TextId::NotSupport, language);
+    return shown;
   }
   selectedImageIndex = index;
   const FirmwareImage& image = images.Image(index);
 
   switch (Judge(revision, letter, image)) {
     case Verdict::NoNumber:
-      view.SetStatus(Text(TextId::NotSupportFirmware, language));
-      return;
+      shown.status = Text(TextId::NotSupportFirmware, language);
+      break;
     case Verdict::Current:
-      view.SetImageVersion(image.versionText);
-      view.SetStatus(Text(TextId::UnnecessaryUpdate, language));
-      return;
+      shown.imageVersion = image.versionText;
+      shown.status = Text(TextId::UnnecessaryUpdate, language);
+      break;
     case Verdict::UpdateApplies:
-      view.SetImageVersion(image.versionText);
-      view.EnableUpdateStart(true);
-      view.SetStatus(Text(TextId::StatusBlank, language));
-      return;
+      shown.imageVersion = image.versionText;
+      shown.updateStart = true;
+      shown.status = Text(TextId::StatusBlank, language);
+      break;
   }
+  return shown;
 }
 
-StartVerdict VersionCheck::StartCheck() {
-  std::uint8_t buffer[kCheckBufferSize] = {};
+StartCheckResult VersionCheck::StartCheck(int selection) {
+  auto refuse = [this](TextId message) {
+    return StartCheckResult{StartVerdict::VersionRefusal, Text(message, language)};
+  };
+  const StartCheckResult deviceRefusal{StartVerdict::DeviceRefusal, {}};
 
   selectedImageIndex = 0;
-  int selection = view.DriveSelection();
-  if (selection < 0) return StartVerdict::VersionRefusal;  // Update Start is never enabled then
-  device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
+  // Update Start is never enabled then.
+  if (selection < 0) return StartCheckResult{StartVerdict::VersionRefusal, {}};
+  if (!Inquire(selection)) return deviceRefusal;
 
-  device.SetBuffer(buffer, kAllocationLength);
-  if (device.Inquiry(kAllocationLength) != status::kGood) return StartVerdict::DeviceRefusal;
-
-  char revision[kRevisionLength + 1] = {};
-  std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
   char family = revision[1];
-  std::string product(reinterpret_cast<const char*>(buffer + kProductOffset), kProductLength);
-  product = product.substr(0, product.find('\0'));
+  std::string product = FieldText(buffer + kProductOffset, kProductLength);
 
   // A related model reports itself through the same page but must not get our image.
-  int digits = (buffer[34] - '0') * 10 + (buffer[35] - '0');
-  if (product.find("T5160") != std::string::npos && digits < 30 && buffer[20] == '1' &&
-      buffer[21] == '0') {
-    view.ShowMessage(Text(TextId::NotSupportVersion, language));
-    return StartVerdict::VersionRefusal;
+  const std::uint8_t* relatedRevision = buffer + kRevisionOffset;
+  const std::uint8_t* relatedProduct = buffer + kProductOffset;
+  int digits = (relatedRevision[2] - '0') * 10 + (relatedRevision[3] - '0');
+  if (product.find("T5160") != std::string::npos && digits < 30 && relatedProduct[4] == '1' &&
+      relatedProduct[5] == '0') {
+    return refuse(TextId::NotSupportVersion);
   }
   // The selection check saw our model and a revision of the generation our images are
   // for, but that was before the button was pressed: a drive swapped on the same
   // letter, or one that answers differently now, must not get the image on the
   // strength of what another answer said.
-  if (product.find(inquiry::kProduct) == std::string::npos || revision[0] != '1') {
-    view.ShowMessage(Text(TextId::NotSupport, language));
-    return StartVerdict::VersionRefusal;
+  if (product.find(kProduct) == std::string::npos || revision[0] != '1') {
+    return refuse(TextId::NotSupport);
   }
 
   vendorpage::IdentifyReply reply;
-  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) {
-    return StartVerdict::DeviceRefusal;
-  }
+  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) return deviceRefusal;
   std::string driveCode = reply.driveCode;
   std::int8_t letter = RevisionLetter(reply.letter);
 
-  if (FirstCandidate(family) == kNoImage) {
-    view.ShowMessage(Text(TextId::NotSupportVersion, language));
-    return StartVerdict::VersionRefusal;
-  }
+  if (FirstCandidate(family) == kNoImage) return refuse(TextId::NotSupportVersion);
   int index = FindImage(family, driveCode, images);
-  if (index == kNoImage) {
-    view.ShowMessage(Text(TextId::NotSupport, language));
-    return StartVerdict::VersionRefusal;
-  }
+  if (index == kNoImage) return refuse(TextId::NotSupport);
   // The whole decision again, with the answers the drive gives now: a drive that
   // reports a newer revision of the same generation than the selection check saw
   // (flashed meanwhile, or swapped on the same letter) must not get the older image.
   // Refused with the words the status line would have used for the same answer.
   switch (Judge(revision, letter, images.Image(index))) {
     case Verdict::NoNumber:
-      view.ShowMessage(Text(TextId::NotSupportFirmware, language));
-      return StartVerdict::VersionRefusal;
+      return refuse(TextId::NotSupportFirmware);
     case Verdict::Current:
-      view.ShowMessage(Text(TextId::UnnecessaryUpdate, language));
-      return StartVerdict::VersionRefusal;
+      return refuse(TextId::UnnecessaryUpdate);
     case Verdict::UpdateApplies:
       break;
   }
   selectedImageIndex = index;
-  return StartVerdict::Pass;
+  return StartCheckResult{};
 }
 
 }  // namespace qx

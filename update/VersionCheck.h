@@ -2,7 +2,9 @@
 // Which embedded image fits a drive, and whether the drive needs it. The image
 // search and the applicability rule below are the one place this is decided; the
 // main dialog's two checks and the start-up drive check all call them.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "update/ImageTable.h"
@@ -45,49 +47,69 @@ enum class Verdict {
 // against `image`.
 Verdict Judge(const char* revision, std::int8_t letter, const FirmwareImage& image);
 
-// What the checks need of the main dialog.
-class VersionCheckView {
- public:
-  virtual ~VersionCheckView() = default;
-  // The drive list's current selection, negative when the list is empty.
-  virtual int DriveSelection() = 0;
-  // The status line; the dialog is refreshed with it.
-  virtual void SetStatus(const std::string& text) = 0;
-  virtual void EnableUpdateStart(bool enabled) = 0;
-  // The hidden fields: the drive's revision (1004) and the applying image's version (1005).
-  virtual void SetCurrentRevision(const std::string& text) = 0;
-  virtual void SetImageVersion(const std::string& text) = 0;
-  // MessageBeep with the standard sound.
-  virtual void Beep() = 0;
-  // A message box owned by the dialog, with the utility's caption and OK only.
-  virtual void ShowMessage(const std::string& text) = 0;
+// What the selection check's INQUIRY gives the main dialog to show, in this order: the
+// drive's revision in the hidden field 1004, or the standard beep when the drive did
+// not answer; then `status` on the status line, Update Start disabled and the hidden
+// field 1005 cleared. The status stays until the second step replaces it.
+struct SelectionInquiry {
+  bool answered = false;
+  std::string currentRevision;
+  std::string status;
+};
+
+// What the rest of the selection check gives the dialog to show, after the inquiry's
+// screen and in this order: the applying image's version in the hidden field 1005
+// (when not empty), Update Start enabled (when true), and the status line (when set;
+// unset, the inquiry's status stays).
+struct SelectionDecision {
+  std::string imageVersion;
+  bool updateStart = false;
+  std::optional<std::string> status;
 };
 
 enum class StartVerdict {
   Pass,
   DeviceRefusal,   // a command failed: the dialog shows the device's last message
-  VersionRefusal,  // the check has already said why in its own message box
+  VersionRefusal,  // the check says why in `message`, when there is anything to say
+};
+
+struct StartCheckResult {
+  StartVerdict verdict = StartVerdict::Pass;
+  // A version refusal's message box, owned by the dialog; empty for none.
+  std::string message;
 };
 
 class VersionCheck {
  public:
-  VersionCheck(ScsiDevice& device, VersionCheckView& view, Language language,
-               const ImageTable& images = BuiltInImages())
-      : device(device), view(view), language(language), images(images) {}
+  VersionCheck(ScsiDevice& device, Language language, const ImageTable& images = BuiltInImages())
+      : device(device), language(language), images(images) {}
 
-  // After every scan and every change of the selected drive: the status line, Update
-  // Start and the hidden fields say whether the selected drive can be updated.
-  void SelectionCheck();
+  // After every scan and every change of the selected drive, in two steps whose
+  // screens the dialog shows one after the other, so that the status line reads
+  // "Not Support." while the drive is asked who it is. `selection` is the drive
+  // list's, negative when the list is empty.
+  SelectionInquiry InquireSelection(int selection);
+  // Identifies the drive the inquiry addressed and decides whether it can be updated.
+  SelectionDecision DecideSelection();
 
-  // When Update Start is pressed: identifies the drive again and leaves the image
-  // to send in selectedImageIndex (0 unless it passes).
-  StartVerdict StartCheck();
+  // When Update Start is pressed: identifies the drive at `selection` again and
+  // leaves the image to send in selectedImageIndex (0 unless it passes).
+  StartCheckResult StartCheck(int selection);
 
  private:
+  static constexpr std::size_t kBufferSize = 256;
+
+  // Zeroes the buffer and the revision, then INQUIRY of the drive at `selection` into
+  // the buffer, keeping its revision. False when there is no drive or it did not answer.
+  bool Inquire(int selection);
+
   ScsiDevice& device;
-  VersionCheckView& view;
   Language language;
   const ImageTable& images;
+  // The one data buffer of both checks: the INQUIRY answer, then the identify page
+  // and its reply. The selection check's second step reads what the first left.
+  std::uint8_t buffer[kBufferSize] = {};
+  char revision[18] = {};
 };
 
 }  // namespace qx

@@ -86,36 +86,36 @@ void SetWindowTextUtf8(HWND window, const std::string& text) {
   ::SetWindowTextA(window, ansi.c_str());
 }
 
-void Win32DialogWindow::SetCaption(const std::string& text) { SetWindowTextUtf8(dialog_, text); }
+void Win32DialogWindow::SetCaption(const std::string& text) { SetWindowTextUtf8(handle, text); }
 
 void Win32DialogWindow::SetControlText(int controlId, const std::string& text) {
-  SetWindowTextUtf8(::GetDlgItem(dialog_, controlId), text);
+  SetWindowTextUtf8(::GetDlgItem(handle, controlId), text);
 }
 
 std::string Win32DialogWindow::ControlText(int controlId) const {
-  return WindowTextUtf8(::GetDlgItem(dialog_, controlId));
+  return WindowTextUtf8(::GetDlgItem(handle, controlId));
 }
 
 void Win32DialogWindow::EnableControl(int controlId, bool enabled) {
-  HWND control = ::GetDlgItem(dialog_, controlId);
+  HWND control = ::GetDlgItem(handle, controlId);
   if (control != nullptr) ::EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
 bool Win32DialogWindow::ControlEnabled(int controlId) const {
-  HWND control = ::GetDlgItem(dialog_, controlId);
+  HWND control = ::GetDlgItem(handle, controlId);
   return control != nullptr && ::IsWindowEnabled(control) != FALSE;
 }
 
 void Win32DialogWindow::ShowTooLongPrompt(int controlId, std::size_t maxChars) {
   const std::string text =
       "Please enter no more than " + std::to_string(maxChars) + " characters.";
-  ::MessageBoxA(dialog_, text.c_str(),
+  ::MessageBoxA(handle, text.c_str(),
                 ToAnsi(Text(TextId::Caption, Language::English)).c_str(),
                 MB_OK | MB_ICONEXCLAMATION);
-  HWND control = ::GetDlgItem(dialog_, controlId);
+  HWND control = ::GetDlgItem(handle, controlId);
   if (control != nullptr) ::SetFocus(control);
 }
 
-void Win32DialogWindow::End(int result) { ::EndDialog(dialog_, result); }
+void Win32DialogWindow::End(int result) { ::EndDialog(handle, result); }
 
 }  // namespace qx

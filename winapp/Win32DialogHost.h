@@ -41,9 +41,9 @@ bool AnswerSessionEnd(const FilterAnswer& filter, LRESULT* answer);
 // the system in the process's ANSI code page.
 class Win32DialogWindow : public DialogWindow {
  public:
-  explicit Win32DialogWindow(HWND dialog = nullptr) : dialog_(dialog) {}
-  void Attach(HWND dialog) { dialog_ = dialog; }
-  HWND Handle() const { return dialog_; }
+  explicit Win32DialogWindow(HWND dialog = nullptr) : handle(dialog) {}
+  void Attach(HWND dialog) { handle = dialog; }
+  HWND Handle() const { return handle; }
 
   void SetCaption(const std::string& text) override;
   void SetControlText(int controlId, const std::string& text) override;
@@ -55,7 +55,7 @@ class Win32DialogWindow : public DialogWindow {
   bool ControlEnabled(int controlId) const;
 
  private:
-  HWND dialog_;
+  HWND handle;
 };
 
 // Reads a window's text (ANSI) and returns it as UTF-8.

@@ -21,22 +21,22 @@ int ClickedCommand(WPARAM wParam) {
 template <class Logic>
 class LogicHandler : public Win32DialogHandler {
  public:
-  explicit LogicHandler(Logic& logic) : logic_(logic) {}
+  explicit LogicHandler(Logic& logic) : logic(logic) {}
 
   bool OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam,
                  LRESULT* answer) override {
     (void)lParam;
-    window_.Attach(dialog);
+    window.Attach(dialog);
     if (AnswerSessionEnd(Filter(message, wParam), answer)) return true;
     switch (message) {
       case WM_COMMAND: {
         const int command = ClickedCommand(wParam);
         if (command == 0) return false;
-        logic_.OnCommand(command, window_);
+        logic.OnCommand(command, window);
         return true;
       }
       case WM_CLOSE:
-        logic_.OnCommand(kIdCancel, window_);
+        logic.OnCommand(kIdCancel, window);
         return true;
       case WM_PAINT:
         OnPaint();
@@ -54,19 +54,19 @@ class LogicHandler : public Win32DialogHandler {
   }
   virtual void OnPaint() {}
 
-  Logic& logic_;
-  Win32DialogWindow window_;
+  Logic& logic;
+  Win32DialogWindow window;
 };
 
 class MessageHandler : public LogicHandler<MessageDialog> {
  public:
   using LogicHandler::LogicHandler;
   bool OnInit(HWND dialog) override {
-    window_.Attach(dialog);
-    logic_.OnOpen(window_);
+    window.Attach(dialog);
+    logic.OnOpen(window);
     // The first tab stop takes the focus: OK, or CANCEL on the restart confirmation,
     // which is also the default button there.
-    HWND focus = ::GetDlgItem(dialog, logic_.InitialFocusId());
+    HWND focus = ::GetDlgItem(dialog, logic.InitialFocusId());
     if (focus == nullptr) return true;
     ::SetFocus(focus);
     return false;
@@ -74,7 +74,7 @@ class MessageHandler : public LogicHandler<MessageDialog> {
 
  protected:
   FilterAnswer Filter(unsigned message, WPARAM wParam) override {
-    return logic_.FilterMessage(message, wParam);
+    return logic.FilterMessage(message, wParam);
   }
 };
 
@@ -82,11 +82,11 @@ class TermsHandler : public LogicHandler<TermsDialog> {
  public:
   using LogicHandler::LogicHandler;
   bool OnInit(HWND dialog) override {
-    window_.Attach(dialog);
+    window.Attach(dialog);
     // The template's limit for the terms; without it the control holds 32767.
     ::SendDlgItemMessageA(dialog, TermsDialog::kTextControlId, EM_LIMITTEXT,
                           TermsDialog::kMaxTextChars, 0);
-    logic_.OnOpen(window_);
+    logic.OnOpen(window);
     // Not Agree is the first tab stop; the text must not start selected either.
     HWND notAgree = ::GetDlgItem(dialog, TermsDialog::kNotAgreeId);
     if (notAgree == nullptr) return true;
@@ -96,17 +96,17 @@ class TermsHandler : public LogicHandler<TermsDialog> {
 
  protected:
   FilterAnswer Filter(unsigned message, WPARAM wParam) override {
-    return logic_.FilterMessage(message, wParam);
+    return logic.FilterMessage(message, wParam);
   }
-  void OnPaint() override { logic_.OnPaint(window_); }
+  void OnPaint() override { logic.OnPaint(window); }
 };
 
 class AboutHandler : public LogicHandler<AboutDialog> {
  public:
   using LogicHandler::LogicHandler;
   bool OnInit(HWND dialog) override {
-    window_.Attach(dialog);
-    logic_.OnOpen(window_);
+    window.Attach(dialog);
+    logic.OnOpen(window);
     return true;
   }
 };
@@ -115,17 +115,17 @@ class AboutHandler : public LogicHandler<AboutDialog> {
 
 int Win32MessageDialogView::RunModal(MessageDialog& dialog) {
   MessageHandler handler(dialog);
-  return RunTemplateDialog(dialog.TemplateId(), AsWindow(owner_), handler);
+  return RunTemplateDialog(dialog.TemplateId(), AsWindow(ownerWindow), handler);
 }
 
 int Win32TermsDialogView::RunModal(TermsDialog& dialog) {
   TermsHandler handler(dialog);
-  return RunTemplateDialog(TermsDialog::kTemplateId, AsWindow(owner_), handler);
+  return RunTemplateDialog(TermsDialog::kTemplateId, AsWindow(ownerWindow), handler);
 }
 
 int Win32AboutDialogView::RunModal(AboutDialog& dialog) {
   AboutHandler handler(dialog);
-  return RunTemplateDialog(AboutDialog::kTemplateId, AsWindow(owner_), handler);
+  return RunTemplateDialog(AboutDialog::kTemplateId, AsWindow(ownerWindow), handler);
 }
 
 }  // namespace qx

@@ -11,31 +11,31 @@ namespace qx {
 // Shows every message dialog owned by `owner` (0: no owner).
 class Win32MessageDialogView : public MessageDialogView {
  public:
-  explicit Win32MessageDialogView(WindowRef owner = 0) : owner_(owner) {}
-  void SetOwner(WindowRef owner) { owner_ = owner; }
+  explicit Win32MessageDialogView(WindowRef owner = 0) : ownerWindow(owner) {}
+  void SetOwner(WindowRef owner) { ownerWindow = owner; }
   int RunModal(MessageDialog& dialog) override;
 
  private:
-  WindowRef owner_;
+  WindowRef ownerWindow;
 };
 
 class Win32TermsDialogView : public TermsDialogView {
  public:
-  explicit Win32TermsDialogView(WindowRef owner = 0) : owner_(owner) {}
+  explicit Win32TermsDialogView(WindowRef owner = 0) : ownerWindow(owner) {}
   int RunModal(TermsDialog& dialog) override;
 
  private:
-  WindowRef owner_;
+  WindowRef ownerWindow;
 };
 
 class Win32AboutDialogView : public AboutDialogView {
  public:
-  explicit Win32AboutDialogView(WindowRef owner = 0) : owner_(owner) {}
-  void SetOwner(WindowRef owner) { owner_ = owner; }
+  explicit Win32AboutDialogView(WindowRef owner = 0) : ownerWindow(owner) {}
+  void SetOwner(WindowRef owner) { ownerWindow = owner; }
   int RunModal(AboutDialog& dialog) override;
 
  private:
-  WindowRef owner_;
+  WindowRef ownerWindow;
 };
 
 }  // namespace qx

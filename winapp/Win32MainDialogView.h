@@ -9,14 +9,14 @@ namespace qx {
 
 class Win32MainDialogView : public MainDialogView {
  public:
-  // `timerDivisor` shortens every timer period by that factor (1 for the product);
+  // `divisor` shortens every timer period by that factor (1 for the product);
   // the simulated program runs its waits faster and its timer with them.
-  explicit Win32MainDialogView(std::uint32_t timerDivisor = 1)
-      : timerDivisor_(timerDivisor == 0 ? 1 : timerDivisor) {}
+  explicit Win32MainDialogView(std::uint32_t divisor = 1)
+      : timerDivisor(divisor == 0 ? 1 : divisor) {}
   int RunModal(MainDialog& dialog) override;
 
  private:
-  std::uint32_t timerDivisor_;
+  std::uint32_t timerDivisor;
 };
 
 }  // namespace qx

@@ -4,17 +4,19 @@
 // journal as the program does across its restart (Scan without and with apply,
 // then Restore, then the removal of the utility's keys when nothing is left) and
 // stops hard on the first broken promise:
-//   - Scan without apply writes nothing;
-//   - Scan with apply writes only the settings its rules cover, only their fixed
-//     new values, each after a complete record of the value it replaces, and only
-//     records of its own, never one that was already there;
+//   - Scan without apply writes nothing, and finds a change needed exactly when
+//     some row of the journal's table (app/ChangeJournalRules.h), read here as its
+//     comments state it, asks for one on this machine;
+//   - Scan with apply writes only the settings the table's rows cover, only their
+//     fixed new values, each after a complete record of the value it replaces, and
+//     only records of its own, never one that was already there;
 //   - each record the scan writes keeps the setting's found type and bytes (when
 //     it is of a type such settings are kept in), written before its "Value";
-//   - Restore writes only those settings, only a value some record holds (the
-//     found form when the record keeps one that agrees with its "Value", bounded
-//     as the scan reads; the record's own form otherwise), deletes only records,
-//     each after its value went back (or a record cut short), and counts exactly
-//     the records it leaves;
+//   - Restore writes only those settings, only a value some record of its row's
+//     type holds (the found form when the record keeps one that agrees with its
+//     "Value", bounded as the scan reads; the record's own form otherwise),
+//     deletes only records, each after its value went back (or a record cut
+//     short), and counts exactly the records it leaves;
 //   - a setting the scan changed ends exactly as it was, type and bytes (in the
 //     meaning its rule reads, when it was of another type), or its record is
 //     still there;
@@ -40,6 +42,7 @@
 #include <vector>
 
 #include "app/ChangeJournal.h"
+#include "app/ChangeJournalRules.h"
 #include "app/ProfileStore.h"
 #include "app/RestartResume.h"
 #include "platform/host/HostSystem.h"
@@ -177,15 +180,6 @@ bool NumberOf(const Bytes& data, std::uint32_t* number) {
 
 // --- The settings the journal's rules cover ---------------------------------
 
-const char* const kDeviceFlags[] = {"AutoInsertNotification", "DMACurrentlyUsed"};
-const char* const kControllerFlags[] = {"AutoInsertNotificationDrive0",
-                                        "AutoInsertNotificationDrive1", "IDEDMADRIVE0",
-                                        "IDEDMADRIVE1"};
-const char* const kTimingNames[] = {
-    "UserMasterDeviceTimingModeAllowed", "MasterDeviceTimingMode",
-    "MasterDeviceTimingModeAllowed",     "UserSlaveDeviceTimingModeAllowed",
-    "SlaveDeviceTimingMode",             "SlaveDeviceTimingModeAllowed"};
-
 enum class Kind { Flag, Number, Text };
 
 struct Rule {
@@ -194,97 +188,133 @@ struct Rule {
   std::uint32_t newNumber;  // Flag and Number
 };
 
+// A row of the journal's table read as its comments state it, never through the
+// program's code, so that a fault in the program's reading of it shows.
+Rule RuleOf(const journal::Rule& row) {
+  switch (row.reading) {
+    case journal::Reading::Flag: return {Kind::Flag, 3, 0};
+    case journal::Reading::Number: return {Kind::Number, 4, row.limit};
+    case journal::Reading::DmaDetection: break;
+  }
+  return {Kind::Text, 1, 0};
+}
+
+bool IsNtRow(const journal::Rule& row) { return row.family == journal::Family::Nt; }
+
 // Reads the registry directly (never through the program's code) to list every
 // setting that a scan of this machine could change, with the rule for it.
 class Coverage {
  public:
-  Coverage(MemoryRegistry& registry, bool nt) : registry_(registry), nt_(nt) {}
+  Coverage(MemoryRegistry& registry, bool nt) : registry(registry), nt(nt) {}
 
   std::map<Setting, Rule> Settings() {
     std::map<Setting, Rule> out;
-    if (nt_) {
-      const std::string atapi = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters";
-      for (const std::string& port : Children(reg::kLocalMachine, atapi)) {
-        out[{KeyId("HKLM", atapi + "\\" + port), "DRIVERPARAMETER"}] = {Kind::Text, 1, 0};
-      }
-      const std::string control = "SYSTEM\\CurrentControlSet\\Control\\Class";
-      for (const std::string& cls : Children(reg::kLocalMachine, control)) {
-        std::string classPath = control + "\\" + cls;
-        std::string className;
-        if (!Text(reg::kLocalMachine, classPath, "Class", 128, &className) ||
-            className != "hdc") {
-          continue;
-        }
-        for (const std::string& channel : Children(reg::kLocalMachine, classPath)) {
-          for (const char* name : kTimingNames) {
-            std::uint32_t limit = std::string(name).find("DeviceTimingModeAllowed") !=
-                                          std::string::npos
-                                      ? 31
-                                      : 16;
-            out[{KeyId("HKLM", classPath + "\\" + channel), Upper(name)}] = {Kind::Number, 4,
-                                                                             limit};
-          }
-        }
-      }
-      const std::string cdrom = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
-      if (registry_.KeyExists(reg::kLocalMachine, cdrom)) {
-        out[{KeyId("HKLM", cdrom), "AUTORUN"}] = {Kind::Number, 4, 0};
-      }
-      return out;
-    }
-    const std::string devices = "Config Manager\\Enum";
-    for (const std::string& device : Children(reg::kDynData, devices)) {
-      std::string hardwareKey;
-      if (!Text(reg::kDynData, devices + "\\" + device, "HardWareKey", 512, &hardwareKey) ||
-          hardwareKey.compare(0, 4, "SCSI") != 0) {
-        continue;
-      }
-      std::string path = "Enum\\" + hardwareKey;
-      // A record carries a key path of at most 127 characters back: a device with a
-      // longer one must be left alone, or it could never be restored.
-      if (path.size() >= 128 || !registry_.KeyExists(reg::kLocalMachine, path)) continue;
-      for (const char* name : kDeviceFlags) {
-        out[{KeyId("HKLM", path), Upper(name)}] = {Kind::Flag, 3, 0};
-      }
-    }
-    for (const char* cls : {"System\\CurrentControlSet\\Services\\Class\\hdc",
-                            "System\\CurrentControlSet\\Services\\Class\\SCSIAdapter"}) {
-      for (const std::string& controller : Children(reg::kLocalMachine, cls)) {
-        for (const char* name : kControllerFlags) {
-          out[{KeyId("HKLM", std::string(cls) + "\\" + controller), Upper(name)}] = {Kind::Flag,
-                                                                                      3, 0};
-        }
+    for (const journal::Rule& row : journal::kRules) {
+      if (IsNtRow(row) != nt) continue;
+      for (const std::string& path : KeysOf(row)) {
+        out[{KeyId("HKLM", path), Upper(row.value)}] = RuleOf(row);
       }
     }
     return out;
   }
 
   // What Restore may write: every setting a scan of this machine could change, and
-  // on 95/98/ME the device flags of every SCSI entry below Enum as well, listed by
-  // the configuration manager or not: a record made while the drive was there must
-  // go back after it was unplugged. The record carries the path back in at most 127
-  // characters. Any case of "SCSI" is allowed here; the program's own test is
-  // stricter, never wider.
+  // for a SCSI device's rows the setting of every SCSI entry below the row's key as
+  // well, listed by the configuration manager or not: a record made while the drive
+  // was there must go back after it was unplugged. The record carries the path back
+  // in fewer than kRecordPathBytes characters. Any case of the prefix is allowed
+  // here; the program's own test is stricter, never wider.
   std::map<Setting, Rule> RestoreAllowed() {
     std::map<Setting, Rule> out = Settings();
-    if (nt_) return out;
-    for (const std::string& bus : Children(reg::kLocalMachine, "Enum")) {
-      if (Upper(bus).compare(0, 4, "SCSI") != 0) continue;
-      std::vector<std::string> pending{"Enum\\" + bus};
-      while (!pending.empty()) {
-        const std::string path = pending.back();
-        pending.pop_back();
-        if (path.size() < 128) {
-          for (const char* name : kDeviceFlags) {
-            out.insert({{KeyId("HKLM", path), Upper(name)}, {Kind::Flag, 3, 0}});
+    for (const journal::Rule& row : journal::kRules) {
+      if (IsNtRow(row) != nt || row.place != journal::Place::ScsiDevice) continue;
+      const std::string prefix = journal::kScsiPrefix;
+      for (const std::string& bus : Children(reg::kLocalMachine, row.key)) {
+        if (Upper(bus).compare(0, prefix.size(), prefix) != 0) continue;
+        std::vector<std::string> pending{std::string(row.key) + "\\" + bus};
+        while (!pending.empty()) {
+          const std::string path = pending.back();
+          pending.pop_back();
+          if (path.size() < journal::kRecordPathBytes) {
+            out.insert({{KeyId("HKLM", path), Upper(row.value)}, RuleOf(row)});
           }
-        }
-        for (const std::string& child : Children(reg::kLocalMachine, path)) {
-          pending.push_back(path + "\\" + child);
+          for (const std::string& child : Children(reg::kLocalMachine, path)) {
+            pending.push_back(path + "\\" + child);
+          }
         }
       }
     }
     return out;
+  }
+
+  // The settings on this machine whose rows ask for a change, and the settings of
+  // the rows that go with the row before them, each with the setting it goes with.
+  std::set<Setting> Asked(std::map<Setting, Setting>* followers) {
+    std::set<Setting> asked;
+    const std::size_t rows = sizeof journal::kRules / sizeof journal::kRules[0];
+    for (std::size_t i = 0; i < rows; ++i) {
+      const journal::Rule& row = journal::kRules[i];
+      if (IsNtRow(row) != nt) continue;
+      for (const std::string& path : KeysOf(row)) {
+        Setting setting{KeyId("HKLM", path), Upper(row.value)};
+        Bytes data;
+        if (row.when == journal::When::PreviousJournalled) {
+          // Never asks for a change of its own.
+          (*followers)[setting] = {setting.key, Upper(journal::kRules[i - 1].value)};
+        } else if (!(row.when == journal::When::PreviousUnread &&
+                     Read(path, journal::kRules[i - 1], &data)) &&
+                   Read(path, row, &data) && Needs(row, data)) {
+          asked.insert(setting);
+        }
+      }
+    }
+    return asked;
+  }
+
+  // The keys below HKEY_LOCAL_MACHINE where a row's setting is.
+  std::vector<std::string> KeysOf(const journal::Rule& row) {
+    std::vector<std::string> keys;
+    const std::string key = row.key;
+    switch (row.place) {
+      case journal::Place::Key:
+        if (registry.KeyExists(reg::kLocalMachine, key)) keys.push_back(key);
+        break;
+      case journal::Place::Subkey:
+        for (const std::string& child : Children(reg::kLocalMachine, key)) {
+          keys.push_back(key + "\\" + child);
+        }
+        break;
+      case journal::Place::DiscControllerInstance:
+        for (const std::string& cls : Children(reg::kLocalMachine, key)) {
+          std::string classPath = key + "\\" + cls;
+          std::string className;
+          if (!Text(reg::kLocalMachine, classPath, "Class", 128, &className) ||
+              className != journal::kDiscControllerClass) {
+            continue;
+          }
+          for (const std::string& instance : Children(reg::kLocalMachine, classPath)) {
+            keys.push_back(classPath + "\\" + instance);
+          }
+        }
+        break;
+      case journal::Place::ScsiDevice:
+        for (const std::string& device : Children(reg::kDynData, journal::kDeviceList)) {
+          std::string hardwareKey;
+          const std::string prefix = journal::kScsiPrefix;
+          if (!Text(reg::kDynData, std::string(journal::kDeviceList) + "\\" + device,
+                    "HardWareKey", 512, &hardwareKey) ||
+              hardwareKey.compare(0, prefix.size(), prefix) != 0) {
+            continue;
+          }
+          std::string path = key + "\\" + hardwareKey;
+          if (path.size() < journal::kRecordPathBytes &&
+              registry.KeyExists(reg::kLocalMachine, path)) {
+            keys.push_back(path);
+          }
+        }
+        break;
+    }
+    return keys;
   }
 
   // Subkey names whose full path stays within the 512-character buffers the
@@ -292,14 +322,14 @@ class Coverage {
   std::vector<std::string> Children(RegKey root, const std::string& path) {
     std::vector<std::string> names;
     RegKey key = 0;
-    if (registry_.OpenKey(root, path.c_str(), reg::kKeyRead, &key) != reg::kSuccess) return names;
+    if (registry.OpenKey(root, path.c_str(), reg::kKeyRead, &key) != reg::kSuccess) return names;
     for (std::uint32_t i = 0;; ++i) {
       char name[1024];
       std::uint32_t length = sizeof name;
-      if (registry_.EnumKey(key, i, name, &length) != reg::kSuccess) break;
+      if (registry.EnumKey(key, i, name, &length) != reg::kSuccess) break;
       if (path.size() + 1 + length < 512) names.emplace_back(name, length);
     }
-    registry_.CloseKey(key);
+    registry.CloseKey(key);
     return names;
   }
 
@@ -307,13 +337,37 @@ class Coverage {
   bool Text(RegKey root, const std::string& path, const char* name, std::size_t max,
             std::string* text) {
     Bytes data;
-    if (!registry_.GetValue(root, path, name, nullptr, &data) || data.size() > max) return false;
+    if (!registry.GetValue(root, path, name, nullptr, &data) || data.size() > max) return false;
     *text = TextOf(data);
     return true;
   }
 
-  MemoryRegistry& registry_;
-  bool nt_;
+  // A row's value as the scan reads it: four bytes at most, or 128 for a text.
+  bool Read(const std::string& path, const journal::Rule& row, Bytes* data) {
+    std::size_t bound = row.reading == journal::Reading::DmaDetection ? 128 : 4;
+    return registry.GetValue(reg::kLocalMachine, path, row.value, nullptr, data) &&
+           data->size() <= bound;
+  }
+
+  static bool Needs(const journal::Rule& row, const Bytes& data) {
+    std::uint32_t n = 0;
+    switch (row.reading) {
+      case journal::Reading::Flag:
+        return !data.empty() && data[0] != 0;
+      case journal::Reading::Number:
+        return NumberOf(data, &n) && n > row.limit;
+      case journal::Reading::DmaDetection: {
+        std::string text = TextOf(data);
+        std::size_t hex = text.find("0x");
+        std::size_t at = hex == std::string::npos ? 1 : hex + 2;
+        return at >= text.size() || text[at] != '0';
+      }
+    }
+    return false;
+  }
+
+  MemoryRegistry& registry;
+  bool nt;
 };
 
 // The value a rule looks at, for comparing before and after.
@@ -800,6 +854,8 @@ void SplitLast(const std::string& keyPath, std::string* parent, std::string* las
 }
 
 void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
+                     const std::set<Setting>& asked,
+                     const std::map<Setting, Setting>& followers,
                      const std::map<Setting, Bytes>& before,
                      const std::map<Setting, std::uint32_t>& typesBefore,
                      const std::map<std::string, Record>& recordsBefore, int countBefore,
@@ -847,18 +903,24 @@ void CheckScanWrites(const Log& log, const std::map<Setting, Rule>& covered,
     auto rule = covered.find(s);
     REQUIRE(rule != covered.end(), "Scan wrote a setting no rule covers: " + Describe(s));
     REQUIRE(changed->insert(s).second, "Scan wrote one setting twice: " + Describe(s));
+    auto follows = followers.find(s);
+    REQUIRE(asked.count(s) != 0 ||
+                (follows != followers.end() && changed->count(follows->second) != 0),
+            "Scan changed a setting its rule does not ask to change: " + Describe(s));
     const Rule& r = rule->second;
+    std::uint32_t number = 0;
     switch (r.kind) {
       case Kind::Flag:
         REQUIRE(w.type == 3 && w.data == Bytes{0}, "flag not set to one byte 0: " + Describe(s));
         break;
       case Kind::Number:
-        REQUIRE(w.type == 4 && w.data == (Bytes{static_cast<std::uint8_t>(r.newNumber), 0, 0, 0}),
+        REQUIRE(w.type == 4 && NumberOf(w.data, &number) && w.data.size() == 4 &&
+                    number == r.newNumber,
                 "number not set to its limit: " + Describe(s));
         break;
       case Kind::Text:
         REQUIRE(w.type == 1 && Text128(w.data) &&
-                    TextOf(w.data) == "DmaDetectionLevel = 0x0;",
+                    TextOf(w.data) == journal::kDmaOff,
                 "DMA detection not switched off as it should be: " + Describe(s));
         break;
     }
@@ -913,13 +975,16 @@ void CheckRestoreWrites(const Log& log, const std::map<Setting, Rule>& covered,
     std::string id = KeyId("", w.keyPath).substr(1);
     if (w.kind == RegistryWrite::Kind::SetValue && id.compare(0, 5, "HKLM\\") == 0) {
       Setting s{id, Upper(w.valueName)};
-      REQUIRE(covered.count(s) != 0, "Restore wrote a setting no rule covers: " + Describe(s));
+      auto rule = covered.find(s);
+      REQUIRE(rule != covered.end(), "Restore wrote a setting no rule covers: " + Describe(s));
       bool fromRecord = false;
       for (const auto& entry : records) {
         std::uint32_t type = 0;
         Bytes data;
         bool exact = false;
+        // Only a record of the type its rule journals may put the setting back.
         if (entry.second.target.key != s.key || entry.second.target.name != s.name ||
+            entry.second.type != rule->second.journalType ||
             !ExpectedRestoreWrite(entry.second, &type, &data, &exact)) {
           continue;
         }
@@ -1018,6 +1083,11 @@ void Run(const std::uint8_t* data, std::size_t size) {
   Watch(registry, &quiet);
   bool needed = first.Scan(false);
   registry.SetWriteObserver(nullptr);
+  // A key the program may not write is one it cannot open to change either.
+  std::map<Setting, Setting> followers;
+  const std::set<Setting> asked = coverage.Asked(&followers);
+  REQUIRE(!needed || !asked.empty(), "Scan found a change no rule asks for");
+  REQUIRE(needed || asked.empty() || o.anyProtected, "Scan missed a change a rule asks for");
   REQUIRE(quiet.writes.empty(),
           "Scan without apply wrote: " + DescribeRegistryWrite(quiet.writes.front()));
   REQUIRE(registry.Dump() == dump, "Scan without apply changed the registry unseen");
@@ -1034,8 +1104,8 @@ void Run(const std::uint8_t* data, std::size_t size) {
     bool again = first.Scan(true);
     registry.SetWriteObserver(nullptr);
     REQUIRE(again, "Scan with apply disagrees with the scan without");
-    CheckScanWrites(log, covered, original, originalTypes, recordsBefore, count,
-                    HighestNumber(recordsBefore), &changed);
+    CheckScanWrites(log, covered, asked, followers, original, originalTypes, recordsBefore,
+                    count, HighestNumber(recordsBefore), &changed);
     // Under a budget the machine may stop before the count is stored, as it may
     // stop anywhere.
     profile.WriteInt("", "Changed", first.changedCount);

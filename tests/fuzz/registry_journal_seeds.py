@@ -123,6 +123,15 @@ def seeds():
         setting(key(CHANNEL, other, "0000"), "MasterDeviceTimingMode", dword(4, 20)),
         setting(key(CDROM), "Autorun", dword(4, 1)),
     ])
+    # An NT machine whose user limits rule: the modes above 16 beside them stay.
+    out["nt-user-limits"] = bytes([NT]) + b"".join([
+        setting(key(CLASS, hdc), "Class", text(1, "hdc")),
+        setting(key(CHANNEL, hdc, "0000"), "UserMasterDeviceTimingModeAllowed", dword(4, 31)),
+        setting(key(CHANNEL, hdc, "0000"), "MasterDeviceTimingMode", dword(4, 20)),
+        setting(key(CHANNEL, hdc, "0000"), "UserSlaveDeviceTimingModeAllowed", raw(4, b"")),
+        setting(key(CHANNEL, hdc, "0000"), "SlaveDeviceTimingMode", dword(4, 17)),
+        setting(key(CHANNEL, hdc, "0000"), "SlaveDeviceTimingModeAllowed", dword(4, 3)),
+    ])
     # An NT machine after the first restart: settings changed, the journal there.
     out["nt-resumed"] = bytes([NT | 8]) + struct.pack("<I", 3) + b"".join([
         setting(key(ATAPI, "Port0"), "DriverParameter", text(1, "DmaDetectionLevel = 0x0;")),
@@ -145,6 +154,10 @@ def seeds():
         record(2, key(CDROM), "Autorun", 1, "C:\\x.exe"),
         record(3, key(ATAPI, "Port0"), "DriverParameter", 3, 1),
         record(200, key(CDROM, lower=True), "Autorun", 4, 7),
+        # The timing of a class that is not the disc controllers'.
+        setting(key(CLASS, INSTANCES[5]), "Class", text(1, "HDC")),
+        setting(key(CHANNEL, INSTANCES[5], "0000"), "MasterDeviceTimingMode", dword(4, 16)),
+        record(4, key(CHANNEL, INSTANCES[5], "0000"), "MasterDeviceTimingMode", 4, 20),
         b"\x02\xE5\x0F" + key(CDROM) + name("Autorun") + b"\x04\x01",  # record "abc"
     ])
     # Numbers near the end of the range: a count close to the largest int.

@@ -16,17 +16,6 @@ namespace {
 using devicetest::Answer;
 using devicetest::InquiryData;
 
-struct GuardView : VersionCheckView {
-  std::vector<std::string> messages;
-  int DriveSelection() override { return 0; }
-  void SetStatus(const std::string&) override {}
-  void EnableUpdateStart(bool) override {}
-  void SetCurrentRevision(const std::string&) override {}
-  void SetImageVersion(const std::string&) override {}
-  void Beep() override {}
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-};
-
 class StartCheckGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,16 +39,18 @@ class StartCheckGuardTest : public ::testing::Test {
     reply.dataIn[15] = 'A';
     port.Drive('E').script = {inquiry, Answer(), reply};
     port.requests.clear();
-    view.messages.clear();
+    messages.clear();
     selectedImageIndex = 1;
-    return VersionCheck(device, view, language).StartCheck();
+    StartCheckResult result = VersionCheck(device, language).StartCheck(0);
+    if (!result.message.empty()) messages.push_back(result.message);
+    return result.verdict;
   }
 
   devicetest::RecordingPassThroughPort port;
   devicetest::DeviceTestSystem system;
   Platform platform{&system, nullptr, &port, nullptr, nullptr};
   ScsiDevice device{platform};
-  GuardView view;
+  std::vector<std::string> messages;  // the message boxes the dialog is to show
 };
 
 TEST_F(StartCheckGuardTest, RelatedModelBelowRevision30IsRefusedBeforeTheIdentifyExchange) {
@@ -67,13 +58,13 @@ TEST_F(StartCheckGuardTest, RelatedModelBelowRevision30IsRefusedBeforeTheIdentif
   for (const char* revision : {"1025", "1029", "1000"}) {
     SCOPED_TRACE(revision);
     EXPECT_EQ(StartVerdict::VersionRefusal, Check("ABCD10-T5160", revision));
-    EXPECT_EQ(std::vector<std::string>{"Not Support Version."}, view.messages);
+    EXPECT_EQ(std::vector<std::string>{"Not Support Version."}, messages);
     EXPECT_EQ(1u, port.requests.size()) << "only the INQUIRY may reach the drive";
     EXPECT_EQ(0, selectedImageIndex);
   }
   EXPECT_EQ(StartVerdict::VersionRefusal,
             Check("ABCD10-T5160", "1025", Language::Japanese));
-  EXPECT_EQ(std::vector<std::string>{"サポートしないファームウェアです。"}, view.messages);
+  EXPECT_EQ(std::vector<std::string>{"サポートしないファームウェアです。"}, messages);
 }
 
 TEST_F(StartCheckGuardTest, GuardNeedsAllThreeConditions) {
@@ -92,12 +83,12 @@ TEST_F(StartCheckGuardTest, GuardNeedsAllThreeConditions) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.product) + " " + c.revision);
     EXPECT_EQ(StartVerdict::VersionRefusal, Check(c.product, c.revision));
-    EXPECT_EQ(std::vector<std::string>{"Not Support."}, view.messages);
+    EXPECT_EQ(std::vector<std::string>{"Not Support."}, messages);
     EXPECT_EQ(1u, port.requests.size());
     EXPECT_EQ(0, selectedImageIndex);
   }
   EXPECT_EQ(StartVerdict::Pass, Check("DVD-ROM QX-M4471", "1005"));
-  EXPECT_TRUE(view.messages.empty());
+  EXPECT_TRUE(messages.empty());
   EXPECT_EQ(3u, port.requests.size());
   EXPECT_EQ(0, selectedImageIndex);
 }

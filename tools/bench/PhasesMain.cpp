@@ -130,24 +130,6 @@ class MarkingThreads : public ForwardingThreads {
   void* workerArgument = nullptr;
 };
 
-// The main dialog's side of the checks: drive 0 selected, and what the checks said.
-class CheckView : public VersionCheckView {
- public:
-  int DriveSelection() override { return 0; }
-  void SetStatus(const std::string& text) override { status = text; }
-  void EnableUpdateStart(bool enabled) override { updateStart = enabled; }
-  void SetCurrentRevision(const std::string& text) override { revision = text; }
-  void SetImageVersion(const std::string& text) override { imageVersion = text; }
-  void Beep() override {}
-  void ShowMessage(const std::string& text) override { message = text; }
-
-  std::string status;
-  std::string revision;
-  std::string imageVersion;
-  std::string message;
-  bool updateStart = false;
-};
-
 // The monitor's window: its timer on the message loop of the virtual clock.
 class MonitorView : public DownloadMonitorView {
  public:
@@ -208,10 +190,11 @@ int Run(const std::vector<std::string>& faults) {
   int count = device.ScanDrives();
 
   marks.Switch(Phase::Check);
-  CheckView view;
-  VersionCheck check(device, view, Language::English);
-  check.SelectionCheck();
-  StartVerdict verdict = check.StartCheck();
+  // Drive 0 selected, as the dialog's list has it.
+  VersionCheck check(device, Language::English);
+  const SelectionInquiry inquiry = check.InquireSelection(0);
+  const SelectionDecision selection = check.DecideSelection();
+  const StartCheckResult start = check.StartCheck(0);
 
   // The monitor's start and its timer events until the outcome are the pages phase;
   // the worker marks its own unscramble and verify from the inside.
@@ -219,7 +202,7 @@ int Run(const std::vector<std::string>& faults) {
   MonitorOutcome outcome = MonitorOutcome::NotOurs;
   DownloadRequest request;
   bool started = false;
-  if (count >= 1 && view.updateStart && verdict == StartVerdict::Pass) {
+  if (count >= 1 && selection.updateStart && start.verdict == StartVerdict::Pass) {
     HostMessageLoop loop(clock);
     MonitorView monitorView(loop);
     DownloadMonitor monitor(threads, monitorView);
@@ -249,8 +232,11 @@ int Run(const std::vector<std::string>& faults) {
   std::printf("drive revision: %s -> %s\n", before.c_str(), drive.Revision().c_str());
 
   if (count != 1) return Fail("the scan found " + std::to_string(count) + " drives, not 1");
-  if (!view.updateStart) return Fail("the selection check offered no update: " + view.status);
-  if (verdict != StartVerdict::Pass) return Fail("the start check refused: " + view.message);
+  if (!selection.updateStart) {
+    return Fail("the selection check offered no update: " +
+                selection.status.value_or(inquiry.status));
+  }
+  if (start.verdict != StartVerdict::Pass) return Fail("the start check refused: " + start.message);
   if (!started) return Fail("the worker did not start");
   if (outcome != MonitorOutcome::Succeeded) return Fail("the update did not succeed");
   const FirmwareImage& image = BuiltInImages().Image(selectedImageIndex);

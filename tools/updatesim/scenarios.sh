@@ -16,6 +16,8 @@ count() { n=$(grep -c -- "$2" "$WORK/out"); [ "$n" -eq "$1" ] || fail "$n lines 
 # Line number of the first line containing $1 (0 when none).
 at() { grep -n -m1 -F -- "$1" "$WORK/out" | cut -d: -f1 | grep . || echo 0; }
 before() { a=$(at "$1"); b=$(at "$2"); [ "$a" -gt 0 ] && [ "$b" -gt 0 ] && [ "$a" -lt "$b" ] || fail "'$1' ($a) not before '$2' ($b)"; }
+# The line right after the first line that is $1 is $2.
+next_is() { n=$(grep -m1 -A1 -xF -- "$1" "$WORK/out" | sed -n 2p); [ "$n" = "$2" ] || fail "'$1' followed by '$n', not '$2'"; }
 # The registry part of a machine file, with each text value cut at its first zero
 # (the utility writes texts with filler up to 128 bytes; the filler means nothing).
 registry_of() {
@@ -87,6 +89,8 @@ for LANG_ in en ja; do
 done
 
 run "status words en" --settings ready --answer main=update
+# The selection check shows "Not Support." while it identifies the drive.
+next_is 'STATUS "Not Support."' 'SCSI E: 1D 00 00 00 08 00 len=8 -> 01 param=88 00 00 04 00 40 00 00'
 has 'STATUS "Now Updating..."'
 has 'STATUS "Update Complete."'
 run "status words ja" --lang ja --settings ready --answer main=update

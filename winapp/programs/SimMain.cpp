@@ -42,25 +42,25 @@ class SystemTextsPort : public qx::ForwardingPassThroughPort {
  public:
   using ForwardingPassThroughPort::ForwardingPassThroughPort;
   bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
-    ownError_ = !system_.FormatMessage(error, size, text);
-    if (ownError_) error_ = system_.GetLastError();
-    return !ownError_;
+    ownError = !systemPort.FormatMessage(error, size, text);
+    if (ownError) ownErrorCode = systemPort.GetLastError();
+    return !ownError;
   }
-  std::uint32_t GetLastError() override { return ownError_ ? error_ : inner_.GetLastError(); }
+  std::uint32_t GetLastError() override { return ownError ? ownErrorCode : inner_.GetLastError(); }
   qx::PortHandle Open(const char* path) override {
-    ownError_ = false;
+    ownError = false;
     return inner_.Open(path);
   }
   bool SendPassThrough(qx::PortHandle handle, qx::PassThroughRequest* block,
                        std::uint32_t* bytesReturned) override {
-    ownError_ = false;
+    ownError = false;
     return inner_.SendPassThrough(handle, block, bytesReturned);
   }
 
  private:
-  qx::Win32PassThroughPort system_;
-  bool ownError_ = false;
-  std::uint32_t error_ = 0;
+  qx::Win32PassThroughPort systemPort;
+  bool ownError = false;
+  std::uint32_t ownErrorCode = 0;
 };
 
 }  // namespace

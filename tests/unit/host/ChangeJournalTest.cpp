@@ -299,6 +299,8 @@ TEST_F(JournalTest, RestoreWritesOnlySettingsTheScanChanges) {
   registry.PutString(reg::kLocalMachine, "SOFTWARE\\Run", "evil", "old");
   registry.PutDword(reg::kLocalMachine, kCdrom, "NotAutorun", 7);
   registry.PutValue(reg::kLocalMachine, kHdc9x, "IDEDMADRIVE0", reg::kTypeBinary, {0});
+  const std::string belowPort = std::string(kAtapiPort) + "\\Device";
+  registry.PutString(reg::kLocalMachine, belowPort, "DriverParameter", "old");
   struct Forged {
     const char* path;
     const char* name;
@@ -309,6 +311,7 @@ TEST_F(JournalTest, RestoreWritesOnlySettingsTheScanChanges) {
       {kCdrom, "Autorun", 1},          // right setting, wrong type
       {kHdc9x, "IDEDMADRIVE0", 3},     // the other platform's rule
       {"SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters", "DriverParameter", 1},
+      {belowPort.c_str(), "DriverParameter", 1},  // deeper than the scan looks
   };
   int n = 1;
   for (const Forged& f : forged) {
@@ -334,9 +337,9 @@ TEST_F(JournalTest, RestoreWritesOnlySettingsTheScanChanges) {
                       "Value", reg::kTypeString, std::vector<std::uint8_t>(129, 'b'));
   }
   std::string machine = registry.Dump(reg::kLocalMachine);
-  journal.changedCount = 7;
+  journal.changedCount = 8;
   journal.Restore();
-  EXPECT_EQ(7, journal.changedCount);
+  EXPECT_EQ(8, journal.changedCount);
   EXPECT_EQ(machine, registry.Dump(reg::kLocalMachine));
 }
 

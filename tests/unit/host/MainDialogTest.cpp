@@ -98,11 +98,23 @@ TEST(MainDialogOpen, SelectingAnotherDriveChecksItAgain) {
   Machine m;
   m.AddDrive('E', "1009");
   m.AddDrive('F', "1005");
+  m.AddDrive('G', "1309");
   MainDialog dialog(*m.device, m.threads, Language::English);
-  Showing s = Show(m, dialog, {MainStep::Select(1)});
-  EXPECT_EQ(s.record->statusHistory.back(), " ");
-  EXPECT_TRUE(s.record->UpdateStartEnabled());
-  EXPECT_EQ(s.record->currentRevision, "1005");
+  bool offered = false;
+  Showing s = Show(m, dialog, {MainStep::Select(1), MainStep::Call([&] {
+                                 offered = m.mainView.Shown().back().UpdateStartEnabled();
+                                 EXPECT_EQ(m.mainView.Shown().back().currentRevision, "1005");
+                               }),
+                               MainStep::Select(2), MainStep::Press(maindlg::kUpdateStartId)});
+  EXPECT_TRUE(offered);
+  // The drive picked last is not offered the update: what the one before left goes.
+  EXPECT_EQ(s.record->statusHistory,
+            (Names{"Scan Complete.", "Not Support.", "Unnecessary Firmware Update Drive.",
+                   "Not Support.", " ", "Not Support.", "Not support firmware."}));
+  EXPECT_FALSE(s.record->UpdateStartEnabled());
+  EXPECT_EQ(s.record->imageVersion, "");
+  EXPECT_EQ(s.record->currentRevision, "1309");
+  EXPECT_TRUE(m.dialogs.Shown().empty()) << "Update Start must not start after that";
 }
 
 TEST(MainDialogClose, EscapeAndCloseRequestsLeaveItOpen) {

@@ -13,24 +13,6 @@ namespace {
 
 using flowtest::Rig;
 
-struct RecordingView : VersionCheckView {
-  int selection = 0;
-  std::string status = "(untouched)";
-  bool updateStart = true;  // the check must switch it off itself
-  std::string currentRevision = "(untouched)";
-  std::string imageVersion = "(untouched)";
-  int beeps = 0;
-  std::vector<std::string> messages;
-
-  int DriveSelection() override { return selection; }
-  void SetStatus(const std::string& text) override { status = text; }
-  void EnableUpdateStart(bool enabled) override { updateStart = enabled; }
-  void SetCurrentRevision(const std::string& text) override { currentRevision = text; }
-  void SetImageVersion(const std::string& text) override { imageVersion = text; }
-  void Beep() override { ++beeps; }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-};
-
 SimDriveConfig Drive(const std::string& revision, std::uint8_t letter = 'A',
                      const std::string& code = "is") {
   SimDriveConfig config;
@@ -40,30 +22,42 @@ SimDriveConfig Drive(const std::string& revision, std::uint8_t letter = 'A',
   return config;
 }
 
+// Both steps of one selection check and what the dialog shows at the end of them.
 struct Outcome {
-  std::string status;
+  SelectionInquiry inquiry;
+  SelectionDecision decision;
+  std::string status;  // the second step's status, or the first's where it sets none
   bool updateStart;
   std::string imageVersion;
 };
 
-Outcome Select(const SimDriveConfig& config, RecordingView* seen = nullptr) {
+Outcome Check(ScsiDevice& device, int selection = 0, Language language = Language::English) {
+  VersionCheck check(device, language);
+  Outcome outcome;
+  outcome.inquiry = check.InquireSelection(selection);
+  outcome.decision = check.DecideSelection();
+  outcome.status = outcome.decision.status.value_or(outcome.inquiry.status);
+  outcome.updateStart = outcome.decision.updateStart;
+  outcome.imageVersion = outcome.decision.imageVersion;
+  return outcome;
+}
+
+Outcome Select(const SimDriveConfig& config) {
   Rig rig(config);
   EXPECT_EQ(rig.driveCount, 1);
-  RecordingView view;
-  VersionCheck(*rig.device, view, Language::English).SelectionCheck();
-  EXPECT_EQ(view.beeps, 0);
-  if (seen != nullptr) *seen = view;
-  return {view.status, view.updateStart, view.imageVersion};
+  Outcome outcome = Check(*rig.device);
+  EXPECT_TRUE(outcome.inquiry.answered);
+  return outcome;
 }
 
 TEST(SelectionCheck, OffersTheUpdateOnlyToAnOlderOrUnletteredDrive) {
   selectedImageIndex = 1;
-  RecordingView view;
-  Outcome older = Select(Drive("1005"), &view);
+  Outcome older = Select(Drive("1005"));
+  EXPECT_EQ(older.inquiry.status, "Not Support.");  // while the drive is identified
   EXPECT_EQ(older.status, " ");
   EXPECT_TRUE(older.updateStart);
   EXPECT_EQ(older.imageVersion, "1009");
-  EXPECT_EQ(view.currentRevision, "1005");
+  EXPECT_EQ(older.inquiry.currentRevision, "1005");
   EXPECT_EQ(selectedImageIndex, 0);
 
   Outcome family7 = Select(Drive("1705"));
@@ -96,10 +90,11 @@ TEST(SelectionCheck, RefusesDrivesItCannotMatch) {
 
   Outcome series2 = Select(Drive("2009"));
   EXPECT_EQ(series2.status, "Not Support.");
+  EXPECT_FALSE(series2.decision.status) << "the first step's status stays, not shown again";
   EXPECT_FALSE(series2.updateStart);
 
   Outcome upperCode = Select(Drive("1005", 'A', "IS"));
-  EXPECT_EQ(upperCode.status, "Not Support.");
+  EXPECT_EQ(upperCode.decision.status, "Not Support.");
   EXPECT_FALSE(upperCode.updateStart);
   EXPECT_EQ(upperCode.imageVersion, "");
 }
@@ -118,41 +113,36 @@ TEST(SelectionCheck, FailedInquiryBeepsAndSendsNothingMore) {
   SimDriveConfig config = Drive("1005");
   Rig rig(config);
   rig.drive.Faults().Add("inquiry:sense=04/44/00");
-  RecordingView view;
-  VersionCheck(*rig.device, view, Language::English).SelectionCheck();
-  EXPECT_EQ(view.beeps, 1);
-  EXPECT_EQ(view.status, "Not Support.");
-  EXPECT_FALSE(view.updateStart);
-  EXPECT_EQ(view.currentRevision, "(untouched)");
+  Outcome outcome = Check(*rig.device);
+  EXPECT_FALSE(outcome.inquiry.answered);  // the dialog beeps
+  EXPECT_EQ(outcome.status, "Not Support.");
+  EXPECT_FALSE(outcome.updateStart);
+  EXPECT_EQ(outcome.inquiry.currentRevision, "");
   for (const SimCommandRecord& record : rig.drive.Log()) EXPECT_EQ(record.cdb[0], 0x12);
 }
 
 TEST(SelectionCheck, FailedIdentifyLeavesNotSupport) {
   Rig rig(Drive("1005"));
   rig.drive.Faults().Add("receive:sense=05/24/00");
-  RecordingView view;
-  VersionCheck(*rig.device, view, Language::English).SelectionCheck();
-  EXPECT_EQ(view.status, "Not Support.");
-  EXPECT_FALSE(view.updateStart);
-  EXPECT_EQ(view.imageVersion, "");
+  Outcome outcome = Check(*rig.device);
+  EXPECT_EQ(outcome.status, "Not Support.");
+  EXPECT_FALSE(outcome.updateStart);
+  EXPECT_EQ(outcome.imageVersion, "");
 }
 
 TEST(SelectionCheck, EmptyDriveListAddressesNoDrive) {
   Rig rig(Drive("1005"));
-  RecordingView view;
-  view.selection = -1;
-  VersionCheck(*rig.device, view, Language::English).SelectionCheck();
-  EXPECT_EQ(view.status, "Not Support.");
-  EXPECT_FALSE(view.updateStart);
-  EXPECT_EQ(view.beeps, 1);
+  Outcome outcome = Check(*rig.device, -1);
+  EXPECT_EQ(outcome.status, "Not Support.");
+  EXPECT_FALSE(outcome.updateStart);
+  EXPECT_FALSE(outcome.inquiry.answered);
   EXPECT_TRUE(rig.drive.Log().empty());
 }
 
 TEST(SelectionCheck, SpeaksJapaneseWhenAsked) {
   Rig rig(Drive("1012"));
-  RecordingView view;
-  VersionCheck(*rig.device, view, Language::Japanese).SelectionCheck();
-  EXPECT_EQ(view.status, "ファームウェアのアップデートは不要です。");
+  Outcome outcome = Check(*rig.device, 0, Language::Japanese);
+  EXPECT_EQ(outcome.status, "ファームウェアのアップデートは不要です。");
 }
 
 struct StartResult {
@@ -166,10 +156,11 @@ StartResult Start(const SimDriveConfig& config, const char* fault = nullptr) {
   if (fault != nullptr) {
     EXPECT_TRUE(rig.drive.Faults().Add(fault));
   }
-  RecordingView view;
   selectedImageIndex = 1;
-  StartVerdict verdict = VersionCheck(*rig.device, view, Language::English).StartCheck();
-  return {verdict, view.messages, rig.drive.Log()};
+  StartCheckResult result = VersionCheck(*rig.device, Language::English).StartCheck(0);
+  std::vector<std::string> messages;
+  if (!result.message.empty()) messages.push_back(result.message);
+  return {result.verdict, messages, rig.drive.Log()};
 }
 
 TEST(StartCheck, PassesAndSelectsTheFamilysImage) {

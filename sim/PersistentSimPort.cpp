@@ -6,20 +6,20 @@
 
 namespace qx {
 
-PersistentSimPort::PersistentSimPort(std::string path) : path_(std::move(path)) {
+PersistentSimPort::PersistentSimPort(std::string path) : statePath(std::move(path)) {
   std::vector<SimDriveEntry> entries;
-  if (!std::ifstream(path_).good()) {
+  if (!std::ifstream(statePath).good()) {
     SimDriveEntry drive;
     drive.address = "E";
     entries.push_back(drive);
-    AddDrives(entries, &error_);
+    AddDrives(entries, &loadError);
     SaveIfChanged();
     return;
   }
-  if (!LoadSimStateFile(path_, &entries, &error_)) return;
-  if (!AddDrives(entries, &error_)) return;
+  if (!LoadSimStateFile(statePath, &entries, &loadError)) return;
+  if (!AddDrives(entries, &loadError)) return;
   // What the file says is what is saved: rewriting it unchanged would only reorder it.
-  saved_ = FormatSimState(DriveStates());
+  savedText = FormatSimState(DriveStates());
 }
 
 bool PersistentSimPort::SendPassThrough(PortHandle handle, PassThroughRequest* block,
@@ -32,14 +32,14 @@ bool PersistentSimPort::SendPassThrough(PortHandle handle, PassThroughRequest* b
 void PersistentSimPort::SaveIfChanged() {
   const std::vector<SimDriveEntry> drives = DriveStates();
   const std::string text = FormatSimState(drives);
-  if (text == saved_) return;
+  if (text == savedText) return;
   std::string why;
-  if (!SaveSimStateFile(path_, drives, &why)) {
-    error_ = why;
+  if (!SaveSimStateFile(statePath, drives, &why)) {
+    loadError = why;
     return;
   }
-  saved_ = text;
-  ++saves_;
+  savedText = text;
+  ++saveCount;
 }
 
 }  // namespace qx

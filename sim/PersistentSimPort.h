@@ -20,9 +20,9 @@ class PersistentSimPort : public SimPassThroughPort {
 
   // False with a reason when the file could not be read, did not parse, or a save
   // failed; the port then carries the drives it could load (possibly none).
-  bool Ok() const { return error_.empty(); }
-  const std::string& Error() const { return error_; }
-  int Saves() const { return saves_; }
+  bool Ok() const { return loadError.empty(); }
+  const std::string& Error() const { return loadError; }
+  int Saves() const { return saveCount; }
 
   // Writes the drives' state if it changed since the last save.
   void SaveIfChanged();
@@ -31,10 +31,10 @@ class PersistentSimPort : public SimPassThroughPort {
                        std::uint32_t* bytesReturned) override;
 
  private:
-  std::string path_;
-  std::string saved_;  // the text last written or read
-  std::string error_;
-  int saves_ = 0;
+  std::string statePath;
+  std::string savedText;  // the text last written or read
+  std::string loadError;
+  int saveCount = 0;
 };
 
 }  // namespace qx

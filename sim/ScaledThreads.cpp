@@ -4,7 +4,7 @@ namespace qx {
 
 std::uint32_t ScaledThreads::Scale(std::uint32_t milliseconds) const {
   if (milliseconds == 0) return 0;
-  const std::uint32_t scaled = milliseconds / divisor_;
+  const std::uint32_t scaled = milliseconds / waitDivisor;
   return scaled == 0 ? 1 : scaled;
 }
 

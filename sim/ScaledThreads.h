@@ -11,16 +11,16 @@ namespace qx {
 class ScaledThreads : public ForwardingThreads {
  public:
   ScaledThreads(Threads& inner, std::uint32_t divisor)
-      : ForwardingThreads(inner), divisor_(divisor == 0 ? 1 : divisor) {}
+      : ForwardingThreads(inner), waitDivisor(divisor == 0 ? 1 : divisor) {}
 
-  std::uint32_t Divisor() const { return divisor_; }
+  std::uint32_t Divisor() const { return waitDivisor; }
   // The scaled length of a wait: 0 stays 0, any other wait lasts at least 1 ms.
   std::uint32_t Scale(std::uint32_t milliseconds) const;
 
-  void Sleep(std::uint32_t milliseconds) override { inner_.Sleep(Scale(milliseconds)); }
+  void Sleep(std::uint32_t milliseconds) override { inner.Sleep(Scale(milliseconds)); }
 
  private:
-  std::uint32_t divisor_;
+  std::uint32_t waitDivisor;
 };
 
 }  // namespace qx

@@ -7,27 +7,27 @@ namespace {
 // The window side of a scripted showing: keeps what the logic put on screen.
 class RecordingWindow : public DialogWindow {
  public:
-  explicit RecordingWindow(ShownDialog& record) : record_(record) {}
+  explicit RecordingWindow(ShownDialog& record) : record(record) {}
 
-  void SetCaption(const std::string& text) override { record_.caption = text; }
+  void SetCaption(const std::string& text) override { record.caption = text; }
   void SetControlText(int controlId, const std::string& text) override {
-    record_.controls[controlId] = text;
+    record.controls[controlId] = text;
   }
   std::string ControlText(int controlId) const override {
-    auto it = record_.controls.find(controlId);
-    return it == record_.controls.end() ? std::string() : it->second;
+    auto it = record.controls.find(controlId);
+    return it == record.controls.end() ? std::string() : it->second;
   }
   void EnableControl(int controlId, bool enabled) override {
-    record_.disabled[controlId] = !enabled;
+    record.disabled[controlId] = !enabled;
   }
-  void ShowTooLongPrompt(int, std::size_t) override { ++record_.tooLongPrompts; }
+  void ShowTooLongPrompt(int, std::size_t) override { ++record.tooLongPrompts; }
   void End(int result) override {
-    record_.ended = true;
-    record_.result = result;
+    record.ended = true;
+    record.result = result;
   }
 
  private:
-  ShownDialog& record_;
+  ShownDialog& record;
 };
 
 const char* LanguageTag(Language language) {
@@ -70,17 +70,17 @@ void Play(Dialog& dialog, const DialogScript& script, int defaultButton, ShownDi
 }  // namespace
 
 DialogScript ScriptedDialogs::NextScript(int defaultButton) {
-  if (!scripts_.empty()) {
-    DialogScript script = std::move(scripts_.front());
-    scripts_.pop_front();
+  if (!scripts.empty()) {
+    DialogScript script = std::move(scripts.front());
+    scripts.pop_front();
     return script;
   }
-  if (answerByDefault_) return {ScriptAction::Press(defaultButton)};
+  if (answerByDefault) return {ScriptAction::Press(defaultButton)};
   return {};
 }
 
 void ScriptedDialogs::Log(const std::string& line) {
-  if (log_) log_(line);
+  if (logSink) logSink(line);
 }
 
 int ScriptedDialogs::RunModal(MessageDialog& dialog) {
@@ -90,10 +90,10 @@ int ScriptedDialogs::RunModal(MessageDialog& dialog) {
   record.templateId = dialog.TemplateId();
   const DialogScript script = NextScript(kIdOk);
   Play(
-      dialog, script, dialog.InitialFocusId(), record, probeSessionEnd_,
+      dialog, script, dialog.InitialFocusId(), record, probeSessionEnd,
       [&](unsigned m, std::uintptr_t w) { return dialog.FilterMessage(m, w); },
       [](DialogWindow&) {});
-  shown_.push_back(record);
+  shownDialogs.push_back(record);
   Log(std::string("DIALOG ") + record.name + " " + LanguageTag(record.language) + " -> " +
       std::to_string(record.result));
   return record.result;
@@ -109,10 +109,10 @@ int ScriptedDialogs::RunModal(TermsDialog& dialog) {
   record.controls[TermsDialog::kNotAgreeId] = Text(TextId::NotAgreeButton, Language::English);
   const DialogScript script = NextScript(TermsDialog::kAgreeId);
   Play(
-      dialog, script, TermsDialog::kDefaultButtonId, record, probeSessionEnd_,
+      dialog, script, TermsDialog::kDefaultButtonId, record, probeSessionEnd,
       [&](unsigned m, std::uintptr_t w) { return dialog.FilterMessage(m, w); },
       [&](DialogWindow& window) { dialog.OnPaint(window); });
-  shown_.push_back(record);
+  shownDialogs.push_back(record);
   Log(std::string("TERMS ") + LanguageTag(record.language) + " -> " +
       std::to_string(record.result));
   return record.result;
@@ -128,7 +128,7 @@ int ScriptedDialogs::RunModal(AboutDialog& dialog) {
   Play(
       dialog, script, kIdOk, record, false, [](unsigned, std::uintptr_t) { return FilterAnswer{}; },
       [](DialogWindow&) {});
-  shown_.push_back(record);
+  shownDialogs.push_back(record);
   Log("ABOUT -> " + std::to_string(record.result));
   return record.result;
 }

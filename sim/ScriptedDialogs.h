@@ -95,15 +95,15 @@ class ScriptedDialogs : public MessageDialogView, public TermsDialogView, public
   // Scripts are taken in order, one per showing. With the queue empty a dialog is answered
   // with its first button (OK, Agree) when answerByDefault is on; otherwise it is left
   // waiting and counts as stuck (result -1).
-  void Queue(DialogScript script) { scripts_.push_back(std::move(script)); }
-  void SetAnswerByDefault(bool on) { answerByDefault_ = on; }
+  void Queue(DialogScript script) { scripts.push_back(std::move(script)); }
+  void SetAnswerByDefault(bool on) { answerByDefault = on; }
   // Off: no extra session-end queries, only those the script sends.
-  void SetProbeSessionEnd(bool on) { probeSessionEnd_ = on; }
+  void SetProbeSessionEnd(bool on) { probeSessionEnd = on; }
   // Receives one line per showing, e.g. "DIALOG Reboot en -> 2", "TERMS ja -> 1".
-  void SetLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  void SetLog(std::function<void(const std::string&)> log) { logSink = std::move(log); }
 
-  const std::vector<ShownDialog>& Shown() const { return shown_; }
-  std::size_t PendingScripts() const { return scripts_.size(); }
+  const std::vector<ShownDialog>& Shown() const { return shownDialogs; }
+  std::size_t PendingScripts() const { return scripts.size(); }
 
   int RunModal(MessageDialog& dialog) override;
   int RunModal(TermsDialog& dialog) override;
@@ -113,11 +113,11 @@ class ScriptedDialogs : public MessageDialogView, public TermsDialogView, public
   DialogScript NextScript(int defaultButton);
   void Log(const std::string& line);
 
-  std::deque<DialogScript> scripts_;
-  std::vector<ShownDialog> shown_;
-  std::function<void(const std::string&)> log_;
-  bool answerByDefault_ = false;
-  bool probeSessionEnd_ = true;
+  std::deque<DialogScript> scripts;
+  std::vector<ShownDialog> shownDialogs;
+  std::function<void(const std::string&)> logSink;
+  bool answerByDefault = false;
+  bool probeSessionEnd = true;
 };
 
 }  // namespace qx

@@ -10,16 +10,16 @@ constexpr std::uint64_t kShutdownPrivilegeLuid = 19;
 }  // namespace
 
 void HostMutexTable::Close(const std::string& name) {
-  auto it = openCount_.find(name);
-  if (it == openCount_.end()) return;
-  if (--it->second <= 0) openCount_.erase(it);
+  auto it = openCount.find(name);
+  if (it == openCount.end()) return;
+  if (--it->second <= 0) openCount.erase(it);
 }
 
 HostSystem::HostSystem(std::shared_ptr<HostMutexTable> mutexes)
-    : mutexes_(mutexes ? std::move(mutexes) : std::make_shared<HostMutexTable>()) {}
+    : mutexTable(mutexes ? std::move(mutexes) : std::make_shared<HostMutexTable>()) {}
 
 HostSystem::~HostSystem() {
-  for (const auto& entry : ownMutexes_) mutexes_->Close(entry.second);
+  for (const auto& entry : ownMutexes) mutexTable->Close(entry.second);
 }
 
 void HostSystem::Record(const std::string& line) {
@@ -46,18 +46,18 @@ SysHandle HostSystem::CreateMutex(const char* name, std::uint32_t* lastError) {
     Record("MUTEX \"" + mutexName + "\" failed");
     return 0;
   }
-  int count = mutexes_->Open(mutexName);
+  int count = mutexTable->Open(mutexName);
   std::uint32_t error = count > 1 ? sys::kErrorAlreadyExists : 0;
   if (lastError != nullptr) *lastError = error;
-  SysHandle handle = nextHandle_;
-  nextHandle_ += 4;
-  ownMutexes_[handle] = mutexName;
+  SysHandle handle = nextHandle;
+  nextHandle += 4;
+  ownMutexes[handle] = mutexName;
   Record("MUTEX \"" + mutexName + "\" " + std::to_string(error));
   return handle;
 }
 
 bool HostSystem::ReleaseMutex(SysHandle mutex) {
-  bool known = ownMutexes_.count(mutex) != 0;
+  bool known = ownMutexes.count(mutex) != 0;
   Record(known ? "MUTEX RELEASE" : "MUTEX RELEASE failed");
   return known;
 }
@@ -87,9 +87,9 @@ bool HostSystem::OpenProcessToken(std::uint32_t access, SysHandle* token) {
   privilegeSteps.push_back("OpenProcessToken " + std::to_string(access));
   Record("PRIVILEGE " + privilegeSteps.back());
   if (!openTokenSucceeds) return false;
-  token_ = nextHandle_;
-  nextHandle_ += 4;
-  *token = token_;
+  openToken = nextHandle;
+  nextHandle += 4;
+  *token = openToken;
   return true;
 }
 
@@ -106,7 +106,7 @@ bool HostSystem::AdjustTokenPrivileges(SysHandle token, std::uint64_t luid,
                                        std::uint32_t attributes) {
   privilegeSteps.push_back("AdjustTokenPrivileges " + std::to_string(attributes));
   Record("PRIVILEGE " + privilegeSteps.back());
-  return adjustPrivilegesSucceeds && token != 0 && token == token_ &&
+  return adjustPrivilegesSucceeds && token != 0 && token == openToken &&
          luid == kShutdownPrivilegeLuid;
 }
 
@@ -118,12 +118,12 @@ bool HostSystem::ExitWindows(std::uint32_t flags, std::uint32_t reason) {
 }
 
 void HostSystem::CloseHandle(SysHandle handle) {
-  auto it = ownMutexes_.find(handle);
-  if (it != ownMutexes_.end()) {
-    mutexes_->Close(it->second);
-    ownMutexes_.erase(it);
+  auto it = ownMutexes.find(handle);
+  if (it != ownMutexes.end()) {
+    mutexTable->Close(it->second);
+    ownMutexes.erase(it);
   }
-  if (handle == token_) token_ = 0;
+  if (handle == openToken) openToken = 0;
 }
 
 void HostSystem::MessageBeep(std::uint32_t type) {

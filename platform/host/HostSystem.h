@@ -19,12 +19,12 @@ class HostMutexTable {
  public:
   // The number of open handles on the name after one more was opened; 1 means it
   // was created now.
-  int Open(const std::string& name) { return ++openCount_[name]; }
+  int Open(const std::string& name) { return ++openCount[name]; }
   void Close(const std::string& name);
-  bool Exists(const std::string& name) const { return openCount_.count(name) != 0; }
+  bool Exists(const std::string& name) const { return openCount.count(name) != 0; }
 
  private:
-  std::map<std::string, int> openCount_;
+  std::map<std::string, int> openCount;
 };
 
 class HostSystem : public System {
@@ -72,9 +72,9 @@ class HostSystem : public System {
   std::uint32_t lastExitFlags = 0;
   std::vector<std::string> events;          // every listener line, in order
 
-  const HostMutexTable& mutexes() const { return *mutexes_; }
+  const HostMutexTable& mutexes() const { return *mutexTable; }
   // Mutex handles of this process still open.
-  std::size_t openMutexCount() const { return ownMutexes_.size(); }
+  std::size_t openMutexCount() const { return ownMutexes.size(); }
 
   // --- System --------------------------------------------------------------
   bool GetVersion(VersionInfo* info) override;
@@ -98,10 +98,10 @@ class HostSystem : public System {
  private:
   void Record(const std::string& line);
 
-  std::shared_ptr<HostMutexTable> mutexes_;
-  std::map<SysHandle, std::string> ownMutexes_;
-  SysHandle nextHandle_ = 0x40;
-  SysHandle token_ = 0;
+  std::shared_ptr<HostMutexTable> mutexTable;
+  std::map<SysHandle, std::string> ownMutexes;
+  SysHandle nextHandle = 0x40;
+  SysHandle openToken = 0;
 };
 
 }  // namespace qx

@@ -183,22 +183,22 @@ std::string DescribeRegistryWrite(const RegistryWrite& write) {
 }
 
 MemoryRegistry::MemoryRegistry(RegistryFlavor flavor)
-    : flavor_(flavor),
-      currentUser_(std::make_shared<Node>()),
-      localMachine_(std::make_shared<Node>()),
-      dynData_(std::make_shared<Node>()) {
-  currentUser_->rootName = "HKCU";
-  localMachine_->rootName = "HKLM";
-  dynData_->rootName = "HKDD";
+    : registryFlavor(flavor),
+      currentUserRoot(std::make_shared<Node>()),
+      localMachineRoot(std::make_shared<Node>()),
+      dynDataRoot(std::make_shared<Node>()) {
+  currentUserRoot->rootName = "HKCU";
+  localMachineRoot->rootName = "HKLM";
+  dynDataRoot->rootName = "HKDD";
 }
 
 MemoryRegistry::~MemoryRegistry() = default;
 
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::RootNode(RegKey root) const {
   switch (root) {
-    case reg::kCurrentUser: return currentUser_;
-    case reg::kLocalMachine: return localMachine_;
-    case reg::kDynData: return dynData_;
+    case reg::kCurrentUser: return currentUserRoot;
+    case reg::kLocalMachine: return localMachineRoot;
+    case reg::kDynData: return dynDataRoot;
     default: return nullptr;
   }
 }
@@ -208,8 +208,8 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Resolve(RegKey key, RegSta
   std::shared_ptr<Node> node = RootNode(key);
   std::uint32_t rights = reg::kKeyAllAccess;
   if (node == nullptr) {
-    auto it = handles_.find(key);
-    if (it == handles_.end()) {
+    auto it = openHandles.find(key);
+    if (it == openHandles.end()) {
       *status = reg::kInvalidHandle;
       return nullptr;
     }
@@ -236,15 +236,15 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindPath(const std::shared
 }
 
 bool MemoryRegistry::WriteAllowed() {
-  if (!budgetSet_) return true;
-  if (budget_ == 0) return false;
-  --budget_;
+  if (!budgetSet) return true;
+  if (writeBudget == 0) return false;
+  --writeBudget;
   return true;
 }
 
 void MemoryRegistry::Report(RegistryWrite write) {
-  ++writeCount_;
-  if (observer_) observer_(write);
+  ++writesMade;
+  if (writeObserver) writeObserver(write);
 }
 
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::MakePath(const std::shared_ptr<Node>& from,
@@ -285,9 +285,9 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::MakePath(const std::shared
 }
 
 RegKey MemoryRegistry::NewHandle(std::shared_ptr<Node> node, std::uint32_t access) {
-  RegKey handle = nextHandle_;
-  nextHandle_ += 4;
-  handles_[handle] = Handle{std::move(node), access};
+  RegKey handle = nextHandle;
+  nextHandle += 4;
+  openHandles[handle] = Handle{std::move(node), access};
   return handle;
 }
 
@@ -351,7 +351,7 @@ RegStatus MemoryRegistry::QueryValue(RegKey key, const char* name, std::uint32_t
   if (length > 0) std::memcpy(data, value->data.data(), length);
   // NT terminates a text stored without its zero when the buffer has room for
   // one, and does not count it.
-  if (flavor_ == RegistryFlavor::Nt && IsText(value->type) && length < *size &&
+  if (registryFlavor == RegistryFlavor::Nt && IsText(value->type) && length < *size &&
       (length == 0 || data[length - 1] != 0)) {
     data[length] = 0;
   }
@@ -368,7 +368,7 @@ RegStatus MemoryRegistry::SetValue(RegKey key, const char* name, std::uint32_t t
   if ((access & kKeySetValue) == 0) return reg::kAccessDenied;
   if (data == nullptr && size != 0) return reg::kInvalidParameter;
   // NT stores the zero of a text whose caller forgot to count it, when one follows.
-  if (flavor_ == RegistryFlavor::Nt && IsText(type) && size > 0 && data[size - 1] != 0 &&
+  if (registryFlavor == RegistryFlavor::Nt && IsText(type) && size > 0 && data[size - 1] != 0 &&
       data[size] == 0) {
     ++size;
   }
@@ -394,7 +394,7 @@ RegStatus MemoryRegistry::SetValue(RegKey key, const char* name, std::uint32_t t
 std::vector<std::shared_ptr<MemoryRegistry::Node>> MemoryRegistry::OrderedChildren(
     const Node& node) const {
   std::vector<std::shared_ptr<Node>> ordered = node.children;
-  if (flavor_ == RegistryFlavor::Nt) {
+  if (registryFlavor == RegistryFlavor::Nt) {
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const std::shared_ptr<Node>& a, const std::shared_ptr<Node>& b) {
                        return NameBefore(a->name, b->name);
@@ -444,7 +444,7 @@ RegStatus MemoryRegistry::DeleteKey(RegKey key, const char* subKey) {
   if (target == nullptr) return reg::kFileNotFound;
   if (target->parent == nullptr) return reg::kAccessDenied;  // a root
   if (target->protectedKey) return reg::kAccessDenied;
-  if (flavor_ == RegistryFlavor::Nt && !target->children.empty()) return reg::kAccessDenied;
+  if (registryFlavor == RegistryFlavor::Nt && !target->children.empty()) return reg::kAccessDenied;
   if (!WriteAllowed()) return reg::kAccessDenied;
   RegistryWrite w;
   w.kind = RegistryWrite::Kind::DeleteKey;
@@ -476,22 +476,22 @@ RegStatus MemoryRegistry::DeleteValue(RegKey key, const char* name) {
 
 RegStatus MemoryRegistry::CloseKey(RegKey key) {
   if (RootNode(key) != nullptr) return reg::kSuccess;
-  auto it = handles_.find(key);
-  if (it == handles_.end()) return reg::kInvalidHandle;
-  handles_.erase(it);
+  auto it = openHandles.find(key);
+  if (it == openHandles.end()) return reg::kInvalidHandle;
+  openHandles.erase(it);
   return reg::kSuccess;
 }
 
 void MemoryRegistry::SetWriteObserver(std::function<void(const RegistryWrite&)> observer) {
-  observer_ = std::move(observer);
+  writeObserver = std::move(observer);
 }
 
 void MemoryRegistry::SetWriteBudget(std::size_t budget) {
-  budgetSet_ = true;
-  budget_ = budget;
+  budgetSet = true;
+  writeBudget = budget;
 }
 
-void MemoryRegistry::ClearWriteBudget() { budgetSet_ = false; }
+void MemoryRegistry::ClearWriteBudget() { budgetSet = false; }
 
 void MemoryRegistry::SetKeyProtected(RegKey root, const std::string& path, bool protect) {
   std::shared_ptr<Node> rootNode = RootNode(root);
@@ -645,10 +645,10 @@ bool MemoryRegistry::Load(const std::string& text) {
     if (current->FindValue(value.name) != nullptr) return false;
     current->values.push_back(std::move(value));
   }
-  handles_.clear();
-  currentUser_ = user;
-  localMachine_ = machine;
-  dynData_ = dyn;
+  openHandles.clear();
+  currentUserRoot = user;
+  localMachineRoot = machine;
+  dynDataRoot = dyn;
   return true;
 }
 

@@ -59,14 +59,14 @@ class MemoryRegistry : public Registry {
   RegStatus DeleteValue(RegKey key, const char* name) override;
   RegStatus CloseKey(RegKey key) override;
 
-  RegistryFlavor flavor() const { return flavor_; }
+  RegistryFlavor flavor() const { return registryFlavor; }
 
   // --- Watching the writes -------------------------------------------------
   // Called after every write that changed the tree (a create only when it made a
   // new key: once per key it made).
   void SetWriteObserver(std::function<void(const RegistryWrite&)> observer);
   // Writes that changed the tree since construction (seeding below not counted).
-  std::size_t writeCount() const { return writeCount_; }
+  std::size_t writeCount() const { return writesMade; }
   // Crash simulation: once `budget` more writes have gone through, every further
   // write fails with ERROR_ACCESS_DENIED and changes nothing, as if the machine had
   // stopped there. Reads go on working. ClearWriteBudget lifts it.
@@ -79,7 +79,7 @@ class MemoryRegistry : public Registry {
   void SetKeyProtected(RegKey root, const std::string& path, bool protect);
 
   // Handles open now (roots not counted): leak checks.
-  std::size_t openHandleCount() const { return handles_.size(); }
+  std::size_t openHandleCount() const { return openHandles.size(); }
 
   // --- Setting up and looking at a machine --------------------------------
   // These bypass handles, the observer and the write budget. Paths are relative
@@ -128,16 +128,16 @@ class MemoryRegistry : public Registry {
   void DumpNode(const Node& node, const std::string& path, std::string* out) const;
   std::vector<std::shared_ptr<Node>> OrderedChildren(const Node& node) const;
 
-  RegistryFlavor flavor_;
-  std::shared_ptr<Node> currentUser_;
-  std::shared_ptr<Node> localMachine_;
-  std::shared_ptr<Node> dynData_;
-  std::map<RegKey, Handle> handles_;
-  RegKey nextHandle_ = 0x1000;
-  std::function<void(const RegistryWrite&)> observer_;
-  std::size_t writeCount_ = 0;
-  bool budgetSet_ = false;
-  std::size_t budget_ = 0;
+  RegistryFlavor registryFlavor;
+  std::shared_ptr<Node> currentUserRoot;
+  std::shared_ptr<Node> localMachineRoot;
+  std::shared_ptr<Node> dynDataRoot;
+  std::map<RegKey, Handle> openHandles;
+  RegKey nextHandle = 0x1000;
+  std::function<void(const RegistryWrite&)> writeObserver;
+  std::size_t writesMade = 0;
+  bool budgetSet = false;
+  std::size_t writeBudget = 0;
 };
 
 }  // namespace qx

@@ -87,23 +87,23 @@ struct Drive {
 
 class Library {
  public:
-  Library() { InitializeCriticalSection(&lock_); }
-  ~Library() { DeleteCriticalSection(&lock_); }
+  Library() { InitializeCriticalSection(&lock); }
+  ~Library() { DeleteCriticalSection(&lock); }
 
-  void SetModule(HMODULE module) { module_ = module; }
+  void SetModule(HMODULE module) { dllModule = module; }
   DWORD SupportInfo();
   DWORD Send(void* block);
 
  private:
   class Guard {
    public:
-    explicit Guard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~Guard() { LeaveCriticalSection(&section_); }
+    explicit Guard(CRITICAL_SECTION& section) : heldSection(section) { EnterCriticalSection(&heldSection); }
+    ~Guard() { LeaveCriticalSection(&heldSection); }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
 
    private:
-    CRITICAL_SECTION& section_;
+    CRITICAL_SECTION& heldSection;
   };
 
   void InitialiseLocked();
@@ -116,99 +116,99 @@ class Library {
   static DWORD WINAPI CompletionThread(void* parameter);
   static DWORD WINAPI InquiryThread(void* parameter);
 
-  CRITICAL_SECTION lock_;
-  HMODULE module_ = nullptr;
-  std::string modulePath_;
-  bool initialised_ = false;
-  std::string initError_;
-  std::string statePath_;
-  std::string logPath_;
-  std::vector<SimDriveEntry> entries_;
-  std::vector<Drive> drives_;
-  std::uint8_t adapterCount_ = 0;
-  DWORD inquiryDelayMs_ = 0;
-  std::string saved_;
-  std::list<Completion*> pending_;
+  CRITICAL_SECTION lock;
+  HMODULE dllModule = nullptr;
+  std::string modulePath;
+  bool initialised = false;
+  std::string initError;
+  std::string statePath;
+  std::string logPath;
+  std::vector<SimDriveEntry> entries;
+  std::vector<Drive> drives;
+  std::uint8_t adapterCount = 0;
+  DWORD inquiryDelayMs = 0;
+  std::string savedState;
+  std::list<Completion*> pendingCompletions;
 };
 
 Library g_library;
 
 void Library::InitialiseLocked() {
-  if (initialised_) return;
-  initialised_ = true;
+  if (initialised) return;
+  initialised = true;
   char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(module_, path, sizeof path);
-  modulePath_.assign(path, length < sizeof path ? length : 0);
+  const DWORD length = GetModuleFileNameA(dllModule, path, sizeof path);
+  modulePath.assign(path, length < sizeof path ? length : 0);
 
   // The process's own environment, not the C runtime's copy of it, so a program may
   // choose the file just before it loads us.
   char chosen[MAX_PATH] = {};
   const DWORD chosenLength = GetEnvironmentVariableA("QXASPI_STATE", chosen, sizeof chosen);
   if (chosenLength > 0 && chosenLength < sizeof chosen) {
-    statePath_ = chosen;
+    statePath = chosen;
   } else {
-    statePath_ = modulePath_;
-    const std::size_t dot = statePath_.find_last_of('.');
-    const std::size_t slash = statePath_.find_last_of("\\/");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) statePath_.erase(dot);
-    statePath_ += ".ini";
+    statePath = modulePath;
+    const std::size_t dot = statePath.find_last_of('.');
+    const std::size_t slash = statePath.find_last_of("\\/");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) statePath.erase(dot);
+    statePath += ".ini";
   }
   char delay[16] = {};
   const DWORD delayLength = GetEnvironmentVariableA("QXASPI_INQUIRY_DELAY_MS", delay, sizeof delay);
-  if (delayLength > 0 && delayLength < sizeof delay) inquiryDelayMs_ = std::strtoul(delay, nullptr, 10);
-  logPath_ = statePath_;
-  const std::size_t dot = logPath_.find_last_of('.');
-  const std::size_t slash = logPath_.find_last_of("\\/");
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) logPath_.erase(dot);
-  logPath_ += ".log";
+  if (delayLength > 0 && delayLength < sizeof delay) inquiryDelayMs = std::strtoul(delay, nullptr, 10);
+  logPath = statePath;
+  const std::size_t dot = logPath.find_last_of('.');
+  const std::size_t slash = logPath.find_last_of("\\/");
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) logPath.erase(dot);
+  logPath += ".log";
 
-  if (GetFileAttributesA(statePath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (GetFileAttributesA(statePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
     SimDriveEntry drive;
     drive.address = "1:0";
-    entries_.push_back(drive);
-  } else if (!LoadSimStateFile(statePath_, &entries_, &initError_)) {
-    Log("init: " + initError_);
+    entries.push_back(drive);
+  } else if (!LoadSimStateFile(statePath, &entries, &initError)) {
+    Log("init: " + initError);
     return;
   }
 
-  adapterCount_ = 1;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
+  adapterCount = 1;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     Drive drive;
-    if (!ParseAddress(entries_[i].address, &drive.adapter, &drive.target)) continue;
+    if (!ParseAddress(entries[i].address, &drive.adapter, &drive.target)) continue;
     if (drive.adapter >= aspi::kMaxAdapters * 2 || drive.target >= 16) {
-      initError_ = "drive " + entries_[i].address + ": no such adapter or target";
-      Log("init: " + initError_);
+      initError = "drive " + entries[i].address + ": no such adapter or target";
+      Log("init: " + initError);
       return;
     }
     drive.entry = i;
-    drive.drive.reset(new SimDrive(entries_[i].config));
+    drive.drive.reset(new SimDrive(entries[i].config));
     if (!drive.drive->ConfigError().empty()) {
-      initError_ = "drive " + entries_[i].address + ": " + drive.drive->ConfigError();
-      Log("init: " + initError_);
+      initError = "drive " + entries[i].address + ": " + drive.drive->ConfigError();
+      Log("init: " + initError);
       return;
     }
-    adapterCount_ = std::max<std::uint8_t>(adapterCount_, drive.adapter + 1);
-    drives_.push_back(std::move(drive));
+    adapterCount = std::max<std::uint8_t>(adapterCount, drive.adapter + 1);
+    drives.push_back(std::move(drive));
   }
   // A fresh file is written at once, so it can be edited; a loaded one is rewritten
   // only once a drive changes.
-  if (GetFileAttributesA(statePath_.c_str()) != INVALID_FILE_ATTRIBUTES) saved_ = FormatSimState(entries_);
+  if (GetFileAttributesA(statePath.c_str()) != INVALID_FILE_ATTRIBUTES) savedState = FormatSimState(entries);
   SaveIfChanged();
 }
 
 DWORD Library::SupportInfo() {
-  Guard guard(lock_);
+  Guard guard(lock);
   InitialiseLocked();
-  if (!initError_.empty()) return DWORD(kStatusNotInitialised) << 8;
-  return (DWORD(aspi::kStatusComplete) << 8) | adapterCount_;
+  if (!initError.empty()) return DWORD(kStatusNotInitialised) << 8;
+  return (DWORD(aspi::kStatusComplete) << 8) | adapterCount;
 }
 
 DWORD Library::Send(void* block) {
   if (block == nullptr) return kStatusInvalidSrb;
-  Guard guard(lock_);
+  Guard guard(lock);
   InitialiseLocked();
   std::uint8_t* bytes = static_cast<std::uint8_t*>(block);
-  if (!initError_.empty()) return bytes[1] = kStatusNotInitialised;
+  if (!initError.empty()) return bytes[1] = kStatusNotInitialised;
   switch (bytes[0]) {
     case aspi::kHostAdapterInquiry:
       return HostAdapterInquiry(*static_cast<SrbHaInquiry*>(block));
@@ -222,18 +222,18 @@ DWORD Library::Send(void* block) {
 }
 
 DWORD Library::HostAdapterInquiry(SrbHaInquiry& srb) {
-  if (srb.SRB_HaId >= adapterCount_) return srb.SRB_Status = kStatusInvalidAdapter;
-  srb.HA_Count = adapterCount_;
+  if (srb.SRB_HaId >= adapterCount) return srb.SRB_Status = kStatusInvalidAdapter;
+  srb.HA_Count = adapterCount;
   srb.HA_SCSI_ID = kAdapterScsiId;
   PutText(srb.HA_ManagerId, "QX SIM MANAGER");
   PutText(srb.HA_Identifier, "QX SIM ADAPTER");
   std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
   srb.HA_Rsvd1 = 0;
-  if (inquiryDelayMs_ == 0) return srb.SRB_Status = aspi::kStatusComplete;
+  if (inquiryDelayMs == 0) return srb.SRB_Status = aspi::kStatusComplete;
   // The status is written by a thread of ours once the delay has passed; it holds a
   // reference on the library meanwhile.
-  const HMODULE reference = LoadLibraryA(modulePath_.c_str());
-  std::unique_ptr<SlowInquiry> slow(new SlowInquiry{&srb, inquiryDelayMs_});
+  const HMODULE reference = LoadLibraryA(modulePath.c_str());
+  std::unique_ptr<SlowInquiry> slow(new SlowInquiry{&srb, inquiryDelayMs});
   srb.SRB_Status = aspi::kStatusPending;
   HANDLE thread = reference != nullptr
                       ? CreateThread(nullptr, 0, &Library::InquiryThread, slow.get(), 0, nullptr)
@@ -244,7 +244,7 @@ DWORD Library::HostAdapterInquiry(SrbHaInquiry& srb) {
   }
   slow.release();
   CloseHandle(thread);
-  Log("inquiry " + std::to_string(srb.SRB_HaId) + " pending " + std::to_string(inquiryDelayMs_) +
+  Log("inquiry " + std::to_string(srb.SRB_HaId) + " pending " + std::to_string(inquiryDelayMs) +
       " ms");
   return aspi::kStatusPending;
 }
@@ -252,7 +252,7 @@ DWORD Library::HostAdapterInquiry(SrbHaInquiry& srb) {
 DWORD WINAPI Library::InquiryThread(void* parameter) {
   SlowInquiry* slow = static_cast<SlowInquiry*>(parameter);
   Sleep(slow->delayMs);
-  HMODULE module = g_library.module_;
+  HMODULE module = g_library.dllModule;
   MemoryBarrier();
   *static_cast<volatile std::uint8_t*>(&slow->block->SRB_Status) = aspi::kStatusComplete;
   delete slow;
@@ -261,7 +261,7 @@ DWORD WINAPI Library::InquiryThread(void* parameter) {
 }
 
 DWORD Library::Execute(SrbExecScsiCmd& srb) {
-  if (srb.SRB_HaId >= adapterCount_) return srb.SRB_Status = kStatusInvalidAdapter;
+  if (srb.SRB_HaId >= adapterCount) return srb.SRB_Status = kStatusInvalidAdapter;
   if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte) return srb.SRB_Status = kStatusInvalidSrb;
   if (srb.SRB_BufLen > 0 && srb.SRB_BufPointer == nullptr) return srb.SRB_Status = kStatusInvalidSrb;
 
@@ -271,11 +271,11 @@ DWORD Library::Execute(SrbExecScsiCmd& srb) {
 
   char address[16];
   std::snprintf(address, sizeof address, "%u:%u", srb.SRB_HaId, srb.SRB_Target);
-  const auto found = std::find_if(drives_.begin(), drives_.end(), [&](const Drive& d) {
+  const auto found = std::find_if(drives.begin(), drives.end(), [&](const Drive& d) {
     return d.adapter == srb.SRB_HaId && d.target == srb.SRB_Target;
   });
   SimDrive* drive =
-      found == drives_.end() || srb.SRB_Target == kAdapterScsiId ? nullptr : found->drive.get();
+      found == drives.end() || srb.SRB_Target == kAdapterScsiId ? nullptr : found->drive.get();
   std::vector<std::uint8_t> data(srb.SRB_BufPointer, srb.SRB_BufPointer + srb.SRB_BufLen);
   if (drive != nullptr) drive->ClearLog();
   SimAspiExchange exchange = ExchangeAspiCommand(srb, drive, data.data());
@@ -289,14 +289,14 @@ DWORD Library::Execute(SrbExecScsiCmd& srb) {
   if (drive != nullptr && !drive->Log().empty()) {
     Log(std::string(address) + " " + FormatSimCommand(drive->Log().back()));
     if (!(srb.SRB_Flags & aspi::kFlagDirOut)) completion->data = std::move(data);
-    entries_[found->entry].config = drive->CurrentConfig();
+    entries[found->entry].config = drive->CurrentConfig();
     SaveIfChanged();
   }
 
   // The outcome is handed back from a thread of ours, which keeps the library loaded
   // for as long as it may still write into the caller's block.
   completion->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const HMODULE reference = LoadLibraryA(modulePath_.c_str());
+  const HMODULE reference = LoadLibraryA(modulePath.c_str());
   HANDLE thread = nullptr;
   if (completion->wake != nullptr && reference != nullptr) {
     srb.SRB_Status = aspi::kStatusPending;
@@ -312,15 +312,15 @@ DWORD Library::Execute(SrbExecScsiCmd& srb) {
     return srb.SRB_Status;
   }
   CloseHandle(thread);
-  pending_.push_back(completion.release());
+  pendingCompletions.push_back(completion.release());
   return aspi::kStatusPending;
 }
 
 DWORD Library::Abort(SrbAbort& srb) {
-  const auto found = std::find_if(pending_.begin(), pending_.end(), [&](const Completion* c) {
+  const auto found = std::find_if(pendingCompletions.begin(), pendingCompletions.end(), [&](const Completion* c) {
     return c->block == srb.SRB_ToAbort && !c->withdrawn;
   });
-  if (found == pending_.end()) return srb.SRB_Status = kStatusInvalidSrb;
+  if (found == pendingCompletions.end()) return srb.SRB_Status = kStatusInvalidSrb;
   Completion& completion = **found;
   completion.withdrawn = true;
   completion.status = kStatusAborted;
@@ -351,11 +351,11 @@ DWORD WINAPI Library::CompletionThread(void* parameter) {
   Completion* completion = static_cast<Completion*>(parameter);
   WaitForSingleObject(completion->wake, completion->never ? INFINITE : completion->delayMs);
   Library& library = g_library;
-  HMODULE module = library.module_;
+  HMODULE module = library.dllModule;
   {
-    Guard guard(library.lock_);
+    Guard guard(library.lock);
     if (!completion->withdrawn) library.Deliver(*completion);
-    library.pending_.remove(completion);
+    library.pendingCompletions.remove(completion);
   }
   CloseHandle(completion->wake);
   delete completion;
@@ -364,19 +364,19 @@ DWORD WINAPI Library::CompletionThread(void* parameter) {
 }
 
 void Library::SaveIfChanged() {
-  const std::string text = FormatSimState(entries_);
-  if (text == saved_) return;
+  const std::string text = FormatSimState(entries);
+  if (text == savedState) return;
   std::string why;
-  if (!SaveSimStateFile(statePath_, entries_, &why)) {
+  if (!SaveSimStateFile(statePath, entries, &why)) {
     Log("save: " + why);
     return;
   }
-  saved_ = text;
+  savedState = text;
 }
 
 void Library::Log(const std::string& line) {
-  if (logPath_.empty()) return;
-  if (std::FILE* file = std::fopen(logPath_.c_str(), "a")) {
+  if (logPath.empty()) return;
+  if (std::FILE* file = std::fopen(logPath.c_str(), "a")) {
     std::fprintf(file, "%s\n", line.c_str());
     std::fclose(file);
   }

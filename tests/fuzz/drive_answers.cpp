@@ -41,12 +41,7 @@
 #include "device/VendorPage.h"
 #include "platform/AspiManager.h"
 #include "platform/PassThroughPort.h"
-#include "platform/Platform.h"
-#include "platform/host/HostSystem.h"
-#include "platform/host/MemoryRegistry.h"
-#include "sim/ScriptedDialogs.h"
-#include "sim/ScriptedMainDialog.h"
-#include "platform/host/VirtualThreads.h"
+#include "sim/SimMachine.h"
 #include "ui/MainDialog.h"
 #include "update/DownloadWorker.h"
 #include "update/ImageTable.h"
@@ -704,49 +699,33 @@ void RunOnce(Input& input) {
     if (!taken) list.push_back(drive);
   }
 
-  selectedImageIndex = 0;
-  PassThroughDevice::ResetTables();
-
+  // The fuzzed seams go before the machine: no worker may outlive them.
   Drives drives(input, list);
-  MemoryRegistry registry;
-  HostSystem system;
-  system.codePage = japanese ? 932 : 1252;
-  if (viaAspi) system.version = VersionInfo{4, 10, sys::kPlatformWindows};
   FuzzPort port(drives);
   FuzzAspi manager(drives, aspiConfig[0], aspiConfig[1]);
-  Platform platform;
-  platform.system = &system;
-  platform.registry = &registry;
-  platform.passThroughPort = &port;
-  platform.aspiManager = &manager;
-  ScsiDevice device(platform);
-  ScriptedDialogs dialogs;
-  dialogs.SetAnswerByDefault(true);
-  // After the device and the seams: its destructor lets a worker still running finish.
-  VirtualThreads threads;
-  platform.threads = &threads;
-  ScriptedMainDialog mainView(threads, system, dialogs);
-  mainView.SetProbeSessionEnd(false);
-  mainView.Queue(Script(scriptVariant));
-  registry.PutKey(reg::kCurrentUser, kRunKey);
+  SimMachine machine;
+  machine.platform.passThroughPort = &port;
+  machine.platform.aspiManager = &manager;
+  machine.platform.logFile = nullptr;
+  machine.system.codePage = japanese ? 932 : 1252;
+  if (viaAspi) machine.system.version = VersionInfo{4, 10, sys::kPlatformWindows};
+  ScsiDevice& device = machine.Device();
+  machine.mainView.SetProbeSessionEnd(false);
+  machine.mainView.Queue(Script(scriptVariant));
+  machine.registry.PutKey(reg::kCurrentUser, kRunKey);
 
   if (dialogAlone) {
     device.SetUsePassThrough(!viaAspi);
-    MainDialog dialog(device, threads, japanese ? Language::Japanese : Language::English);
-    dialog.Show(mainView);
-    while (dialog.WorkerAlive()) threads.Sleep(maindlg::kWorkerWaitPeriodMs);
+    MainDialog dialog(device, machine.clock, japanese ? Language::Japanese : Language::English);
+    dialog.Show(machine.mainView);
+    while (dialog.WorkerAlive()) machine.clock.Sleep(maindlg::kWorkerWaitPeriodMs);
   } else {
-    UpdateAppViews views;
-    views.notices = &dialogs;
-    views.terms = &dialogs;
-    views.mainDialog = &mainView;
-    UpdateApp app(platform, device, views, "qxupdate");
+    UpdateApp app(machine.platform, device, machine.Views(), "qxupdate");
     app.InitInstance();
     app.ExitInstance();
   }
-  threads.WaitUntilIdle();
+  machine.clock.WaitUntilIdle();
   if (Tracing()) drives.Print();
-  PassThroughDevice::ResetTables();
 }
 
 }  // namespace

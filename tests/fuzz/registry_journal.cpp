@@ -45,6 +45,7 @@
 #include "app/ChangeJournalRules.h"
 #include "app/ProfileStore.h"
 #include "app/RestartResume.h"
+#include "platform/Forwarding.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
 #include "platform/host/VirtualThreads.h"
@@ -68,40 +69,25 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Forwards every call to the in-memory registry, after making sure that each
 // buffer the program hands over is as large as it says.
-class CheckedRegistry : public Registry {
+class CheckedRegistry : public ForwardingRegistry {
  public:
-  explicit CheckedRegistry(MemoryRegistry& inner) : inner_(inner) {}
+  using ForwardingRegistry::ForwardingRegistry;
 
-  RegStatus CreateKey(RegKey parent, const char* subKey, std::uint32_t options,
-                      std::uint32_t access, RegKey* result, std::uint32_t* disposition) override {
-    return inner_.CreateKey(parent, subKey, options, access, result, disposition);
-  }
-  RegStatus OpenKey(RegKey parent, const char* subKey, std::uint32_t access,
-                    RegKey* result) override {
-    return inner_.OpenKey(parent, subKey, access, result);
-  }
   RegStatus QueryValue(RegKey key, const char* name, std::uint32_t* type, std::uint8_t* data,
                        std::uint32_t* size) override {
     if (data != nullptr && size != nullptr) Addressable(data, *size, "QueryValue buffer");
-    return inner_.QueryValue(key, name, type, data, size);
+    return inner.QueryValue(key, name, type, data, size);
   }
   RegStatus SetValue(RegKey key, const char* name, std::uint32_t type, const std::uint8_t* data,
                      std::uint32_t size) override {
     if (data != nullptr) Addressable(data, size, "SetValue data");
-    return inner_.SetValue(key, name, type, data, size);
+    return inner.SetValue(key, name, type, data, size);
   }
   RegStatus EnumKey(RegKey key, std::uint32_t index, char* name,
                     std::uint32_t* nameLength) override {
     if (name != nullptr && nameLength != nullptr) Addressable(name, *nameLength, "EnumKey buffer");
-    return inner_.EnumKey(key, index, name, nameLength);
+    return inner.EnumKey(key, index, name, nameLength);
   }
-  RegStatus DeleteKey(RegKey key, const char* subKey) override {
-    return inner_.DeleteKey(key, subKey);
-  }
-  RegStatus DeleteValue(RegKey key, const char* name) override {
-    return inner_.DeleteValue(key, name);
-  }
-  RegStatus CloseKey(RegKey key) override { return inner_.CloseKey(key); }
 
  private:
   static void Addressable(const void* p, std::uint32_t size, const char* what) {
@@ -110,7 +96,6 @@ class CheckedRegistry : public Registry {
       Violation(std::string(what) + " is smaller than the size handed with it");
     }
   }
-  MemoryRegistry& inner_;
 };
 
 // --- Names and paths --------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "RecordingPassThroughPort.h"
 #include "device/PassThroughDevice.h"
 #include "platform/PassThroughRequest.h"
+#include "sim/FreshProcessScope.h"
 
 namespace qx {
 namespace {
@@ -33,15 +34,11 @@ class CountingDevice : public PassThroughDevice {
 
 class PassThroughDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    PassThroughDevice::ResetTables();
-  }
   void TearDown() override {
     EXPECT_EQ(0, port.openHandles) << "a handle was left open";
     for (std::uint8_t i = 0; i < PassThroughDevice::kSlotCount; ++i) {
       EXPECT_EQ(0, PassThroughDevice::InUseFlag(i)) << "slot " << int(i);
     }
-    PassThroughDevice::ResetTables();
   }
   // Lists one target drive on E: with the given maximum and selects it.
   void ListDriveE(std::uint32_t maxTransfer) {
@@ -58,6 +55,7 @@ class PassThroughDeviceTest : public ::testing::Test {
     EXPECT_EQ(1u, port.requests.size());
     return port.requests.back();
   }
+  FreshProcessScope fresh;
   devicetest::RecordingPassThroughPort port;
   devicetest::DeviceTestSystem system;
   Platform platform{&system, nullptr, &port, nullptr, nullptr};

@@ -7,6 +7,7 @@
 #include "RecordingPassThroughPort.h"
 #include "device/PassThroughDevice.h"
 #include "device/ScsiDevice.h"
+#include "sim/FreshProcessScope.h"
 
 namespace qx {
 namespace {
@@ -16,13 +17,7 @@ using devicetest::InquiryData;
 
 class PassThroughScanTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    PassThroughDevice::ResetTables();
-  }
-  void TearDown() override {
-    EXPECT_EQ(0, port.openHandles);
-    PassThroughDevice::ResetTables();
-  }
+  void TearDown() override { EXPECT_EQ(0, port.openHandles); }
   devicetest::FakeDrive& Target(char letter, const char* vendor = "VELMORA ",
                                 const char* revision = "1009") {
     devicetest::FakeDrive& drive = port.Drive(letter);
@@ -30,6 +25,7 @@ class PassThroughScanTest : public ::testing::Test {
     return drive;
   }
 
+  FreshProcessScope fresh;
   devicetest::RecordingPassThroughPort port;
   devicetest::DeviceTestSystem system;
   Platform platform{&system, nullptr, &port, nullptr, nullptr};

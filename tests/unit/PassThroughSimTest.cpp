@@ -7,6 +7,7 @@
 
 #include "RecordingPassThroughPort.h"
 #include "device/PassThroughDevice.h"
+#include "sim/FreshProcessScope.h"
 #include "sim/SimPassThroughPort.h"
 
 namespace qx {
@@ -15,14 +16,13 @@ namespace {
 class PassThroughSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    PassThroughDevice::ResetTables();
     port.SetSleepHook([this](std::uint32_t ms) { slept += ms; });
   }
   void TearDown() override {
     EXPECT_EQ(0u, port.OpenHandles());
-    PassThroughDevice::ResetTables();
   }
 
+  FreshProcessScope fresh;
   SimPassThroughPort port;
   devicetest::DeviceTestSystem system;
   Platform platform{&system, nullptr, &port, nullptr, nullptr};

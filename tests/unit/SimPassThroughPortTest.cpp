@@ -11,6 +11,7 @@
 #include "device/PassThroughDevice.h"
 #include "platform/Platform.h"
 #include "sim/FirmwareGenerator.h"
+#include "sim/FreshProcessScope.h"
 
 namespace qx {
 namespace {
@@ -313,7 +314,7 @@ TEST(SimPassThroughPortState, DrivesComeFromAndGoBackToTheStateFile) {
 // The real transport over the simulated port: the scan lists only the target
 // drive, and the generator's image goes through as the drive expects it.
 TEST(SimPassThroughPortWithTransport, ScanAndUpdateThroughTheRealTransport) {
-  PassThroughDevice::ResetTables();
+  FreshProcessScope fresh;
   SimPassThroughPort port;
   SimDriveConfig target;
   target.revision = "1005";
@@ -363,7 +364,6 @@ TEST(SimPassThroughPortWithTransport, ScanAndUpdateThroughTheRealTransport) {
   device.GetSenseCodes(&asc, &ascq);
   EXPECT_EQ(asc, 0x2C);
   EXPECT_EQ(device.GetLastMessage().substr(0, 7), " 2C-00 ");
-  PassThroughDevice::ResetTables();
 }
 
 }  // namespace

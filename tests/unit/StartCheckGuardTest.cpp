@@ -8,6 +8,7 @@
 #include "RecordingPassThroughPort.h"
 #include "device/PassThroughDevice.h"
 #include "device/ScsiDevice.h"
+#include "sim/FreshProcessScope.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
@@ -19,12 +20,10 @@ using devicetest::InquiryData;
 class StartCheckGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    PassThroughDevice::ResetTables();
     port.Drive('E').inquiry = InquiryData(5, "VELMORA ", "DVD-ROM QX-M4471", "1005");
     device.SetUsePassThrough(true);
     ASSERT_EQ(1, device.ScanDrives());
   }
-  void TearDown() override { PassThroughDevice::ResetTables(); }
 
   // The drive answers INQUIRY with `product` and `revision`, then the identify
   // exchange with drive code "is" and letter 'A'.
@@ -46,6 +45,7 @@ class StartCheckGuardTest : public ::testing::Test {
     return result.verdict;
   }
 
+  FreshProcessScope fresh;
   devicetest::RecordingPassThroughPort port;
   devicetest::DeviceTestSystem system;
   Platform platform{&system, nullptr, &port, nullptr, nullptr};

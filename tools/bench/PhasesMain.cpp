@@ -25,12 +25,8 @@
 #define CALLGRIND_DUMP_STATS_AT(name) ((void)(name))
 #endif
 
-#include "device/ScsiDevice.h"
 #include "platform/Forwarding.h"
-#include "platform/Platform.h"
-#include "platform/host/HostSystem.h"
-#include "platform/host/VirtualThreads.h"
-#include "sim/SimPassThroughPort.h"
+#include "sim/SimMachine.h"
 #include "update/DownloadWorker.h"
 #include "update/ImageTable.h"
 #include "update/VersionCheck.h"
@@ -97,7 +93,7 @@ class MarkingPort : public ForwardingPassThroughPort {
                        std::uint32_t* bytesReturned) override {
     if (marks.Current() == Phase::UnscrambleVerify) marks.Switch(Phase::Pages);
     marks.BeforeDrive();
-    bool accepted = inner_.SendPassThrough(handle, block, bytesReturned);
+    bool accepted = inner.SendPassThrough(handle, block, bytesReturned);
     marks.AfterDrive();
     return accepted;
   }
@@ -115,7 +111,7 @@ class MarkingThreads : public ForwardingThreads {
   ThreadRef CreateSuspended(ThreadProc procedure, void* argument) override {
     workerProcedure = procedure;
     workerArgument = argument;
-    return inner_.CreateSuspended(&MarkingThreads::WorkerEntry, this);
+    return inner.CreateSuspended(&MarkingThreads::WorkerEntry, this);
   }
 
  private:
@@ -154,36 +150,31 @@ int Fail(const std::string& why) {
 }
 
 int Run(const std::vector<std::string>& faults) {
-  VirtualThreads clock;
-  PhaseMarks marks(clock);
-  MarkingThreads threads(clock, marks);
-
   // A machine with a hard disc, a CD drive of another model and the target drive,
   // which runs a revision the first image replaces.
-  SimPassThroughPort simPort;
-  simPort.SetSleepHook([&clock](std::uint32_t ms) { clock.Sleep(ms); });
-  simPort.AddOtherDrive('C', 3);
+  SimMachine machine;
+  VirtualThreads& clock = machine.clock;
+  machine.port.AddOtherDrive('C', 3);
   SimDriveConfig other;
   other.vendor = "OTHERCO ";
   other.product = "CD-ROM XR-20    ";
   other.revision = "2.01";
-  simPort.AddDrive('D', other);
+  machine.AddDrive('D', other);
   SimDriveConfig target;
   target.revision = "1005";
-  SimDrive& drive = simPort.AddDrive('E', target);
+  SimDrive& drive = machine.AddDrive('E', target);
   std::string error;
   for (const std::string& fault : faults) {
     if (!drive.Faults().Add(fault, &error)) return Fail("--fault " + fault + ": " + error);
   }
   const std::string before = drive.Revision();
-  MarkingPort port(simPort, marks);
 
-  HostSystem system;
-  Platform platform;
-  platform.system = &system;
-  platform.passThroughPort = &port;
-  platform.threads = &threads;
-  ScsiDevice device(platform);
+  PhaseMarks marks(clock);
+  MarkingThreads threads(clock, marks);
+  MarkingPort port(machine.port, marks);
+  machine.platform.passThroughPort = &port;
+  machine.platform.threads = &threads;
+  ScsiDevice& device = machine.Device();
   device.SetUsePassThrough(true);
 
   marks.Switch(Phase::Scan);
@@ -220,8 +211,7 @@ int Run(const std::vector<std::string>& faults) {
   }
   marks.Switch(Phase::Setup);  // the rest is taking the machine down
   // A worker the monitor gave up on still holds the device: let it finish first.
-  std::uint64_t wakeMs = 0;
-  while (clock.NextWakeTime(&wakeMs)) clock.AdvanceTo(wakeMs);
+  machine.RunClockOut();
 
   std::printf("%-18s %8s %12s\n", "phase", "commands", "virtual ms");
   for (Phase phase : {Phase::Scan, Phase::Check, Phase::UnscrambleVerify, Phase::Pages}) {

@@ -11,19 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdateApp.h"
-#include "device/ScsiDevice.h"
 #include "platform/Forwarding.h"
-#include "platform/Platform.h"
-#include "platform/host/HostLogFile.h"
-#include "platform/host/HostSystem.h"
-#include "platform/host/MemoryRegistry.h"
-#include "sim/ScriptedDialogs.h"
-#include "sim/ScriptedMainDialog.h"
-#include "platform/host/VirtualThreads.h"
-#include "sim/SimAspiManager.h"
-#include "sim/SimPassThroughPort.h"
-#include "sim/SimStateFile.h"
+#include "sim/SimMachine.h"
 #include "tools/updatesim/Options.h"
 
 namespace qx {
@@ -112,7 +101,7 @@ class LoggingThreads : public ForwardingThreads {
   LoggingThreads(VirtualThreads& inner, Transcript& out) : ForwardingThreads(inner), out(out) {}
   void Sleep(std::uint32_t milliseconds) override {
     out.Line("SLEEP " + std::to_string(milliseconds));
-    inner_.Sleep(milliseconds);
+    inner.Sleep(milliseconds);
   }
 
  private:
@@ -202,7 +191,13 @@ int Run(const UpdateSimOptions& options) {
   Transcript out;
   const bool nt = options.nt;
 
-  MemoryRegistry registry(nt ? RegistryFlavor::Nt : RegistryFlavor::Windows9x);
+  // The update log, in a real file when there is one, so the run after the restart
+  // appends to it; `--log` names it, and the tests read it there.
+  SimMachineOptions machineOptions;
+  machineOptions.flavor = nt ? RegistryFlavor::Nt : RegistryFlavor::Windows9x;
+  machineOptions.logPath = options.logFile;
+  SimMachine machine(machineOptions);
+  MemoryRegistry& registry = machine.registry;
   std::vector<SimDriveEntry> drives;
   bool loaded = false;
   if (!options.stateFile.empty()) {
@@ -231,10 +226,10 @@ int Run(const UpdateSimOptions& options) {
   }
   registry.SetWriteObserver([&](const RegistryWrite& write) { out.Line(DescribeWrite(write)); });
 
-  VirtualThreads clock;
-  LoggingThreads threads(clock, out);
+  LoggingThreads threads(machine.clock, out);
+  machine.platform.threads = &threads;
 
-  HostSystem system;
+  HostSystem& system = machine.system;
   system.version = VersionInfo{options.major, 0, nt ? sys::kPlatformNt : sys::kPlatformWindows};
   switch (options.power) {
     case UpdateSimOptions::Power::Ac: system.acLineStatus = 1; break;
@@ -260,69 +255,32 @@ int Run(const UpdateSimOptions& options) {
     }
   };
 
-  SimPassThroughPort port;
-  SimAspiManager aspi;
-  std::vector<std::unique_ptr<SimDrive>> aspiDrives;
-  port.SetSleepHook([&](std::uint32_t ms) { clock.Sleep(ms); });
   std::string error;
-  if (nt) {
-    if (!port.AddDrives(drives, &error)) {
-      std::cerr << "updatesim: " << error << '\n';
-      return 2;
-    }
-  } else {
-    for (const SimDriveEntry& entry : drives) {
-      std::size_t colon = entry.address.find(':');
-      if (colon == std::string::npos) continue;
-      int adapter = std::stoi(entry.address.substr(0, colon));
-      int target = std::stoi(entry.address.substr(colon + 1));
-      if (adapter >= static_cast<int>(aspi.adapters.size())) aspi.adapters.resize(adapter + 1);
-      aspiDrives.push_back(std::make_unique<SimDrive>(entry.config));
-      aspiDrives.back()->SetSleepHook([&](std::uint32_t ms) { clock.Sleep(ms); });
-      aspi.Attach(static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target),
-                  aspiDrives.back().get());
-    }
+  if (!machine.AddDrives(drives, &error)) {
+    std::cerr << "updatesim: " << error << '\n';
+    return 2;
   }
-  auto watch = [&](const std::string& address, SimDrive& drive) {
-    std::string shown = nt ? address + ":" : address;
+  for (const SimDriveEntry& entry : drives) {
+    SimDrive* drive = machine.DriveAt(entry.address);
+    if (drive == nullptr) continue;
     for (const std::string& fault : options.faults) {
-      if (!drive.Faults().Add(fault, &error)) {
+      if (!drive->Faults().Add(fault, &error)) {
         std::cerr << "updatesim: --fault " << fault << ": " << error << '\n';
-        return false;
+        return 2;
       }
     }
-    drive.SetObserver(
+    // A letter is shown as the program names the drive, "E:".
+    const std::string shown = entry.address.size() == 1 ? entry.address + ":" : entry.address;
+    drive->SetObserver(
         [&out, shown](const SimCommandRecord& record) { out.Line(DescribeCommand(shown, record)); });
-    return true;
-  };
-  for (std::size_t i = 0; i < drives.size(); ++i) {
-    SimDrive* drive = nullptr;
-    if (nt) {
-      drive = port.Drive(drives[i].address.empty() ? '?' : drives[i].address[0]);
-    } else if (i < aspiDrives.size()) {
-      drive = aspiDrives[i].get();
-    }
-    if (drive != nullptr && !watch(drives[i].address, *drive)) return 2;
   }
 
-  // The update log, in a real file when there is one, so the run after the restart
-  // appends to it; `--log` names it, and the tests read it there.
-  HostLogFile logFile(options.logFile);
-  Platform platform;
-  platform.logFile = &logFile;
-  platform.system = &system;
-  platform.registry = &registry;
-  platform.passThroughPort = &port;
-  platform.aspiManager = &aspi;
-  platform.threads = &threads;
-
-  ScriptedDialogs dialogs;
-  dialogs.SetAnswerByDefault(true);
+  ScriptedDialogs& dialogs = machine.dialogs;
   dialogs.SetLog([&](const std::string& line) {
     out.Line(line.compare(0, 5, "ABOUT") == 0 ? std::string("ABOUT") : line);
   });
   AnswerRouter router(dialogs, options);
-  ScriptedMainDialog mainView(clock, system, dialogs);
+  ScriptedMainDialog& mainView = machine.mainView;
   mainView.SetLog([&](const std::string& line) { out.Line(line); });
   switch (options.main) {
     case UpdateSimOptions::Main::Update:
@@ -337,30 +295,20 @@ int Run(const UpdateSimOptions& options) {
   }
 
   {
-    ScsiDevice device(platform);
-    UpdateAppViews views;
+    UpdateAppViews views = machine.Views();
     views.notices = &router;
     views.terms = &router;
-    views.mainDialog = &mainView;
-    UpdateApp app(platform, device, views, options.exe);
+    UpdateApp app(machine.platform, machine.Device(), views, options.exe);
     app.InitInstance();
     app.ExitInstance();
-    // Nothing may still be talking to the drives when they are saved and destroyed.
-    std::uint64_t wake = 0;
-    while (clock.NextWakeTime(&wake)) clock.AdvanceTo(wake);
+    // Nothing may still be talking to the drives when they are saved.
+    machine.RunClockOut();
   }
 
   if (!options.stateFile.empty()) {
-    std::vector<SimDriveEntry> now = nt ? port.DriveStates() : std::vector<SimDriveEntry>();
-    if (!nt) {
-      for (std::size_t i = 0; i < aspiDrives.size() && i < drives.size(); ++i) {
-        SimDriveEntry entry = drives[i];
-        entry.config = aspiDrives[i]->CurrentConfig();
-        now.push_back(entry);
-      }
-    }
     registry.SetWriteObserver(nullptr);
-    std::string text = FormatSimState(now) + "\n" + kRegistryMarker + "\n" + registry.Dump();
+    std::string text =
+        FormatSimState(machine.DriveStates()) + "\n" + kRegistryMarker + "\n" + registry.Dump();
     if (!WriteFile(options.stateFile, text)) {
       std::cerr << "updatesim: cannot write " << options.stateFile << '\n';
       return 2;

@@ -65,6 +65,20 @@ run "drive at the adapter's own id" --drive 1:7=1005 --answer terms=decline
 lacks "^SCSI 1:7"
 has 'MESSAGE "Target CD-Drive not found, The Update applies to VELMORA DVD-ROM QX-M4471 CD-Drives Only.\r\nIf you insert a drive, please restart the computer and retry the update operation."'
 
+# A machine file that lists a drive letter before the ASPI drive: the letter is of no
+# use to the ASPI side, but each drive keeps its own address, in the transcript and
+# in the file the run leaves.
+STATE="$WORK/machine-mixed"
+run "mixed machine, made" --drive 1:0=1005 --answer terms=decline --state "$STATE"
+{ printf '[D]\nrevision = 2001\n\n'; cat "$STATE"; } > "$STATE.new" && mv "$STATE.new" "$STATE"
+run "mixed machine, run" --answer terms=decline --state "$STATE"
+has "SCSI 1:0 12 00 00 00 2C 00 len=44 -> 01"
+lacks "^SCSI D"
+NAME="mixed machine, left"
+grep -qx '\[D\]' "$STATE" || fail "the letter's drive is gone from the file"
+grep -qx '\[1:0\]' "$STATE" || fail "the ASPI drive is gone from the file"
+grep -qx 'revision = "2001"' "$STATE" || fail "the letter's drive lost its revision: $(grep revision "$STATE")"
+
 if [ "$FAILS" -ne 0 ]; then
   echo "$FAILS check(s) failed"
   exit 1

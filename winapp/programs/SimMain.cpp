@@ -46,15 +46,15 @@ class SystemTextsPort : public qx::ForwardingPassThroughPort {
     if (ownError) ownErrorCode = systemPort.GetLastError();
     return !ownError;
   }
-  std::uint32_t GetLastError() override { return ownError ? ownErrorCode : inner_.GetLastError(); }
+  std::uint32_t GetLastError() override { return ownError ? ownErrorCode : inner.GetLastError(); }
   qx::PortHandle Open(const char* path) override {
     ownError = false;
-    return inner_.Open(path);
+    return inner.Open(path);
   }
   bool SendPassThrough(qx::PortHandle handle, qx::PassThroughRequest* block,
                        std::uint32_t* bytesReturned) override {
     ownError = false;
-    return inner_.SendPassThrough(handle, block, bytesReturned);
+    return inner.SendPassThrough(handle, block, bytesReturned);
   }
 
  private:

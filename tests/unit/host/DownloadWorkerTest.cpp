@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "SimDriveRig.h"
+#include "sim/FreshProcessScope.h"
 #include "platform/host/VirtualThreads.h"
 #include "update/VersionCheck.h"
 
@@ -79,12 +80,17 @@ WatchedRun RunWatched(VirtualThreads& threads, DownloadRequest& request) {
   return run;
 }
 
-TEST(DownloadWorker, FullRunSendsThePagesInOrderWithItsWaitsAndUpdatesTheDrive) {
+// Each worker test starts with image 0 chosen and no drive tables, whatever ran
+// before it. (Named as the suite; the worker itself is qx::DownloadWorker here.)
+class DownloadWorker : public ::testing::Test {
+  FreshProcessScope fresh;
+};
+
+TEST_F(DownloadWorker, FullRunSendsThePagesInOrderWithItsWaitsAndUpdatesTheDrive) {
   Rig rig;  // revision 1005, family 0
   std::vector<Sent> sent;
   VirtualThreads threads;
   Watch(rig, threads, &sent);
-  selectedImageIndex = 0;
   DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
 
   WatchedRun run = RunWatched(threads, request);
@@ -139,13 +145,12 @@ TEST(DownloadWorker, FullRunSendsThePagesInOrderWithItsWaitsAndUpdatesTheDrive) 
   EXPECT_EQ(run.progress, expected);
 }
 
-TEST(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
+TEST_F(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
   Rig rig;
   std::vector<Sent> sent;  // outlives the threads: the observer writes to it
   VirtualThreads threads;
   Watch(rig, threads, &sent);
   ASSERT_TRUE(rig.drive.Faults().Add("send:page=2:delay=400000"));
-  selectedImageIndex = 0;
   DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
 
   WatchedRun run = RunWatched(threads, request);
@@ -166,16 +171,15 @@ TEST(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
 // Runs the worker on this thread: its waits then move the clock themselves.
 std::uint32_t RunDirect(Rig& rig, VirtualThreads& threads, const ImageTable* images = nullptr) {
   DownloadRequest request{0, rig.device.get(), &threads, images, {}};
-  return DownloadWorker::Run(&request);
+  return qx::DownloadWorker::Run(&request);
 }
 
-TEST(DownloadWorker, FailedDataPageStopsThereAndTheMonitorReportsFailure) {
+TEST_F(DownloadWorker, FailedDataPageStopsThereAndTheMonitorReportsFailure) {
   Rig rig;
   std::vector<Sent> sent;  // outlives the threads: the observer writes to it
   VirtualThreads threads;
   Watch(rig, threads, &sent);
   ASSERT_TRUE(rig.drive.Faults().Add("send:page=3:sense=04/44/00"));
-  selectedImageIndex = 0;
   DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
 
   WatchedRun run = RunWatched(threads, request);
@@ -188,7 +192,7 @@ TEST(DownloadWorker, FailedDataPageStopsThereAndTheMonitorReportsFailure) {
   EXPECT_EQ(rig.drive.Revision(), "1005");
 }
 
-TEST(DownloadWorker, ChangedStoredByteIsCaughtByExactlyOneLaneBeforeAnyCommand) {
+TEST_F(DownloadWorker, ChangedStoredByteIsCaughtByExactlyOneLaneBeforeAnyCommand) {
   const ImageTable& builtIn = BuiltInImages();
   const FirmwareImage& original = builtIn.Image(0);
   std::vector<std::uint8_t> stored(original.storedBytes, original.storedBytes + kImageSize);
@@ -206,7 +210,6 @@ TEST(DownloadWorker, ChangedStoredByteIsCaughtByExactlyOneLaneBeforeAnyCommand) 
 
   Rig rig;
   VirtualThreads threads;
-  selectedImageIndex = 0;
   EXPECT_EQ(RunDirect(rig, threads, &table), download::kExitFailure);
   EXPECT_TRUE(rig.drive.Log().empty());
   EXPECT_TRUE(threads.Sleeps().empty());
@@ -216,7 +219,7 @@ TEST(DownloadWorker, ChangedStoredByteIsCaughtByExactlyOneLaneBeforeAnyCommand) 
   EXPECT_EQ(RunDirect(rig, threads, &builtIn), download::kExitSuccess);
 }
 
-TEST(DownloadWorker, DriveRefusesTheImageSentWithoutUnscrambling) {
+TEST_F(DownloadWorker, DriveRefusesTheImageSentWithoutUnscrambling) {
   const ImageTable& builtIn = BuiltInImages();
   const FirmwareImage& original = builtIn.Image(0);
   // An identity table sends the stored bytes as they are; a row computed over them
@@ -230,17 +233,15 @@ TEST(DownloadWorker, DriveRefusesTheImageSentWithoutUnscrambling) {
 
   Rig rig;
   VirtualThreads threads;
-  selectedImageIndex = 0;
   EXPECT_EQ(RunDirect(rig, threads, &table), download::kExitFailure);
   EXPECT_EQ(rig.drive.Revision(), "1005");
   EXPECT_NE(rig.drive.LastImageCheck(), firmware::ImageCheck::Ok);
   EXPECT_EQ(rig.drive.UpdatesTaken(), 0);
 }
 
-TEST(DownloadWorker, TransportTooNarrowForADataPageIsRefusedBeforeTheEject) {
+TEST_F(DownloadWorker, TransportTooNarrowForADataPageIsRefusedBeforeTheEject) {
   Rig rig(SimDriveConfig(), 32768);  // room for the data but not its header
   VirtualThreads threads;
-  selectedImageIndex = 0;
   EXPECT_EQ(RunDirect(rig, threads), download::kExitFailure);
   EXPECT_TRUE(rig.drive.Log().empty());
   EXPECT_FALSE(rig.drive.TrayOpen());
@@ -250,7 +251,7 @@ TEST(DownloadWorker, TransportTooNarrowForADataPageIsRefusedBeforeTheEject) {
   EXPECT_EQ(RunDirect(wideEnough, threads), download::kExitSuccess);
 }
 
-TEST(DownloadWorker, FamilySevenImageGoesToAFamilySevenDrive) {
+TEST_F(DownloadWorker, FamilySevenImageGoesToAFamilySevenDrive) {
   SimDriveConfig config;
   config.revision = "1702";
   Rig rig(config);

@@ -12,6 +12,7 @@
 #include "device/ScsiDevice.h"
 #include "platform/Platform.h"
 #include "platform/host/HostSystem.h"
+#include "sim/FreshProcessScope.h"
 #include "sim/ScriptedDialogs.h"
 #include "sim/ScriptedMainDialog.h"
 #include "platform/host/VirtualThreads.h"
@@ -43,12 +44,10 @@ Answer IdentifyReply(const char* code = "is", std::uint8_t letter = 'A') {
 // selection check enables it.
 struct DialogRun {
   DialogRun() {
-    PassThroughDevice::ResetTables();
     device.SetUsePassThrough(true);
     dialogs.SetAnswerByDefault(true);
     port.Drive('E').inquiry = InquiryData(5, "VELMORA ", "DVD-ROM QX-M4471", "1005");
   }
-  ~DialogRun() { PassThroughDevice::ResetTables(); }
 
   const MainDialogRecord& Run() {
     mainView.Queue({MainStep::UpdateIfEnabled()});
@@ -75,6 +74,7 @@ struct DialogRun {
     return texts;
   }
 
+  FreshProcessScope fresh;
   devicetest::RecordingPassThroughPort port;
   HostSystem system;
   // The clock comes after the device, so that a worker has ended before the device goes.

@@ -12,17 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/UpdateApp.h"
-#include "device/PassThroughDevice.h"
-#include "device/ScsiDevice.h"
 #include "platform/Forwarding.h"
-#include "platform/Platform.h"
-#include "platform/host/HostSystem.h"
-#include "platform/host/MemoryRegistry.h"
-#include "sim/ScriptedDialogs.h"
-#include "sim/ScriptedMainDialog.h"
-#include "platform/host/VirtualThreads.h"
-#include "sim/SimPassThroughPort.h"
+#include "sim/SimMachine.h"
 
 namespace qx {
 namespace faultmatrix {
@@ -45,9 +36,9 @@ struct PortEvent {
 
 // Forwards to the simulated port and adds the switches it lacks: the n-th open
 // fails, or the n-th request (SCSI or capability) is refused by the "driver".
-class FaultPort : public PassThroughPort {
+class FaultPort : public ForwardingPassThroughPort {
  public:
-  explicit FaultPort(SimPassThroughPort& inner) : inner(inner) {}
+  using ForwardingPassThroughPort::ForwardingPassThroughPort;
 
   void Reset() {
     opens = scsiRequests = capabilityRequests = 0;
@@ -123,6 +114,7 @@ class FaultPort : public PassThroughPort {
     openOf.erase(handle);
     inner.Close(handle);
   }
+  // The error of a refusal made here, until the next call reaches the inner port.
   std::uint32_t GetLastError() override { return ownError ? lastError : inner.GetLastError(); }
   bool FormatMessage(std::uint32_t error, std::uint32_t size, std::string* text) override {
     ownError = false;
@@ -142,7 +134,6 @@ class FaultPort : public PassThroughPort {
     return event;
   }
 
-  SimPassThroughPort& inner;
   std::atomic<int> phase{0};
   int opens = 0;
   int scsiRequests = 0;
@@ -194,7 +185,7 @@ class TracingThreads : public ForwardingThreads {
     trace.procedure = procedure;
     trace.argument = argument;
     trace.clock = &clock;
-    return inner_.CreateSuspended(&WorkerTrace::Run, &trace);
+    return inner.CreateSuspended(&WorkerTrace::Run, &trace);
   }
 
  private:
@@ -206,20 +197,18 @@ constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\run";
 constexpr char kCdromKey[] = "SYSTEM\\CurrentControlSet\\Services\\Cdrom";
 constexpr char kAtapiKey[] = "SYSTEM\\CurrentControlSet\\Services\\atapi\\Parameters\\Device0";
 
-struct Machine {
+// The simulated machine with the fault port and the worker's watch in front of its
+// own seams; it keeps no update log.
+struct Machine : SimMachine {
   Machine() {
-    platform.system = &system;
-    platform.registry = &registry;
-    platform.passThroughPort = &port;
+    platform.passThroughPort = &faultPort;
     platform.threads = &threads;
-    PassThroughDevice::ResetTables();
-    device = std::make_unique<ScsiDevice>(platform);
-    simPort.SetSleepHook([this](std::uint32_t ms) { clock.Sleep(ms); });
+    platform.logFile = nullptr;
+    Device();
     registry.PutKey(reg::kCurrentUser, kRunKey);
-    dialogs.SetAnswerByDefault(true);
     dialogs.SetLog([this](const std::string& line) {
-      if (line.rfind("DIALOG Warning", 0) == 0) port.SetPhase(Phase::Dialog);
-      if (line.rfind("DIALOG Start", 0) == 0) port.SetPhase(Phase::Worker);
+      if (line.rfind("DIALOG Warning", 0) == 0) faultPort.SetPhase(Phase::Dialog);
+      if (line.rfind("DIALOG Start", 0) == 0) faultPort.SetPhase(Phase::Worker);
     });
     registry.SetWriteObserver([this](const RegistryWrite&) {
       ++writes;
@@ -231,14 +220,15 @@ struct Machine {
       if (!clock.AllEnded()) ++restartsWhileWorkerRuns;
     };
   }
-  ~Machine() { PassThroughDevice::ResetTables(); }
+  // The wrappers below are gone before the machine is: no worker may outlive them.
+  ~Machine() { RunClockOut(); }
 
   SimDrive& AddDrive(const std::string& revision) {
     SimDriveConfig config;
     config.revision = revision;
-    return simPort.AddDrive('E', config);
+    return SimMachine::AddDrive('E', config);
   }
-  SimDrive& Drive() { return *simPort.Drive('E'); }
+  SimDrive& Drive() { return *port.Drive('E'); }
 
   // Settings the change journal must change before the update, so the update
   // runs in the start after the utility's own restart.
@@ -257,32 +247,18 @@ struct Machine {
   // One start of the program and its exit routine, as the framework runs them;
   // then the process ends. Returns the exit routine's result, the exit code.
   int Run() {
-    UpdateAppViews views;
-    views.notices = &dialogs;
-    views.terms = &dialogs;
-    views.mainDialog = &mainView;
-    port.SetPhase(Phase::StartUp);
-    app = std::make_unique<UpdateApp>(platform, *device, views, "qxupdate");
+    faultPort.SetPhase(Phase::StartUp);
+    app = std::make_unique<UpdateApp>(platform, *device, Views(), "qxupdate");
     app->InitInstance();
     const int exitCode = app->ExitInstance();
     if (app->instanceMutex != 0) system.CloseHandle(app->instanceMutex);
     // Nothing may still be talking to the drive once the process is gone.
-    std::uint64_t wake = 0;
-    while (clock.NextWakeTime(&wake)) clock.AdvanceTo(wake);
+    RunClockOut();
     return exitCode;
   }
 
-  MemoryRegistry registry;
-  HostSystem system;
-  SimPassThroughPort simPort;
-  FaultPort port{simPort};
-  Platform platform;
-  std::unique_ptr<ScsiDevice> device;
-  ScriptedDialogs dialogs;
-  // After the device and the drive: its destructor lets any worker run to its end.
-  VirtualThreads clock;
+  FaultPort faultPort{port};
   TracingThreads threads{clock};
-  ScriptedMainDialog mainView{clock, system, dialogs};
   std::unique_ptr<UpdateApp> app;
 
   int writes = 0;

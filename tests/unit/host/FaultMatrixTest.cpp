@@ -465,7 +465,7 @@ Observed RunWhole(const Arm& arm, Start start = Start::Resumed) {
     }
   }
 
-  m.port.Reset();
+  m.faultPort.Reset();
   m.writes = m.writesWhileWorkerRuns = m.restarts = m.restartsWhileWorkerRuns = 0;
   const std::size_t boxesBefore = m.system.messageBoxes.size();
   const std::size_t dialogsBefore = m.dialogs.Shown().size();
@@ -477,7 +477,7 @@ Observed RunWhole(const Arm& arm, Start start = Start::Resumed) {
   std::string capturedStatus;
   bool workerAliveAtOutcome = false;
   m.mainView.Queue({
-      MainStep::Call([&] { m.port.SetPhase(Phase::UpdateStart); }),
+      MainStep::Call([&] { m.faultPort.SetPhase(Phase::UpdateStart); }),
       MainStep::Press(maindlg::kUpdateStartId),
       MainStep::RunUntilIdle(),
       MainStep::Call([&] {
@@ -514,7 +514,7 @@ Observed RunWhole(const Arm& arm, Start start = Start::Resumed) {
   seen.writesWhileWorkerRuns = m.writesWhileWorkerRuns;
   seen.restartsWhileWorkerRuns = m.restartsWhileWorkerRuns;
   seen.restarts = m.restarts;
-  seen.events = m.port.Events();
+  seen.events = m.faultPort.Events();
 
   if (MachineState(m, withProfile) == original) {
     o.settings = Settings::Restored;
@@ -522,8 +522,8 @@ Observed RunWhole(const Arm& arm, Start start = Start::Resumed) {
     // The next start, with the drive answering again, must find the journal and
     // its resume entry and put everything back.
     m.Drive().Faults().Clear();
-    m.port.Reset();
-    m.simPort.SetMaxTransfer('E', 0x10000);
+    m.faultPort.Reset();
+    m.port.SetMaxTransfer('E', 0x10000);
     m.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
     m.Run();
     o.settings = MachineState(m, withProfile) == original ? Settings::JournalledThenRestored
@@ -609,13 +609,13 @@ std::vector<Command> CleanCommands(Start start) {
 Arm ArmFor(const Command& c, const Failure& f) {
   return [c, f](Machine& m) {
     if (f.way == Way::OpenFails) {
-      m.port.FailOpen(c.event.openOrdinal, kErrorFileNotFound);
+      m.faultPort.FailOpen(c.event.openOrdinal, kErrorFileNotFound);
     } else if (f.way == Way::Refused && c.event.capabilities) {
-      m.port.RefuseCapabilities(c.event.requestOrdinal, kErrorInvalidParameter);
+      m.faultPort.RefuseCapabilities(c.event.requestOrdinal, kErrorInvalidParameter);
     } else if (f.way == Way::Refused) {
-      m.port.RefuseScsi(c.event.requestOrdinal, kErrorInvalidParameter);
+      m.faultPort.RefuseScsi(c.event.requestOrdinal, kErrorInvalidParameter);
     } else if (f.way == Way::PortMaximum) {
-      m.simPort.SetMaxTransfer('E', 32768);
+      m.port.SetMaxTransfer('E', 32768);
     } else {
       ASSERT_TRUE(m.Drive().Faults().Add(Rule(c, f))) << Rule(c, f);
     }

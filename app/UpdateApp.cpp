@@ -9,29 +9,26 @@
 #include "app/ProfileStore.h"
 #include "app/RegistryKey.h"
 #include "app/RestartResume.h"
+#include "device/Inquiry.h"
 #include "device/ScsiDevice.h"
+#include "device/VendorPage.h"
 #include "platform/Threads.h"
-#include "update/DriveData.h"
 #include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
 namespace qx {
 
-using namespace drivedata;
+using namespace inquiry;
 
 namespace {
 
 constexpr char kMutexNameGlobal[] = "Global\\MERIDO";
 constexpr char kMutexNameLocal[] = "MERIDO";
 constexpr char kMakerKeyName[] = "Velmora_ODD";
-constexpr char kVendor[] = "VELMORA ";
-constexpr std::size_t kVendorOffset = 5;  // in the drive list text
-constexpr std::size_t kVendorLength = 8;
+constexpr std::size_t kEntryVendorOffset = 5;  // in the drive list text
 
 constexpr std::uint8_t kAcOffline = 0;  // 1 on AC power, 255 unknown
 
-constexpr std::uint8_t kAscPowerOnReset = 0x29;
-constexpr std::uint8_t kAscMediumChanged = 0x28;
 constexpr std::uint32_t kReadLength = 2048;
 constexpr std::uint32_t kReadBlock = 16;
 }  // namespace
@@ -113,7 +110,7 @@ bool UpdateApp::InitInstance() {
   codePage = system.CodePage();
   language = LanguageFor(codePage);
   log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
-                kModelText);
+                kModelName);
 
   VersionInfo version;
   if (!system.GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
@@ -353,8 +350,8 @@ bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
     log->Write("drive " + shown + ": " + why + ", skipped");
     return false;
   };
-  if (entry.size() < kVendorOffset + kVendorLength ||
-      entry.compare(kVendorOffset, kVendorLength, kVendor) != 0) {
+  if (entry.size() < kEntryVendorOffset + kVendorLength ||
+      entry.compare(kEntryVendorOffset, kVendorLength, kVendor) != 0) {
     return skip("another vendor");
   }
   device.SelectDrive(static_cast<std::uint8_t>(index));
@@ -371,35 +368,36 @@ bool UpdateApp::CheckOneDrive(int index, bool* updateNeeded) {
     std::uint8_t asc = 0;
     std::uint8_t ascq = 0;
     device.GetSenseCodes(&asc, &ascq);
-    settled = asc != kAscPowerOnReset && asc != kAscMediumChanged;
+    settled = !sense::AnnouncesResetOrMediumChange(asc);
   }
   if (!settled) return skip("unit attention without end");
 
   std::memset(buffer, 0, sizeof buffer);
-  device.SetBuffer(buffer, kInquiryLength);
-  CommandStatus inquiry = device.Inquiry(kInquiryLength);
+  device.SetBuffer(buffer, kAllocationLength);
+  CommandStatus inquiry = device.Inquiry(kAllocationLength);
   if (inquiry != status::kGood) return skip("INQUIRY " + StatusText(inquiry, device));
 
   char revision[kRevisionLength + 1] = {};
   std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
   std::string product = FieldText(buffer + kProductOffset, kProductLength);
-  log->Write("drive " + shown + ": vendor \"" + FieldText(buffer + 8, 8) + "\" product \"" +
-             product + "\" revision \"" + revision + "\"");
-  if (product.find(kModelText) == std::string::npos) return skip("another product");
+  log->Write("drive " + shown + ": vendor \"" + FieldText(buffer + kVendorOffset, kVendorLength) +
+             "\" product \"" + product + "\" revision \"" + revision + "\"");
+  if (product.find(kProduct) == std::string::npos) return skip("another product");
   if (revision[0] != '1' || FirstCandidate(revision[1]) == kNoImage) {
     return skip("a revision no image is for");
   }
 
-  std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
-  device.SetBuffer(buffer, sizeof kIdentifyPage);
-  CommandStatus identify = device.SendDiagnostic(0, sizeof kIdentifyPage);
-  if (identify != status::kGood) return skip("identify page " + StatusText(identify, device));
-  device.SetBuffer(buffer, kIdentifyReplyLength);
-  identify = device.ReceiveDiagnosticResults(kIdentifyReplyLength);
-  if (identify != status::kGood) return skip("identify reply " + StatusText(identify, device));
+  vendorpage::IdentifyReply reply;
+  vendorpage::IdentifyStep failed = vendorpage::IdentifyStep::Page;
+  CommandStatus identify = vendorpage::Identify(device, buffer, &reply, &failed);
+  if (identify != status::kGood) {
+    return skip(std::string(failed == vendorpage::IdentifyStep::Page ? "identify page "
+                                                                     : "identify reply ") +
+                StatusText(identify, device));
+  }
 
-  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
-  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
+  std::string driveCode = reply.driveCode;
+  std::int8_t letter = RevisionLetter(reply.letter);
   int imageIndex = FindImage(revision[1], driveCode, images);
   if (imageIndex == kNoImage) return skip("drive code \"" + driveCode + "\" fits no image");
 

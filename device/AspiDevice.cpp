@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/Inquiry.h"
 #include "device/StatusTexts.h"
 #include "platform/AspiManager.h"
 #include "text/TextCatalogue.h"
@@ -12,13 +13,6 @@
 namespace qx {
 
 namespace {
-
-constexpr char kTargetProduct[] = "DVD-ROM QX-M4471";
-constexpr std::size_t kProductLength = 16;
-constexpr std::size_t kDescriptionLength = 28;  // vendor, product, revision
-constexpr std::size_t kInquiryTextOffset = 8;   // vendor identification
-constexpr std::uint8_t kInquiryLength = 44;
-constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
 // The manager writes the status from its own context while we look.
 std::uint8_t ReadStatus(const std::uint8_t& status) {
@@ -34,12 +28,6 @@ std::uint8_t FlagsFor(std::uint8_t opcodeByte) {
     default:
       return aspi::kFlagEventNotify;
   }
-}
-
-// Peripheral device types a DVD-ROM drive may report: WORM, CD/DVD, optical memory.
-bool IsOpticalType(std::uint8_t firstByte) {
-  const std::uint8_t type = firstByte & 0x1F;
-  return type == 4 || type == 5 || type == 7;
 }
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -95,7 +83,7 @@ AspiDevice::~AspiDevice() {
 
 void AspiDevice::ShowMessage(TextId id) {
   if (platform.system == nullptr) return;
-  const Language language = LanguageFor(platform.system->CodePage());
+  const Language language = TextLanguage(platform.system);
   platform.system->MessageBox(0, Text(id, language), Text(TextId::Caption, language),
                               sys::kMbOk);
 }
@@ -122,16 +110,12 @@ CommandStatus AspiDevice::Execute(const std::uint8_t* cdb, std::uint8_t length,
   // this one waits; the in-use entry is the one this request set.
   const std::uint8_t adapter = hostAdapterNumber;
   const std::uint8_t target = targetId;
-  int& busy = inUse[adapter][target];
-  if (busy != 0) return status::kInUse;
-  busy = 1;
+  const InUseScope busy(inUse[adapter][target]);
+  if (!busy.Taken()) return status::kInUse;
 
   Request request;
   request.event = manager->CreateEvent();
-  if (request.event == 0) {
-    busy = 0;
-    return status::kInUse;
-  }
+  if (request.event == 0) return status::kInUse;
   request.memory = manager->GlobalAlloc(aspiwin::kGmemMoveableZeroInit, sizeof(AspiExecRequest));
   if (request.memory != 0) {
     request.block = static_cast<AspiExecRequest*>(manager->GlobalLock(request.memory));
@@ -139,7 +123,6 @@ CommandStatus AspiDevice::Execute(const std::uint8_t* cdb, std::uint8_t length,
   }
   if (request.block == nullptr) {
     manager->CloseHandle(request.event);
-    busy = 0;
     return status::kNoMemory;
   }
 
@@ -169,19 +152,17 @@ CommandStatus AspiDevice::Execute(const std::uint8_t* cdb, std::uint8_t length,
   if (!pending && result == aspi::kStatusPending) result = static_cast<CommandStatus>(sent);
   hostAdapterStatus = srb.SRB_HaStat;
   targetStatus = srb.SRB_TargStat;
-  senseLength = srb.SenseArea[7] + 8u;
+  senseLength = sense::LengthOf(srb.SenseArea);
   std::memcpy(senseRecord.bytes, srb.SenseArea, sizeof senseRecord.bytes);
 
   if (pending && result == status::kPending && !Withdraw(request)) {
     // The manager may still write the block, the staging area and signal the event:
     // none of them may be freed or reused until it lets go of the request.
     abandoned.push_back(request);
-    busy = 0;
     return result;
   }
   if (transferLength > 0) std::memcpy(transferBuffer, data, transferLength);
   Release(request);
-  busy = 0;
   return result;
 }
 
@@ -252,34 +233,36 @@ void AspiDevice::ReclaimAbandoned() {
 }
 
 void AspiDevice::ComposeMessage(CommandStatus result) {
-  std::string text = commandName + " Status : ";
+  const Language language = TextLanguage(platform.system);
+  std::string text = commandName + Text(TextId::StatusLabel, language);
+  TextId id = TextId::AspiOtherStatus;
   switch (result) {
-    case status::kPending: text += "Aspi Timeout Error."; break;
-    case status::kAborted: text += "Aborted."; break;
-    case status::kAbortFailed: text += "Failed Abort."; break;
-    case status::kError: text += ErrorDetail(); break;
-    case status::kInvalidHostAdapter: text += "Invalid Ha."; break;
-    case status::kNoDevice: text += "No Device."; break;
-    case status::kInvalidSrb: text += "Invalid SRB."; break;
-    case status::kNotInitialised: text += "Faild Initailize."; break;
-    case status::kBusy: text += "Aspi is busy."; break;
-    case status::kInUse: text += "This target is executing now."; break;
-    case status::kNoMemory: text += "Memory Allocation Error."; break;
-    case status::kDataCompareError: text += "Data Compare Error."; break;
+    case status::kError: lastMessage = text + ErrorDetail(language); return;
+    case status::kPending: id = TextId::AspiTimeout; break;
+    case status::kAborted: id = TextId::AspiAborted; break;
+    case status::kAbortFailed: id = TextId::AspiAbortFailed; break;
+    case status::kInvalidHostAdapter: id = TextId::AspiInvalidHa; break;
+    case status::kNoDevice: id = TextId::NoDevice; break;
+    case status::kInvalidSrb: id = TextId::AspiInvalidSrb; break;
+    case status::kNotInitialised: id = TextId::AspiNotInitialised; break;
+    case status::kBusy: id = TextId::AspiBusy; break;
+    case status::kInUse: id = TextId::AspiTargetBusy; break;
+    case status::kNoMemory: id = TextId::AspiNoMemory; break;
+    case status::kDataCompareError: id = TextId::AspiDataCompare; break;
     default:
-      lastMessage = text + "ASPI Error";
+      lastMessage = text + Text(id, language);
       if (platform.system != nullptr) ShowAspiStatus(*platform.system, result);
       return;
   }
-  lastMessage = text;
+  lastMessage = text + Text(id, language);
 }
 
-std::string AspiDevice::ErrorDetail() const {
+std::string AspiDevice::ErrorDetail(Language language) const {
   if (hostAdapterStatus != 0) return HostAdapterStatusText(hostAdapterStatus);
-  if (targetStatus == 0) return "Scsi Error.";
+  if (targetStatus == 0) return Text(TextId::ScsiError, language);
   std::string text = TargetStatusText(targetStatus, TargetTable::Aspi);
   // Only 14 sense bytes come back here, so the sense key stands in the last place.
-  if (targetStatus == kScsiCheckCondition) {
+  if (targetStatus == scsi::kStatusCheckCondition) {
     text += Format(" %02X-%02X (%02X)", senseRecord.Asc(), senseRecord.Ascq(),
                    senseRecord.SenseKey());
   }
@@ -358,21 +341,26 @@ std::uint8_t AspiDevice::ScanDrives() {
       // Clears a pending unit attention that would otherwise fail the INQUIRY.
       TestUnitReady();
       std::memset(scanBuffer, 0, sizeof scanBuffer);
-      SetBuffer(scanBuffer, kInquiryLength);
-      std::uint8_t cdb[6] = {opcode::kInquiry, 0, 0, 0, kInquiryLength, 0};
+      SetBuffer(scanBuffer, inquiry::kAllocationLength);
+      std::uint8_t cdb[6] = {opcode::kInquiry, 0, 0, 0, inquiry::kAllocationLength, 0};
       SetCommandName("Inquiry");
       const CommandStatus result = ExecuteCdb6(cdb, kDiscoveryInquirySeconds);
 
       std::string text;
-      if (result == status::kGood && IsOpticalType(scanBuffer[0])) {
-        const char* start = reinterpret_cast<const char*>(scanBuffer + kInquiryTextOffset);
-        std::size_t size = 0;
-        while (size < kDescriptionLength && start[size] != '\0') ++size;
-        text.assign(start, size);
+      if (result == status::kGood &&
+          inquiry::IsOpticalType(scanBuffer[inquiry::kDeviceTypeOffset])) {
+        text = inquiry::FieldText(scanBuffer + inquiry::kVendorOffset,
+                                  inquiry::kDescriptionLength);
       }
-      const std::string description = Format("%16.28s", text.c_str()).substr(0, kDescriptionLength);
-      if (result == status::kGood && description.size() >= 8 + kProductLength &&
-          description.compare(8, kProductLength, kTargetProduct) == 0) {
+      // Vendor, product and revision as the list shows them: the product starts where
+      // it does in the INQUIRY data only when nothing before it ended early.
+      const std::string description =
+          Format("%16.28s", text.c_str()).substr(0, inquiry::kDescriptionLength);
+      constexpr std::size_t kProductInDescription = inquiry::kVendorLength;
+      if (result == status::kGood &&
+          description.size() >= kProductInDescription + inquiry::kProductLength &&
+          description.compare(kProductInDescription, inquiry::kProductLength, inquiry::kProduct) ==
+              0) {
         entries[entryCount] = Format("%d:%d: %s", adapter, target, description.c_str());
         ++entryCount;
       }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/AspiRequest.h"
+#include "device/Inquiry.h"
 #include "device/ScsiTransport.h"
 #include "platform/Platform.h"
 #include "platform/System.h"
@@ -106,10 +107,9 @@ class AspiDevice : public ScsiTransport {
   void Release(Request& request);
   void ReclaimAbandoned();
   void ComposeMessage(CommandStatus result);
-  std::string ErrorDetail() const;
+  std::string ErrorDetail(Language language) const;
   // A message box of the catalogue's text, in the system's language.
   void ShowMessage(TextId id);
-  int& InUse() { return inUse[hostAdapterNumber][targetId]; }
 
   Platform platform;
   AspiManager* manager = nullptr;
@@ -123,7 +123,7 @@ class AspiDevice : public ScsiTransport {
   std::array<std::string, kDriveSlots> entries;
   std::uint8_t entryCount = 0;
   // The scan's INQUIRY data; a member so the transfer buffer never dangles after a scan.
-  std::uint8_t scanBuffer[44] = {};
+  std::uint8_t scanBuffer[inquiry::kAllocationLength] = {};
   std::unique_ptr<SrbHaInquiry> inquiryBlock;
   std::vector<Request> abandoned;
   std::vector<AbandonedInquiry> abandonedInquiries;

@@ -18,6 +18,12 @@ constexpr std::uint8_t kAbortSrb = 0x03;            // SC_ABORT_SRB
 constexpr std::uint8_t kStatusPending = 0x00;  // SS_PENDING
 constexpr std::uint8_t kStatusComplete = 0x01;  // SS_COMP
 
+// SRB_HaStat values a manager reports for a failed request.
+constexpr std::uint8_t kHaSelectionTimeout = 0x11;  // HASTAT_SEL_TO
+constexpr std::uint8_t kHaDataOverrun = 0x12;       // HASTAT_DO_DU: data overrun or underrun
+constexpr std::uint8_t kHaBusFree = 0x13;           // HASTAT_BUS_FREE: unexpected bus free
+constexpr std::uint8_t kHaPhaseError = 0x14;        // the target went to a phase not expected
+
 // SRB_Flags.
 constexpr std::uint8_t kFlagDirIn = 0x08;
 constexpr std::uint8_t kFlagDirOut = 0x10;

@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/PassThroughRequest.h"
+#include "device/Inquiry.h"
 #include "device/StatusTexts.h"
+#include "platform/PassThroughRequest.h"
 #include "platform/PassThroughPort.h"
 #include "platform/System.h"
 #include "text/TextCatalogue.h"
@@ -14,25 +15,10 @@ namespace qx {
 
 namespace {
 
-constexpr char kTargetProduct[] = "DVD-ROM QX-M4471";
-constexpr std::size_t kProductLength = 16;
-constexpr std::uint8_t kInquiryLength = 44;
-constexpr int kInquiryVendorOffset = 8;
-constexpr int kInquiryProductOffset = 16;
-constexpr std::uint8_t kDeviceTypeMask = 0x1F;
-constexpr std::uint8_t kDeviceTypeWorm = 4;
-constexpr std::uint8_t kDeviceTypeCdDvd = 5;
-constexpr std::uint8_t kDeviceTypeOptical = 7;
-
 constexpr std::uint32_t kProbeMaxTransfer = 0x10000;
 constexpr std::uint32_t kUnknownMaxTransfer = 0x10000;
 constexpr std::uint32_t kMaxTransferCeiling = 0x20000;
 
-constexpr std::uint8_t kScsiStatusGood = 0x00;
-constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
-constexpr int kSenseAdditionalLength = 7;
-constexpr int kSenseAsc = 12;
-constexpr int kSenseAscq = 13;
 // The drive puts its sense-key specific field in bytes 15-17 and a vendor byte after
 // it; byte 19 is the last one the port hands back that still says something about
 // the failure, and the one our support staff ask for.
@@ -47,16 +33,17 @@ struct DriveTables {
   int inUse[PassThroughDevice::kSlotCount] = {};
 };
 
-// Like strnlen, which the C runtime of older systems lacks.
-std::size_t BoundedLength(const char* text, std::size_t limit) {
-  std::size_t length = 0;
-  while (length < limit && text[length] != '\0') ++length;
-  return length;
-}
-
 DriveTables& Tables() {
   static DriveTables tables;
   return tables;
+}
+
+// `text` with its "%d" replaced by `number`, shown signed as the system's errors
+// always have been.
+std::string WithNumber(std::string text, std::uint32_t number) {
+  const std::size_t at = text.find("%d");
+  if (at != std::string::npos) text.replace(at, 2, std::to_string(static_cast<int>(number)));
+  return text;
 }
 
 std::string DevicePath(const std::string& entry) {
@@ -105,30 +92,24 @@ std::uint32_t PassThroughDevice::MaxTransferLength(std::uint8_t index) const {
   return index < kSlotCount ? Tables().maxTransfer[index] : 0;
 }
 
-Language PassThroughDevice::TextLanguage() const {
-  return platform.system != nullptr ? LanguageFor(platform.system->CodePage())
-                                    : Language::English;
+const std::string& PassThroughDevice::CatalogueText(TextId id) const {
+  return Text(id, TextLanguage(platform.system));
 }
 
 void PassThroughDevice::SetHandleErrorMessage(std::uint32_t error) {
   // The number is a system error, but it has always been shown with the C runtime's
   // text for the errno of the same value; users and support know those texts.
-  std::string text = Text(TextId::HandleError, TextLanguage());
-  const std::size_t number = text.find("%d");
-  if (number != std::string::npos) text.replace(number, 2, std::to_string(static_cast<int>(error)));
-  lastMessage = text + std::strerror(static_cast<int>(error));
+  lastMessage = WithNumber(CatalogueText(TextId::HandleError), error);
+  lastMessage += std::strerror(static_cast<int>(error));
 }
 
 void PassThroughDevice::SetRequestErrorMessage(std::uint32_t error) {
-  char text[96];
-  std::snprintf(text, sizeof text, "Error opening . Error: %d\n", static_cast<int>(error));
-  lastMessage = text;
+  lastMessage = WithNumber(CatalogueText(TextId::RequestError), error);
   // The port hands the system's text over in UTF-8, like every text in here.
   std::string systemText;
   if (!platform.passThroughPort->FormatMessage(error, kFormatMessageBufferSize, &systemText)) {
-    std::snprintf(text, sizeof text, "Format message failed.  Error: %d\n",
-                  static_cast<int>(platform.passThroughPort->GetLastError()));
-    lastMessage += text;
+    lastMessage += WithNumber(CatalogueText(TextId::FormatMessageFailed),
+                              platform.passThroughPort->GetLastError());
     return;
   }
   lastMessage += systemText.substr(0, systemText.find('\0'));
@@ -141,16 +122,15 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   targetStatus = 0;
 
   if (driveIndex >= kSlotCount || platform.passThroughPort == nullptr) {
-    lastMessage = "No Device.";
+    lastMessage = CatalogueText(TextId::NoDevice);
     return status::kError;
   }
   DriveTables& tables = Tables();
-  int& inUse = tables.inUse[driveIndex];
-  if (inUse != 0) {
-    lastMessage = "Inuse";
+  const InUseScope inUse(tables.inUse[driveIndex]);
+  if (!inUse.Taken()) {
+    lastMessage = CatalogueText(TextId::InUse);
     return status::kInUse;
   }
-  inUse = 1;
 
   // Built here, on this thread's stack, so that the worker and the dialog never share one.
   PassThroughRequest block;
@@ -161,8 +141,7 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   // transfer would run past the block, so it is refused like any other oversize one.
   if (tables.maxTransfer[driveIndex] < transferLength || stagingRoom < transferLength ||
       length > sizeof block.spt.Cdb) {
-    lastMessage = "Buffer Too Big";
-    inUse = 0;
+    lastMessage = CatalogueText(TextId::BufferTooBig);
     return status::kBufferTooBig;
   }
   lastMessage.clear();
@@ -171,7 +150,6 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   const PortHandle handle = port.Open(DevicePath(tables.entry[driveIndex]).c_str());
   if (handle == kInvalidPortHandle) {
     SetHandleErrorMessage(port.GetLastError());
-    inUse = 0;
     return status::kError;
   }
 
@@ -203,28 +181,26 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
 
   if (!sent) {
     SetRequestErrorMessage(sendError);
-    inUse = 0;
     return status::kError;
   }
 
   targetStatus = spt.ScsiStatus;
   hostAdapterStatus = 0;
-  const CommandStatus result = spt.ScsiStatus == kScsiStatusGood ? status::kGood : status::kError;
-  senseLength = static_cast<std::uint32_t>(block.senseData[kSenseAdditionalLength]) + 8;
+  const CommandStatus result = spt.ScsiStatus == scsi::kStatusGood ? status::kGood : status::kError;
+  senseLength = sense::LengthOf(block.senseData);
   std::memcpy(senseRecord.bytes, block.senseData, sizeof senseRecord.bytes);
 
   if (result == status::kError) {
     lastMessage = commandName;
-    if (spt.ScsiStatus == kScsiStatusCheckCondition) {
+    if (spt.ScsiStatus == scsi::kStatusCheckCondition) {
       char text[32];
-      std::snprintf(text, sizeof text, " %02X-%02X (%02X)", block.senseData[kSenseAsc],
-                    block.senseData[kSenseAscq], block.senseData[kSenseExtraByte]);
+      std::snprintf(text, sizeof text, " %02X-%02X (%02X)", block.senseData[sense::kAscOffset],
+                    block.senseData[sense::kAscqOffset], block.senseData[kSenseExtraByte]);
       lastMessage += text;
     } else {
       lastMessage += TargetStatusText(spt.ScsiStatus, TargetTable::PassThrough);
     }
   }
-  inUse = 0;
   return result;
 }
 
@@ -266,20 +242,20 @@ std::uint8_t PassThroughDevice::ScanDrives() {
     tables.entry[kProbeSlot] = root;
     if (platform.passThroughPort->GetDriveType(root) != passthrough::kDriveTypeCdrom) continue;
 
-    SetBuffer(scanBuffer, kInquiryLength);
-    if (Inquiry(kInquiryLength) != status::kGood) continue;
-    const std::uint8_t type = scanBuffer[0] & kDeviceTypeMask;
-    if (type != kDeviceTypeWorm && type != kDeviceTypeCdDvd && type != kDeviceTypeOptical) continue;
+    SetBuffer(scanBuffer, inquiry::kAllocationLength);
+    if (Inquiry(inquiry::kAllocationLength) != status::kGood) continue;
+    if (!inquiry::IsOpticalType(scanBuffer[inquiry::kDeviceTypeOffset])) continue;
 
     // The product field ends early when the drive puts a zero byte in it; such a
     // short product never matches.
-    const char* product = reinterpret_cast<const char*>(scanBuffer + kInquiryProductOffset);
-    std::string productText(product, BoundedLength(product, kProductLength));
-    if (productText != kTargetProduct) continue;
+    if (inquiry::FieldText(scanBuffer + inquiry::kProductOffset, inquiry::kProductLength) !=
+        inquiry::kProduct) {
+      continue;
+    }
 
     char entry[64];
     std::snprintf(entry, sizeof entry, "%c:   %16.28s", letter,
-                  reinterpret_cast<const char*>(scanBuffer + kInquiryVendorOffset));
+                  reinterpret_cast<const char*>(scanBuffer + inquiry::kVendorOffset));
     tables.entry[count] = entry;
     tables.maxTransfer[count] = QueryMaxTransfer(count);
     ++count;

@@ -53,8 +53,8 @@ class PassThroughDevice : public ScsiTransport {
  private:
   void SetHandleErrorMessage(std::uint32_t error);
   void SetRequestErrorMessage(std::uint32_t error);
-  // The language of the texts this transport puts in lastMessage.
-  Language TextLanguage() const;
+  // The catalogue's text `id` in the system's language.
+  const std::string& CatalogueText(TextId id) const;
 
   Platform platform;
   std::uint8_t driveIndex = 0;

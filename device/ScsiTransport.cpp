@@ -8,8 +8,9 @@ namespace {
 
 // Byte positions inside the 6- and 10-byte CDBs we send.
 constexpr int kCdbFlags = 1;        // LUN in bits 7-5, command bits below
-constexpr int kCdb6Byte3 = 3;       // high byte of a 16-bit length
-constexpr int kCdb6Byte4 = 4;       // allocation / parameter list length (low byte)
+constexpr int kCdb6Length16 = 3;    // 2 bytes: allocation / parameter list length
+constexpr int kCdb6Length8 = 4;     // 1 byte: allocation length
+constexpr int kCdb6Bits = 4;        // START STOP UNIT's and PREVENT ALLOW's own bits
 constexpr int kCdb10Lba = 2;        // 4 bytes, most significant first
 constexpr int kCdb10Count = 7;      // 2 bytes, most significant first
 
@@ -74,7 +75,7 @@ CommandStatus ScsiTransport::ExecuteWithRetry(std::uint8_t* cdb, std::uint8_t le
     const CommandStatus result = ExecuteOnce(cdb, length, timeoutSeconds);
     if (result == status::kGood) return result;
     if (repeats >= kMaxRepeats) return result;
-    if (senseRecord.SenseKey() != sense::kUnitAttention) return result;
+    if (!sense::IsUnitAttention(senseRecord.SenseKey())) return result;
   }
 }
 
@@ -103,9 +104,10 @@ class NoDataScope {
   std::uint32_t savedLength;
 };
 
-std::string Format2(const char* format, unsigned a, unsigned b) {
+// A command name that carries two of its arguments, as "Read(Group1)(%X)(%X)" does.
+std::string NameWithArguments(const char* pattern, unsigned first, unsigned second) {
   char text[64];
-  std::snprintf(text, sizeof text, format, a, b);
+  std::snprintf(text, sizeof text, pattern, first, second);
   return text;
 }
 
@@ -120,7 +122,7 @@ CommandStatus ScsiTransport::TestUnitReady() {
 
 CommandStatus ScsiTransport::Inquiry(std::uint8_t allocationLength) {
   std::uint8_t cdb[6] = {opcode::kInquiry, 0, 0, 0, 0, 0};
-  cdb[kCdb6Byte4] = allocationLength;
+  cdb[kCdb6Length8] = allocationLength;
   SetCommandName("Inquiry");
   return ExecuteCdb6(cdb, CommandTimeout());
 }
@@ -128,16 +130,17 @@ CommandStatus ScsiTransport::Inquiry(std::uint8_t allocationLength) {
 CommandStatus ScsiTransport::StartStopUnit(bool start, bool immediate, bool loadEject) {
   std::uint8_t cdb[6] = {opcode::kStartStopUnit, 0, 0, 0, 0, 0};
   cdb[kCdbFlags] = immediate ? 0x01 : 0x00;
-  cdb[kCdb6Byte4] = static_cast<std::uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
+  cdb[kCdb6Bits] = static_cast<std::uint8_t>((loadEject ? 0x02 : 0x00) | (start ? 0x01 : 0x00));
   // The name keeps its historical spelling: it appears in messages users report.
-  SetCommandName(Format2("Stat/StopUnit(%X)(%X)", start ? 1u : 0u, loadEject ? 1u : 0u));
+  SetCommandName(
+      NameWithArguments("Stat/StopUnit(%X)(%X)", start ? 1u : 0u, loadEject ? 1u : 0u));
   NoDataScope noData(transferBuffer, transferLength);
   return ExecuteCdb6(cdb, CommandTimeout());
 }
 
 CommandStatus ScsiTransport::ReceiveDiagnosticResults(std::uint16_t allocationLength) {
   std::uint8_t cdb[6] = {opcode::kReceiveDiagnosticResults, 0, 0, 0, 0, 0};
-  PutBigEndian16(&cdb[kCdb6Byte3], allocationLength);
+  PutBigEndian16(&cdb[kCdb6Length16], allocationLength);
   SetCommandName("Receive Diagnostic Results");
   return ExecuteCdb6(cdb, CommandTimeout());
 }
@@ -146,14 +149,14 @@ CommandStatus ScsiTransport::SendDiagnostic(std::uint8_t flags, std::uint16_t pa
   std::uint8_t cdb[6] = {opcode::kSendDiagnostic, 0, 0, 0, 0, 0};
   // Flag bits 0-2 land on SelfTest, DevOffL and PF; higher bits fall under the LUN.
   cdb[kCdbFlags] = static_cast<std::uint8_t>(flags << 2);
-  PutBigEndian16(&cdb[kCdb6Byte3], parameterListLength);
+  PutBigEndian16(&cdb[kCdb6Length16], parameterListLength);
   SetCommandName("Send Diagnostic");
   return ExecuteCdb6(cdb, CommandTimeout());
 }
 
 CommandStatus ScsiTransport::PreventAllowMediumRemoval(bool prevent) {
   std::uint8_t cdb[6] = {opcode::kPreventAllowMediumRemoval, 0, 0, 0, 0, 0};
-  cdb[kCdb6Byte4] = prevent ? 0x01 : 0x00;
+  cdb[kCdb6Bits] = prevent ? 0x01 : 0x00;
   SetCommandName("Prevent/Allow Medium Removal");
   NoDataScope noData(transferBuffer, transferLength);
   return ExecuteCdb6(cdb, CommandTimeout());
@@ -165,7 +168,7 @@ CommandStatus ScsiTransport::Read10(std::uint32_t logicalBlockAddress, std::uint
   cdb[kCdbFlags] = static_cast<std::uint8_t>((fua ? 0x08 : 0x00) | (relativeAddress ? 0x01 : 0x00));
   PutBigEndian32(&cdb[kCdb10Lba], logicalBlockAddress);
   PutBigEndian16(&cdb[kCdb10Count], blockCount);
-  SetCommandName(Format2("Read(Group1)(%X)(%X)", logicalBlockAddress, blockCount));
+  SetCommandName(NameWithArguments("Read(Group1)(%X)(%X)", logicalBlockAddress, blockCount));
   return ExecuteCdb10(cdb, CommandTimeout());
 }
 

@@ -54,6 +54,26 @@ class ScsiTransport {
                                     std::uint32_t timeoutSeconds) = 0;
 
  protected:
+  // Holds a drive's in-use flag for one command: taken only when it was free, and
+  // then given back on every way out of the command.
+  class InUseScope {
+   public:
+    explicit InUseScope(int& flag) : flag(flag), taken(flag == 0) {
+      if (taken) flag = 1;
+    }
+    ~InUseScope() {
+      if (taken) flag = 0;
+    }
+    InUseScope(const InUseScope&) = delete;
+    InUseScope& operator=(const InUseScope&) = delete;
+    // False when another command holds the drive: this one must not go out.
+    bool Taken() const { return taken; }
+
+   private:
+    int& flag;
+    const bool taken;
+  };
+
   // The time-out the named commands hand to ExecuteOnce.
   virtual std::uint32_t CommandTimeout() const = 0;
   // Named commands announce themselves; only the ASPI transport keeps the name.

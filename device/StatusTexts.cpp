@@ -52,9 +52,6 @@ const CodeRecord kPassThroughTargetStatusTable[] = {
 char hostAdapterText[64];
 char targetText[64];
 
-const char* const kAspiErrorCaption = "Aspi Error";
-const char* const kMessageBoxCaption = "Firmware Update Utility";
-
 }  // namespace
 
 const CodeRecord* FindCodeRecord(const CodeRecord* table, std::uint8_t code) {
@@ -83,11 +80,17 @@ std::string TargetStatusText(std::uint8_t code, TargetTable table) {
   return targetText;
 }
 
+Language TextLanguage(System* system) {
+  return system != nullptr ? LanguageFor(system->CodePage()) : Language::English;
+}
+
 void ShowAspiStatus(System& system, CommandStatus code) {
-  char text[160];
-  std::snprintf(text, sizeof text, "%s : %s", kAspiErrorCaption, AspiStatusText(code).c_str());
+  const Language language = TextLanguage(&system);
+  const std::string text =
+      FormatNumbered(Text(TextId::AspiErrorBox, language), AspiStatusText(code));
   system.MessageBeep(sys::kMbIconExclamation);
-  system.MessageBox(0, text, kMessageBoxCaption, sys::kMbOk | sys::kMbIconExclamation);
+  system.MessageBox(0, text, Text(TextId::Caption, language),
+                    sys::kMbOk | sys::kMbIconExclamation);
 }
 
 }  // namespace qx

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "device/CommandStatus.h"
+#include "text/TextCatalogue.h"
 
 namespace qx {
 
@@ -34,6 +35,10 @@ std::string AspiStatusText(CommandStatus code);
 std::string HostAdapterStatusText(std::uint8_t code);
 // A known code's text, else "Unknown Target status:%02X" with the code.
 std::string TargetStatusText(std::uint8_t code, TargetTable table);
+
+// The language of the texts the device layer puts in its messages and shows: the
+// system's, read at the time; English without a system.
+Language TextLanguage(System* system);
 
 // Beeps and shows "Aspi Error : <status text>" in a message box with the exclamation
 // icon and an OK button.

@@ -3,16 +3,12 @@
 #include <algorithm>
 
 #include "device/AspiRequest.h"
+#include "device/CommandStatus.h"
 #include "sim/SimDrive.h"
 
 namespace qx {
 namespace {
 
-constexpr std::uint8_t kStatusError = 0x04;        // SS_ERR
-constexpr std::uint8_t kStatusInvalidSrb = 0xE0;   // SS_INVALID_SRB
-constexpr std::uint8_t kHaSelectionTimeout = 0x11;
-constexpr std::uint8_t kHaDataOverrun = 0x12;  // HASTAT_DO_DU: data overrun or underrun
-constexpr std::uint8_t kHaPhaseError = 0x14;   // the target went to a phase not expected
 constexpr std::uint8_t kFlagDirMask = aspi::kFlagDirIn | aspi::kFlagDirOut;
 
 }  // namespace
@@ -23,13 +19,13 @@ SimAspiExchange ExchangeAspiCommand(const SrbExecScsiCmd& srb, SimDrive* drive,
   // Both directions at once is no request a manager can carry out.
   if ((srb.SRB_Flags & kFlagDirMask) == kFlagDirMask) {
     e.invalid = true;
-    e.status = kStatusInvalidSrb;
+    e.status = status::kInvalidSrb;
     return e;
   }
-  e.status = kStatusError;
+  e.status = status::kError;
   // The drive has one logical unit; no other answers the selection.
   if (drive == nullptr || srb.SRB_Lun != 0) {
-    e.hostAdapterStatus = kHaSelectionTimeout;
+    e.hostAdapterStatus = aspi::kHaSelectionTimeout;
     return e;
   }
   DataDirection direction = DataDirection::Unspecified;
@@ -40,7 +36,7 @@ SimAspiExchange ExchangeAspiCommand(const SrbExecScsiCmd& srb, SimDrive* drive,
   // expect and the bus phase fails before the drive acts on it.
   const DataDirection wanted = SimDrive::CommandDirection(srb.CDBByte[0]);
   if (srb.SRB_BufLen > 0 && wanted != DataDirection::Unspecified && direction != wanted) {
-    e.hostAdapterStatus = kHaPhaseError;
+    e.hostAdapterStatus = aspi::kHaPhaseError;
     return e;
   }
   const SimCommandResult result =
@@ -48,13 +44,13 @@ SimAspiExchange ExchangeAspiCommand(const SrbExecScsiCmd& srb, SimDrive* drive,
   if (!drive->Log().empty()) e.delayMs = drive->Log().back().delayMs;
   e.completes = result.completed;
   e.targetStatus = result.status;
-  e.status = result.status == 0 ? aspi::kStatusComplete : kStatusError;
+  e.status = result.status == 0 ? aspi::kStatusComplete : status::kError;
   // A drive with more to move than the buffer holds: the adapter cut the data
   // phase short. A shorter reply than the buffer (an underrun) is an ordinary
   // answer and completes.
   if (result.Overrun(srb.SRB_BufLen)) {
-    e.status = kStatusError;
-    e.hostAdapterStatus = kHaDataOverrun;
+    e.status = status::kError;
+    e.hostAdapterStatus = aspi::kHaDataOverrun;
   }
   if (result.senseLength > 0) {
     const std::size_t kept = std::min<std::size_t>(srb.SRB_SenseLen, aspi::kSenseAreaSize);

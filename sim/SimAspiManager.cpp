@@ -4,16 +4,13 @@
 #include <cstring>
 
 #include "device/AspiRequest.h"
+#include "device/CommandStatus.h"
 #include "sim/SimDrive.h"
 
 namespace qx {
 
 namespace {
 
-constexpr std::uint8_t kStatusAborted = 0x02;
-constexpr std::uint8_t kStatusAbortFailed = 0x03;
-constexpr std::uint8_t kStatusInvalidAdapter = 0x81;
-constexpr std::uint8_t kStatusInvalidSrb = 0xE0;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr std::uint32_t kZeroInit = 0x40;
 // Memory handed out without GMEM_ZEROINIT is filled with this, so that a request
@@ -65,8 +62,8 @@ std::uint32_t SimAspiManager::SendCommand(void* srb) {
     case aspi::kAbortSrb:
       return Abort(srb);
     default:
-      static_cast<std::uint8_t*>(srb)[1] = kStatusInvalidSrb;
-      return kStatusInvalidSrb;
+      static_cast<std::uint8_t*>(srb)[1] = status::kInvalidSrb;
+      return status::kInvalidSrb;
   }
 }
 
@@ -76,7 +73,7 @@ std::uint32_t SimAspiManager::HostAdapterInquiry(void* block) {
   record.command = inquiry.SRB_Cmd;
   record.adapter = inquiry.SRB_HaId;
   if (inquiry.SRB_HaId >= adapters.size()) {
-    inquiry.SRB_Status = kStatusInvalidAdapter;
+    inquiry.SRB_Status = status::kInvalidHostAdapter;
   } else {
     const SimAdapter& adapter = adapters[inquiry.SRB_HaId];
     if (adapter.inquiryRefusal != 0) {
@@ -150,11 +147,11 @@ std::uint32_t SimAspiManager::Execute(void* block) {
     refusals.erase(refusals.begin());
     return refuse(status);
   }
-  if (srb.SRB_HaId >= adapters.size()) return refuse(kStatusInvalidAdapter);
-  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > 16) return refuse(kStatusInvalidSrb);
+  if (srb.SRB_HaId >= adapters.size()) return refuse(status::kInvalidHostAdapter);
+  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > 16) return refuse(status::kInvalidSrb);
   if (srb.SRB_BufLen > 0 && LockedAllocationHolding(srb.SRB_BufPointer, srb.SRB_BufLen) == nullptr) {
     ++badDataPointers;
-    return refuse(kStatusInvalidSrb);
+    return refuse(status::kInvalidSrb);
   }
 
   Pending request;
@@ -198,13 +195,13 @@ std::uint32_t SimAspiManager::Abort(void* block) {
   const auto found = std::find_if(pending.begin(), pending.end(),
                                   [&](const Pending& p) { return p.block == abort.SRB_ToAbort; });
   if (found == pending.end()) {
-    abort.SRB_Status = kStatusInvalidSrb;
+    abort.SRB_Status = status::kInvalidSrb;
   } else if (!abortHonoured) {
-    abort.SRB_Status = kStatusAbortFailed;
+    abort.SRB_Status = status::kAbortFailed;
   } else {
     Pending request = std::move(*found);
     pending.erase(found);
-    request.status = kStatusAborted;
+    request.status = status::kAborted;
     request.hostAdapterStatus = 0;
     request.targetStatus = 0;
     request.sense.clear();
@@ -294,7 +291,7 @@ void SimAspiManager::ReleaseStuck() {
     }
   }
   for (Pending& request : stuck) {
-    request.status = kStatusAborted;
+    request.status = status::kAborted;
     request.data.clear();
     Finish(request);
   }

@@ -9,16 +9,9 @@
 namespace qx {
 namespace {
 
-constexpr std::uint8_t kVendorPage = 0x88;
-constexpr std::uint8_t kFunctionIdentify = 0x40;
-constexpr std::uint8_t kFunctionOpen = 0xF0;
-constexpr std::uint8_t kFunctionData = 0xC0;  // argument 0 is the closing page
-constexpr std::uint8_t kOpenFirst = 0x00;
-constexpr std::uint8_t kOpenSecond = 0xFF;
-constexpr std::uint32_t kPageHeaderSize = 8;
-constexpr std::uint32_t kIdentifyReplySize = 16;
+using namespace vendorpage;
+
 constexpr std::uint32_t kInquiryDataSize = 96;
-constexpr std::uint32_t kSenseSize = 18;
 // Printable, so a drive that has just been updated counts as current.
 constexpr std::uint8_t kLetterAfterUpdate = 'A';
 
@@ -61,21 +54,23 @@ const char* DirectionName(DataDirection d) {
 // RESULTS' PCV, SEND DIAGNOSTIC's byte 1, READ(10)'s RelAdr) are left out of the
 // reserved masks, so that their own, more precise answers stay.
 const SimDrive::Entry SimDrive::kCommands[] = {
-    {0x00, 6, DataDirection::Unspecified, true, &SimDrive::TestUnitReady,
+    {opcode::kTestUnitReady, 6, DataDirection::Unspecified, true, &SimDrive::TestUnitReady,
      {0, 0x1F, 0xFF, 0xFF, 0xFF, kControl}},
     // Byte 3 is reserved: this drive's allocation length is one byte.
-    {0x12, 6, DataDirection::In, false, &SimDrive::Inquiry, {0, 0x1C, 0, 0xFF, 0, kControl}},
+    {opcode::kInquiry, 6, DataDirection::In, false, &SimDrive::Inquiry,
+     {0, 0x1C, 0, 0xFF, 0, kControl}},
     // Byte 4: power conditions (7-4) are not supported, bits 3-2 reserved.
-    {0x1B, 6, DataDirection::Unspecified, true, &SimDrive::StartStopUnit,
+    {opcode::kStartStopUnit, 6, DataDirection::Unspecified, true, &SimDrive::StartStopUnit,
      {0, 0x1E, 0xFF, 0xFF, 0xFC, kControl}},
-    {0x1C, 6, DataDirection::In, true, &SimDrive::ReceiveDiagnosticResults,
-     {0, 0x1E, 0xFF, 0, 0, kControl}},
-    {0x1D, 6, DataDirection::Out, true, &SimDrive::SendDiagnostic, {0, 0, 0xFF, 0, 0, kControl}},
+    {opcode::kReceiveDiagnosticResults, 6, DataDirection::In, true,
+     &SimDrive::ReceiveDiagnosticResults, {0, 0x1E, 0xFF, 0, 0, kControl}},
+    {opcode::kSendDiagnostic, 6, DataDirection::Out, true, &SimDrive::SendDiagnostic,
+     {0, 0, 0xFF, 0, 0, kControl}},
     // Byte 4: only Prevent; persistent prevention is not supported.
-    {0x1E, 6, DataDirection::Unspecified, true, &SimDrive::PreventAllowMediumRemoval,
-     {0, 0x1F, 0xFF, 0xFF, 0xFE, kControl}},
+    {opcode::kPreventAllowMediumRemoval, 6, DataDirection::Unspecified, true,
+     &SimDrive::PreventAllowMediumRemoval, {0, 0x1F, 0xFF, 0xFF, 0xFE, kControl}},
     // Byte 1: DPO and FUA are taken, bits 2-1 reserved; byte 6 reserved.
-    {0x28, 10, DataDirection::In, true, &SimDrive::Read10,
+    {opcode::kRead10, 10, DataDirection::In, true, &SimDrive::Read10,
      {0, 0x06, 0, 0, 0, 0, 0xFF, 0, 0, kControl}},
 };
 
@@ -149,8 +144,7 @@ void SimDrive::MediumChanged() {
   // A power-on or reset attention still pending says more; it stays.
   if (!unitAttentionPending) {
     unitAttentionPending = true;
-    pendingAsc = scsi::kMediumMayHaveChanged.asc;
-    pendingAscq = scsi::kMediumMayHaveChanged.ascq;
+    pending = sense::kMediumMayHaveChanged;
   }
   becomingReady = kBecomingReadyAnswers;
 }
@@ -160,26 +154,26 @@ void SimDrive::Reset() {
   identifyArmed = false;
   preventRemoval = false;
   unitAttentionPending = true;
-  pendingAsc = scsi::kPowerOnReset.asc;
-  pendingAscq = scsi::kPowerOnReset.ascq;
+  pending = sense::kPowerOnReset;
 }
 
-void SimDrive::Fail(Command& c, std::uint8_t key, scsi::SenseCode code, int fieldPointer,
+void SimDrive::Fail(Command& c, std::uint8_t key, sense::Code code, int fieldPointer,
                     bool inCdb) {
   SimCommandResult& r = *c.result;
   r.status = scsi::kStatusCheckCondition;
   r.sense.fill(0);
-  r.sense[0] = 0x70;  // current error, fixed format
-  r.sense[2] = key;
-  r.sense[7] = kSenseSize - 8;
-  r.sense[12] = code.asc;
-  r.sense[13] = code.ascq;
+  r.sense[0] = sense::kCurrentFixed;
+  r.sense[sense::kKeyOffset] = key;
+  r.sense[sense::kAdditionalLengthOffset] = sense::kFixedLength - 8;
+  r.sense[sense::kAscOffset] = code.asc;
+  r.sense[sense::kAscqOffset] = code.ascq;
   if (fieldPointer >= 0) {
-    r.sense[15] = static_cast<std::uint8_t>(0x80 | (inCdb ? 0x40 : 0x00));
-    r.sense[16] = static_cast<std::uint8_t>(fieldPointer >> 8);
-    r.sense[17] = static_cast<std::uint8_t>(fieldPointer);
+    std::uint8_t* pointer = &r.sense[sense::kKeySpecificOffset];
+    pointer[0] = static_cast<std::uint8_t>(0x80 | (inCdb ? 0x40 : 0x00));
+    pointer[1] = static_cast<std::uint8_t>(fieldPointer >> 8);
+    pointer[2] = static_cast<std::uint8_t>(fieldPointer);
   }
-  r.senseLength = kSenseSize;
+  r.senseLength = sense::kFixedLength;
 }
 
 SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLength,
@@ -216,15 +210,15 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
   } else if (effect.fails) {
     result.status = effect.status;
     if (effect.hasSense) {
-      Fail(c, effect.senseKey, scsi::SenseCode{effect.asc, effect.ascq});
+      Fail(c, effect.senseKey, sense::Code{effect.asc, effect.ascq});
       result.status = effect.status;
     }
   } else if (settleLeft != 0) {
     // Restarting on its new firmware: every command, INQUIRY too, hears of the reset.
     if (settleLeft != kSettleForever) --settleLeft;
-    Fail(c, sense::kUnitAttention, scsi::kPowerOnReset);
+    Fail(c, sense::kUnitAttention, sense::kPowerOnReset);
   } else if (record.cdbLength == 0) {
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidOpcode);
+    Fail(c, sense::kIllegalRequest, sense::kInvalidOpcode);
   } else {
     const Entry* entry = Find(full[0]);
     const bool otherLun = (full[1] >> 5) != 0;
@@ -232,23 +226,23 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
     for (int i = 0; entry && reservedByte < 0 && i < entry->cdbLength; ++i)
       if (full[i] & entry->reserved[i]) reservedByte = i;
     if (!entry) {
-      Fail(c, sense::kIllegalRequest, scsi::kInvalidOpcode, 0);
+      Fail(c, sense::kIllegalRequest, sense::kInvalidOpcode, 0);
     } else if (cdbLength != entry->cdbLength) {
       // The opcode's group fixes the CDB length; the first byte that is missing
       // or one too many is the field at fault.
-      Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb,
+      Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb,
            static_cast<int>(std::min<std::size_t>(cdbLength, entry->cdbLength)));
-    } else if (otherLun && entry->opcode != 0x12) {
-      Fail(c, sense::kIllegalRequest, scsi::kLunNotSupported);
+    } else if (otherLun && entry->opcode != opcode::kInquiry) {
+      Fail(c, sense::kIllegalRequest, sense::kLunNotSupported);
     } else if (reservedByte >= 0) {
-      Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, reservedByte);
+      Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, reservedByte);
     } else if (entry->reportsUnitAttention && unitAttentionPending) {
       unitAttentionPending = false;
-      Fail(c, sense::kUnitAttention, scsi::SenseCode{pendingAsc, pendingAscq});
+      Fail(c, sense::kUnitAttention, pending);
     } else if (length > 0 && direction != DataDirection::Unspecified &&
                entry->direction != DataDirection::Unspecified && direction != entry->direction) {
       // The host wants to move data the other way than the command does.
-      Fail(c, sense::kAbortedCommand, scsi::kDataPhaseError);
+      Fail(c, sense::kAbortedCommand, sense::kDataPhaseError);
     } else {
       (this->*entry->handler)(c);
     }
@@ -269,16 +263,16 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
 
 bool SimDrive::CheckReady(Command& c) {
   if (config.trayOpen) {
-    Fail(c, sense::kNotReady, scsi::kMediumNotPresentTrayOpen);
+    Fail(c, sense::kNotReady, sense::kMediumNotPresentTrayOpen);
     return false;
   }
   if (!config.mediumPresent) {
-    Fail(c, sense::kNotReady, scsi::kMediumNotPresentTrayClosed);
+    Fail(c, sense::kNotReady, sense::kMediumNotPresentTrayClosed);
     return false;
   }
   if (becomingReady > 0) {
     --becomingReady;
-    Fail(c, sense::kNotReady, scsi::kBecomingReady);
+    Fail(c, sense::kNotReady, sense::kBecomingReady);
     return false;
   }
   return true;
@@ -288,25 +282,25 @@ void SimDrive::TestUnitReady(Command& c) { CheckReady(c); }
 
 void SimDrive::Inquiry(Command& c) {
   if (c.cdb[1] & 0x03) {  // vital product data and command support data: none
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 1);
+    Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, 1);
     return;
   }
   if (c.cdb[2] != 0) {
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 2);
+    Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, 2);
     return;
   }
   std::array<std::uint8_t, kInquiryDataSize> reply{};
   if (c.cdb[1] >> 5) {
     reply[0] = 0x7F;  // no logical unit here
   } else {
-    reply[0] = config.deviceType & 0x1F;
+    reply[inquiry::kDeviceTypeOffset] = config.deviceType & inquiry::kDeviceTypeMask;
     reply[1] = 0x80;  // removable medium
     reply[2] = 0x00;
     reply[3] = 0x32;  // response data format 2
     reply[4] = kInquiryDataSize - 5;
-    PutField(&reply[8], config.vendor, 8);
-    PutField(&reply[16], config.product, 16);
-    PutField(&reply[32], config.revision, 4);
+    PutField(&reply[inquiry::kVendorOffset], config.vendor, inquiry::kVendorLength);
+    PutField(&reply[inquiry::kProductOffset], config.product, inquiry::kProductLength);
+    PutField(&reply[inquiry::kRevisionOffset], config.revision, inquiry::kRevisionLength);
   }
   const std::uint32_t allocation = c.cdb[4];
   SendIn(c, reply.data(), std::min<std::uint32_t>(allocation, kInquiryDataSize));
@@ -327,7 +321,7 @@ void SimDrive::StartStopUnit(Command& c) {
     return;
   }
   if (preventRemoval) {
-    Fail(c, sense::kIllegalRequest, scsi::kMediumRemovalPrevented);
+    Fail(c, sense::kIllegalRequest, sense::kMediumRemovalPrevented);
     return;
   }
   SetTrayOpen(true);
@@ -337,14 +331,14 @@ void SimDrive::PreventAllowMediumRemoval(Command& c) { preventRemoval = c.cdb[4]
 
 void SimDrive::Read10(Command& c) {
   if (c.cdb[1] & 0x01) {  // relative addressing is not supported
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 1);
+    Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, 1);
     return;
   }
   if (!CheckReady(c)) return;
   const std::uint32_t lba = Be32(&c.cdb[2]);
   const std::uint32_t count = Be16(&c.cdb[7]);
   if (std::uint64_t(lba) + count > kCapacityBlocks) {
-    Fail(c, sense::kIllegalRequest, scsi::kLbaOutOfRange);
+    Fail(c, sense::kIllegalRequest, sense::kLbaOutOfRange);
     return;
   }
   // Every block starts with its own address, so a test can tell blocks apart.
@@ -363,22 +357,20 @@ void SimDrive::Read10(Command& c) {
 
 void SimDrive::ReceiveDiagnosticResults(Command& c) {
   if (c.cdb[1] & 0x01) {  // page code valid: this drive only answers the last page sent
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 1);
+    Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, 1);
     return;
   }
   if (!identifyArmed) {
-    Fail(c, sense::kIllegalRequest, scsi::kCommandSequenceError);
+    Fail(c, sense::kIllegalRequest, sense::kCommandSequenceError);
     return;
   }
-  std::array<std::uint8_t, kIdentifyReplySize> reply{};
-  reply[0] = kVendorPage;
-  reply[3] = kIdentifyReplySize - 4;
-  reply[5] = kFunctionIdentify;
-  for (std::size_t i = 0; i < 2 && i < config.driveCode.size(); ++i)
-    reply[6 + i] = static_cast<std::uint8_t>(config.driveCode[i]);
-  PutField(&reply[8], config.revision, 4);
-  reply[15] = config.letter;
-  SendIn(c, reply.data(), std::min<std::uint32_t>(Be16(&c.cdb[3]), kIdentifyReplySize));
+  std::array<std::uint8_t, kIdentifyReplyLength> reply{};
+  WriteHeader(reply.data(), kIdentifyReplyLength - 4, function::kIdentify, 0x00);
+  for (std::size_t i = 0; i < kDriveCodeLength && i < config.driveCode.size(); ++i)
+    reply[kDriveCodeOffset + i] = static_cast<std::uint8_t>(config.driveCode[i]);
+  PutField(&reply[kHeaderSize], config.revision, inquiry::kRevisionLength);
+  reply[kLetterOffset] = config.letter;
+  SendIn(c, reply.data(), std::min<std::uint32_t>(Be16(&c.cdb[3]), kIdentifyReplyLength));
 }
 
 void SimDrive::SendDiagnostic(Command& c) {
@@ -386,11 +378,11 @@ void SimDrive::SendDiagnostic(Command& c) {
   const std::uint32_t listLength = Be16(&c.cdb[3]);
   const bool selfTest = flags & 0x04;
   if (flags & ~0x04) {  // PF, DevOffL, UnitOffL: the vendor pages want none of them
-    Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 1);
+    Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, 1);
     return;
   }
   if (selfTest) {  // the default self-test passes; it takes no parameter list
-    if (listLength != 0) Fail(c, sense::kIllegalRequest, scsi::kInvalidFieldInCdb, 3);
+    if (listLength != 0) Fail(c, sense::kIllegalRequest, sense::kInvalidFieldInCdb, 3);
     return;
   }
   if (listLength == 0) return;
@@ -400,7 +392,7 @@ void SimDrive::SendDiagnostic(Command& c) {
   c.result->requested = listLength;
   if (listLength > c.length || !c.data) {
     c.result->transferred = c.data ? c.length : 0;
-    Fail(c, sense::kIllegalRequest, scsi::kParameterListLengthError);
+    Fail(c, sense::kIllegalRequest, sense::kParameterListLengthError);
     return;
   }
   c.result->transferred = listLength;
@@ -414,40 +406,41 @@ void SimDrive::AbandonDownload() {
 }
 
 void SimDrive::DownloadPage(Command& c, const std::uint8_t* page, std::uint32_t length) {
-  if (length < kPageHeaderSize) {
-    Fail(c, sense::kIllegalRequest, scsi::kParameterListLengthError);
+  if (length < kHeaderSize) {
+    Fail(c, sense::kIllegalRequest, sense::kParameterListLengthError);
     return;
   }
   // Whatever page comes next replaces the identify reply.
   identifyArmed = false;
-  const std::uint8_t function = page[5];
-  const std::uint8_t argument = page[6];
-  const bool downloadPage = function == kFunctionOpen || function == kFunctionData;
+  const std::uint8_t pageFunction = page[kFunctionOffset];
+  const std::uint8_t argument = page[kArgumentOffset];
+  const bool downloadPage = pageFunction == function::kOpen || pageFunction == function::kData;
   // A refused page ends a download under way: the host has to start over rather
   // than leave half an image behind.
-  auto refuse = [&](scsi::SenseCode code, int fieldPointer) {
+  auto refuse = [&](sense::Code code, int fieldPointer) {
     if (downloadPage) AbandonDownload();
     Fail(c, sense::kIllegalRequest, code, fieldPointer, false);
   };
 
-  if (page[0] != kVendorPage) return refuse(scsi::kInvalidFieldInParameterList, 0);
-  for (int reserved : {1, 4, 7})
-    if (page[reserved] != 0) return refuse(scsi::kInvalidFieldInParameterList, reserved);
-  const std::uint32_t pageLength = Be16(&page[2]);
-  if (pageLength + 4 != length) return refuse(scsi::kParameterListLengthError, 2);
+  if (page[0] != kPageCode) return refuse(sense::kInvalidFieldInParameterList, 0);
+  for (std::size_t reserved : kReservedOffsets)
+    if (page[reserved] != 0)
+      return refuse(sense::kInvalidFieldInParameterList, static_cast<int>(reserved));
+  const std::uint32_t pageLength = LengthOf(page);
+  if (pageLength + 4 != length) return refuse(sense::kParameterListLengthError, kLengthOffset);
 
-  const bool isDataPage = function == kFunctionData && argument != 0;
-  const std::uint32_t expected = isDataPage ? 4 + kDataPageSize : 4;
+  const bool isDataPage = pageFunction == function::kData && argument != kClosing;
+  const std::uint32_t expected = isDataPage ? kDataPageLength : kHeaderOnlyLength;
 
-  switch (function) {
-    case kFunctionIdentify:
-      if (argument != 0) return refuse(scsi::kInvalidFieldInParameterList, 6);
-      if (pageLength != expected) return refuse(scsi::kParameterListLengthError, 2);
+  switch (pageFunction) {
+    case function::kIdentify:
+      if (argument != 0) return refuse(sense::kInvalidFieldInParameterList, kArgumentOffset);
+      if (pageLength != expected) return refuse(sense::kParameterListLengthError, kLengthOffset);
       identifyArmed = true;
       return;
 
-    case kFunctionOpen:
-      if (pageLength != expected) return refuse(scsi::kParameterListLengthError, 2);
+    case function::kOpen:
+      if (pageLength != expected) return refuse(sense::kParameterListLengthError, kLengthOffset);
       if (argument == kOpenFirst) {
         // The first opening page always starts afresh.
         AbandonDownload();
@@ -456,36 +449,36 @@ void SimDrive::DownloadPage(Command& c, const std::uint8_t* page, std::uint32_t 
       }
       if (argument == kOpenSecond) {
         if (downloadState != DownloadState::Opened)
-          return refuse(scsi::kCommandSequenceError, -1);
+          return refuse(sense::kCommandSequenceError, -1);
         downloadState = DownloadState::Armed;
         image.assign(firmware::kPlainSize, 0);
         return;
       }
-      return refuse(scsi::kInvalidFieldInParameterList, 6);
+      return refuse(sense::kInvalidFieldInParameterList, kArgumentOffset);
 
-    case kFunctionData:
-      if (pageLength != expected) return refuse(scsi::kParameterListLengthError, 2);
-      if (argument == 0) return ClosingPage(c);
-      if (argument > kDataPageCount) return refuse(scsi::kInvalidFieldInParameterList, 6);
+    case function::kData:
+      if (pageLength != expected) return refuse(sense::kParameterListLengthError, kLengthOffset);
+      if (argument == kClosing) return ClosingPage(c);
+      if (argument > kDataPageCount)
+        return refuse(sense::kInvalidFieldInParameterList, kArgumentOffset);
       if ((downloadState != DownloadState::Armed && downloadState != DownloadState::Receiving) ||
           argument != nextPage)
-        return refuse(scsi::kCommandSequenceError, -1);
-      std::memcpy(&image[(argument - 1) * std::size_t(kDataPageSize)], page + kPageHeaderSize,
-                  kDataPageSize);
+        return refuse(sense::kCommandSequenceError, -1);
+      std::memcpy(&image[(argument - 1) * std::size_t(kDataSize)], page + kHeaderSize, kDataSize);
       ++nextPage;
       downloadState =
           argument == kDataPageCount ? DownloadState::Complete : DownloadState::Receiving;
       return;
 
     default:
-      return refuse(scsi::kInvalidFieldInParameterList, 5);
+      return refuse(sense::kInvalidFieldInParameterList, kFunctionOffset);
   }
 }
 
 void SimDrive::ClosingPage(Command& c) {
   if (downloadState != DownloadState::Complete) {
     AbandonDownload();
-    Fail(c, sense::kIllegalRequest, scsi::kCommandSequenceError);
+    Fail(c, sense::kIllegalRequest, sense::kCommandSequenceError);
     return;
   }
   const char family = config.revision.size() > 1 ? config.revision[1] : '\0';
@@ -493,7 +486,7 @@ void SimDrive::ClosingPage(Command& c) {
   if (lastImageCheck != firmware::ImageCheck::Ok) {
     // The old firmware stays; nothing of the refused image is kept.
     AbandonDownload();
-    Fail(c, sense::kIllegalRequest, scsi::kParameterValueInvalid);
+    Fail(c, sense::kIllegalRequest, sense::kParameterValueInvalid);
     return;
   }
   if (commandEffect.keepRevision) {
@@ -509,8 +502,7 @@ void SimDrive::ClosingPage(Command& c) {
   settleLeft = commandEffect.settle;
   // The next command learns that the drive runs new microcode.
   unitAttentionPending = true;
-  pendingAsc = scsi::kMicrocodeChanged.asc;
-  pendingAscq = scsi::kMicrocodeChanged.ascq;
+  pending = sense::kMicrocodeChanged;
 }
 
 }  // namespace qx

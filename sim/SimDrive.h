@@ -15,18 +15,20 @@
 #include <string>
 #include <vector>
 
+#include "device/Inquiry.h"
 #include "device/ScsiTransport.h"
+#include "device/Sense.h"
+#include "device/VendorPage.h"
 #include "sim/FirmwareLayout.h"
 #include "sim/SimFaultPlan.h"
-#include "sim/SimSense.h"
 
 namespace qx {
 
 struct SimDriveConfig {
-  std::string vendor = "VELMORA ";           // INQUIRY bytes 8-15, blank-padded
-  std::string product = "DVD-ROM QX-M4471";  // bytes 16-31
-  std::string revision = "1005";             // bytes 32-35
-  std::uint8_t deviceType = 5;               // peripheral device type, byte 0
+  std::string vendor = inquiry::kVendor;      // INQUIRY bytes 8-15, blank-padded
+  std::string product = inquiry::kProduct;    // bytes 16-31
+  std::string revision = "1005";              // bytes 32-35
+  std::uint8_t deviceType = inquiry::kTypeCdDvd;  // peripheral device type, byte 0
   std::string driveCode = "is";              // identify reply bytes 6-7
   std::uint8_t letter = 0x41;                // identify reply byte 15
   bool mediumPresent = true;
@@ -47,9 +49,9 @@ struct SimCommandResult {
 
   bool Overrun(std::uint32_t offered) const { return requested > offered; }
 
-  std::uint8_t SenseKey() const { return sense[2] & 0x0F; }
-  std::uint8_t Asc() const { return sense[12]; }
-  std::uint8_t Ascq() const { return sense[13]; }
+  std::uint8_t SenseKey() const { return sense::KeyOf(this->sense.data()); }
+  std::uint8_t Asc() const { return this->sense[sense::kAscOffset]; }
+  std::uint8_t Ascq() const { return this->sense[sense::kAscqOffset]; }
 };
 
 // One command as the drive saw it, for tests and transcripts.
@@ -80,8 +82,6 @@ class SimDrive {
 
   enum class DownloadState { Idle, Opened, Armed, Receiving, Complete };
   static constexpr std::uint32_t kBlockSize = 2048;
-  static constexpr std::uint32_t kDataPageSize = 32768;
-  static constexpr std::uint8_t kDataPageCount = 4;
   static constexpr std::uint32_t kCapacityBlocks = 2295104;  // a single-layer disc
 
   // Powers on: a unit attention is pending. A fault text that does not parse
@@ -173,7 +173,7 @@ class SimDrive {
   void MediumChanged();
   // CHECK CONDITION with fixed-format sense. A field pointer (0 or more) names the
   // offending byte of the CDB, or of the parameter list when inCdb is false.
-  static void Fail(Command& c, std::uint8_t key, scsi::SenseCode code, int fieldPointer = -1,
+  static void Fail(Command& c, std::uint8_t key, sense::Code code, int fieldPointer = -1,
                    bool inCdb = true);
 
   SimDriveConfig config;
@@ -184,8 +184,7 @@ class SimDrive {
   std::vector<SimCommandRecord> log;
 
   bool unitAttentionPending = true;
-  std::uint8_t pendingAsc = 0x29;
-  std::uint8_t pendingAscq = 0x00;
+  sense::Code pending = sense::kPowerOnReset;
   int becomingReady = 0;  // NOT READY 04/01 answers left before the medium is ready
   bool preventRemoval = false;
   bool identifyArmed = false;

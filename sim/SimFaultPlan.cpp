@@ -3,8 +3,9 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "device/CommandStatus.h"
-#include "sim/SimSense.h"
+#include "device/ScsiTransport.h"
+#include "device/Sense.h"
+#include "device/VendorPage.h"
 
 namespace qx {
 namespace {
@@ -14,10 +15,15 @@ struct OpcodeName {
   int opcode;
 };
 constexpr OpcodeName kOpcodeNames[] = {
-    {"tur", 0x00},     {"inquiry", 0x12}, {"startstop", 0x1B}, {"receive", 0x1C},
-    {"send", 0x1D},    {"prevent", 0x1E}, {"read10", 0x28},
+    {"tur", opcode::kTestUnitReady},
+    {"inquiry", opcode::kInquiry},
+    {"startstop", opcode::kStartStopUnit},
+    {"receive", opcode::kReceiveDiagnosticResults},
+    {"send", opcode::kSendDiagnostic},
+    {"prevent", opcode::kPreventAllowMediumRemoval},
+    {"read10", opcode::kRead10},
 };
-constexpr int kSendDiagnostic = 0x1D;
+constexpr int kSendDiagnostic = opcode::kSendDiagnostic;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -75,7 +81,7 @@ bool ParseTarget(const std::string& word, SimFaultRule* rule) {
   return true;
 }
 
-void SetFailure(SimFaultRule* rule, std::uint8_t status, std::uint8_t key, scsi::SenseCode code) {
+void SetFailure(SimFaultRule* rule, std::uint8_t status, std::uint8_t key, sense::Code code) {
   rule->fails = true;
   rule->status = status;
   rule->hasSense = true;
@@ -93,16 +99,17 @@ bool ParseItem(const std::string& item, SimFaultRule* rule, std::string* why) {
 
   if (key == "page") {
     const std::string v = Lower(value);
+    using namespace vendorpage;
     if (v == "open1") {
-      rule->function = 0xF0, rule->argument = 0x00;
+      rule->function = function::kOpen, rule->argument = kOpenFirst;
     } else if (v == "open2") {
-      rule->function = 0xF0, rule->argument = 0xFF;
+      rule->function = function::kOpen, rule->argument = kOpenSecond;
     } else if (v == "close") {
-      rule->function = 0xC0, rule->argument = 0x00;
+      rule->function = function::kData, rule->argument = kClosing;
     } else if (v == "identify") {
-      rule->function = 0x40, rule->argument = 0x00;
+      rule->function = function::kIdentify, rule->argument = 0x00;
     } else if (ParseDecimal(v, 0xFF, &n) && n >= 1) {
-      rule->function = 0xC0, rule->argument = static_cast<int>(n);
+      rule->function = function::kData, rule->argument = static_cast<int>(n);
     } else {
       *why = "page wants a data page number or open1, open2, close, identify";
       return false;
@@ -162,11 +169,11 @@ bool ParseItem(const std::string& item, SimFaultRule* rule, std::string* why) {
       *why = "ua wants a count from 1 or forever";
       return false;
     }
-    SetFailure(rule, scsi::kStatusCheckCondition, sense::kUnitAttention, scsi::kPowerOnReset);
+    SetFailure(rule, scsi::kStatusCheckCondition, sense::kUnitAttention, sense::kPowerOnReset);
     return true;
   }
   if (key == "notready" && !hasValue) {
-    SetFailure(rule, scsi::kStatusCheckCondition, sense::kNotReady, scsi::kBecomingReady);
+    SetFailure(rule, scsi::kStatusCheckCondition, sense::kNotReady, sense::kBecomingReady);
     return true;
   }
   if (key == "delay") {
@@ -223,8 +230,8 @@ bool ParseRule(const std::string& text, SimFaultRule* rule, std::string* why) {
   if (rule->fails && !rule->hasSense && rule->status == scsi::kStatusCheckCondition) {
     rule->hasSense = true;
     rule->senseKey = sense::kHardwareError;
-    rule->asc = scsi::kInternalTargetFailure.asc;
-    rule->ascq = scsi::kInternalTargetFailure.ascq;
+    rule->asc = sense::kInternalTargetFailure.asc;
+    rule->ascq = sense::kInternalTargetFailure.ascq;
   }
   rule->text = text;
   return true;
@@ -233,10 +240,10 @@ bool ParseRule(const std::string& text, SimFaultRule* rule, std::string* why) {
 bool Matches(const SimFaultRule& rule, const std::uint8_t* cdb, const std::uint8_t* parameters,
              std::uint32_t parameterLength) {
   if (rule.opcode >= 0 && cdb[0] != rule.opcode) return false;
-  if (rule.function >= 0 && (!parameters || parameterLength < 8 || parameters[5] != rule.function))
-    return false;
-  if (rule.argument >= 0 && (!parameters || parameterLength < 8 || parameters[6] != rule.argument))
-    return false;
+  using namespace vendorpage;
+  const bool header = parameters != nullptr && parameterLength >= kHeaderSize;
+  if (rule.function >= 0 && (!header || parameters[kFunctionOffset] != rule.function)) return false;
+  if (rule.argument >= 0 && (!header || parameters[kArgumentOffset] != rule.argument)) return false;
   return true;
 }
 

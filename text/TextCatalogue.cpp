@@ -86,7 +86,7 @@ constexpr char kAboutNotice[] = "Copyright (C) 2005 VELMORA. All rights reserved
 // Listed in the order of TextId, which the compiler checks below.
 constexpr Entry kEntries[] = {
     {TextId::Caption, "Firmware Update Utility", "Firmware Update Utility"},
-    {TextId::ModelName, "DVD-ROM QX-M4471", "DVD-ROM QX-M4471"},
+    {TextId::ModelName, kModelName, kModelName},
 
     {TextId::AcPowerRequired, "Try again after AC adapter connect the system.",
      "システムにAC 電源を接続して再度実行してください。"},
@@ -175,6 +175,26 @@ constexpr Entry kEntries[] = {
      "オペレーティングシステムの情報を取得できません。"},
     {TextId::AspiInitFail, "ASPI Initialize Fail!", "ASPI初期化に失敗しました。"},
     {TextId::HandleError, "Get Handle Error: %d\n", "ハンドル取得に失敗しました: %d\n"},
+    {TextId::NoDevice, "No Device.", "No Device."},
+    {TextId::InUse, "Inuse", "Inuse"},
+    {TextId::BufferTooBig, "Buffer Too Big", "Buffer Too Big"},
+    {TextId::RequestError, "Error opening . Error: %d\n", "Error opening . Error: %d\n"},
+    {TextId::FormatMessageFailed, "Format message failed.  Error: %d\n",
+     "Format message failed.  Error: %d\n"},
+    {TextId::StatusLabel, " Status : ", " Status : "},
+    {TextId::AspiTimeout, "Aspi Timeout Error.", "Aspi Timeout Error."},
+    {TextId::AspiAborted, "Aborted.", "Aborted."},
+    {TextId::AspiAbortFailed, "Failed Abort.", "Failed Abort."},
+    {TextId::AspiInvalidHa, "Invalid Ha.", "Invalid Ha."},
+    {TextId::AspiInvalidSrb, "Invalid SRB.", "Invalid SRB."},
+    {TextId::AspiNotInitialised, "Faild Initailize.", "Faild Initailize."},
+    {TextId::AspiBusy, "Aspi is busy.", "Aspi is busy."},
+    {TextId::AspiTargetBusy, "This target is executing now.", "This target is executing now."},
+    {TextId::AspiNoMemory, "Memory Allocation Error.", "Memory Allocation Error."},
+    {TextId::AspiDataCompare, "Data Compare Error.", "Data Compare Error."},
+    {TextId::AspiOtherStatus, "ASPI Error", "ASPI Error"},
+    {TextId::ScsiError, "Scsi Error.", "Scsi Error."},
+    {TextId::AspiErrorBox, "Aspi Error : %1", "Aspi Error : %1"},
 };
 
 constexpr bool EntriesInIdOrder() {

@@ -8,6 +8,10 @@ namespace qx {
 // UTF-8 here; the Win32 edge converts them to the ANSI code page when it shows them.
 enum class Language { English, Japanese };
 
+// The drive this utility is for, as the screens name it and as its INQUIRY product
+// field reads.
+constexpr char kModelName[] = "DVD-ROM QX-M4471";
+
 // Code page 932 (Shift-JIS) selects Japanese; every other code page English.
 Language LanguageFor(int codePage);
 
@@ -16,7 +20,7 @@ Language LanguageFor(int codePage);
 enum class TextId {
   // Captions and names shared by every window.
   Caption,           // "Firmware Update Utility" (message boxes and message dialogs)
-  ModelName,         // "DVD-ROM QX-M4471"
+  ModelName,         // kModelName
 
   // Start-up messages (plain message boxes).
   AcPowerRequired,
@@ -73,10 +77,30 @@ enum class TextId {
   AboutFirmLabel,
   AboutNotice,
 
-  // Device layer.
+  // Device layer. From NoDevice on, the texts are the same in both languages: they
+  // reach the user inside a device message, after the command's name.
   OsInfoError,
   AspiInitFail,
   HandleError,       // "%d" = the system's error number, followed by a line end
+  NoDevice,          // no drive at the address (both transports)
+  InUse,             // pass-through: another command holds the drive
+  BufferTooBig,      // pass-through: more data than the slot or the request carries
+  RequestError,      // pass-through: "%d" = the system's error, the system's text follows
+  FormatMessageFailed,  // "%d" = why the system's text could not be had
+  StatusLabel,       // ASPI: between the command's name and what became of it
+  AspiTimeout,
+  AspiAborted,
+  AspiAbortFailed,
+  AspiInvalidHa,
+  AspiInvalidSrb,
+  AspiNotInitialised,
+  AspiBusy,
+  AspiTargetBusy,
+  AspiNoMemory,
+  AspiDataCompare,
+  AspiOtherStatus,   // any status without a text of its own
+  ScsiError,         // the request failed with neither an adapter nor a target status
+  AspiErrorBox,      // the box of an ASPI status without a text: %1 = the status table's
 
   Count
 };

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "device/Inquiry.h"
 #include "device/ScsiDevice.h"
-#include "update/DriveData.h"
 #include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
 
@@ -17,12 +17,8 @@ constexpr std::uint32_t kScrambleBlock = 256;
 // One image and 16 bytes of slack that are never touched.
 constexpr std::uint32_t kImageBufferSize = kImageSize + 16;
 
-// The vendor diagnostic page 0x88: 88 00 <length> 00 <function> <argument> 00.
-constexpr std::uint8_t kPageCode = 0x88;
-constexpr std::uint8_t kFunctionOpen = 0xF0;
-constexpr std::uint8_t kFunctionData = 0xC0;  // data pages and the closing page
-constexpr std::uint16_t kHeaderOnlyLength = 0x0004;
-constexpr std::uint16_t kDataPageLength = 0x8004;
+using namespace vendorpage;
+static_assert(kPageDataSize == kDataSize, "an image page fills one data page");
 
 // The fixed waits: the drive needs them to settle after the eject and between the
 // opening pages; they are not polls, and they are not ours to shorten.
@@ -30,18 +26,6 @@ constexpr std::uint32_t kSettleWaitsMs[] = {2000, 60000, 60000};
 constexpr std::uint32_t kAfterFirstOpenMs = 3000;
 constexpr std::uint32_t kAfterSecondOpenMs = 500;
 constexpr std::uint32_t kAfterClosingMs = 2000;
-
-void WriteHeader(std::uint8_t* block, std::uint16_t length, std::uint8_t function,
-                 std::uint8_t argument) {
-  block[0] = kPageCode;
-  block[1] = 0x00;
-  block[2] = static_cast<std::uint8_t>(length >> 8);
-  block[3] = static_cast<std::uint8_t>(length & 0xFF);
-  block[4] = 0x00;
-  block[5] = function;
-  block[6] = argument;
-  block[7] = 0x00;
-}
 
 // Notes one step of the worker in its request's trace.
 void Note(DownloadRequest& request, const std::string& text) {
@@ -54,7 +38,7 @@ CommandStatus NoteCommand(DownloadRequest& request, const char* what, CommandSta
   std::string text = std::string("command ") + what;
   if (page != nullptr) {
     char bytes[16];
-    std::snprintf(bytes, sizeof bytes, " %02X %02X", page[5], page[6]);
+    std::snprintf(bytes, sizeof bytes, " %02X %02X", page[kFunctionOffset], page[kArgumentOffset]);
     text += bytes;
   }
   Note(request, text + " -> " + StatusText(result, *request.device));
@@ -65,9 +49,9 @@ CommandStatus NoteCommand(DownloadRequest& request, const char* what, CommandSta
 bool SendHeaderPage(DownloadRequest& request, std::uint8_t* block, std::uint8_t function,
                     std::uint8_t argument) {
   ScsiDevice& device = *request.device;
-  device.SetBuffer(block, download::kHeaderSize);
+  device.SetBuffer(block, kHeaderSize);
   WriteHeader(block, kHeaderOnlyLength, function, argument);
-  return NoteCommand(request, "1D SEND DIAGNOSTIC page", device.SendDiagnostic(0, download::kHeaderSize),
+  return NoteCommand(request, "1D SEND DIAGNOSTIC page", device.SendDiagnostic(0, kHeaderSize),
                      block) == status::kGood;
 }
 
@@ -133,15 +117,19 @@ std::uint32_t DownloadWorker::Run(void* argument) {
   for (std::uint32_t wait : kSettleWaitsMs) threads.Sleep(wait);
 
   std::vector<std::uint8_t> block(download::kBlockSize, 0);
-  if (!SendHeaderPage(*request, block.data(), kFunctionOpen, 0x00)) return download::kExitFailure;
+  if (!SendHeaderPage(*request, block.data(), function::kOpen, kOpenFirst)) {
+    return download::kExitFailure;
+  }
   threads.Sleep(kAfterFirstOpenMs);
-  if (!SendHeaderPage(*request, block.data(), kFunctionOpen, 0xFF)) return download::kExitFailure;
+  if (!SendHeaderPage(*request, block.data(), function::kOpen, kOpenSecond)) {
+    return download::kExitFailure;
+  }
   threads.Sleep(kAfterSecondOpenMs);
 
   device.SetBuffer(block.data(), download::kBlockSize);
   for (int page = 1; page <= image.blockCount; ++page) {
-    WriteHeader(block.data(), kDataPageLength, kFunctionData, static_cast<std::uint8_t>(page));
-    std::memcpy(block.data() + download::kHeaderSize,
+    WriteHeader(block.data(), kDataPageLength, function::kData, static_cast<std::uint8_t>(page));
+    std::memcpy(block.data() + kHeaderSize,
                 plain.data() + static_cast<std::uint32_t>(page - 1) * kPageDataSize, kPageDataSize);
     if (NoteCommand(*request, "1D SEND DIAGNOSTIC page",
                     device.SendDiagnostic(0, static_cast<std::uint16_t>(download::kBlockSize)),
@@ -150,24 +138,25 @@ std::uint32_t DownloadWorker::Run(void* argument) {
     }
   }
 
-  if (!SendHeaderPage(*request, block.data(), kFunctionData, 0x00)) return download::kExitFailure;
+  if (!SendHeaderPage(*request, block.data(), function::kData, kClosing)) {
+    return download::kExitFailure;
+  }
   threads.Sleep(kAfterClosingMs);
   return download::kExitSuccess;
 }
 
 bool ReadRevisionAfterUpdate(ScsiDevice& device, Threads& threads, std::uint8_t driveIndex,
                              UpdateLog* log, std::string* revision) {
-  std::uint8_t buffer[drivedata::kInquiryLength] = {};
+  std::uint8_t buffer[inquiry::kAllocationLength] = {};
   device.SelectDrive(driveIndex);
   for (int attempt = 1; attempt <= download::kConfirmTries; ++attempt) {
     if (attempt > 1) threads.Sleep(download::kConfirmPauseMs);
     std::memset(buffer, 0, sizeof buffer);
     device.SetBuffer(buffer, sizeof buffer);
-    CommandStatus result = device.Inquiry(drivedata::kInquiryLength);
+    CommandStatus result = device.Inquiry(inquiry::kAllocationLength);
     if (log != nullptr) log->Command("12 INQUIRY (after the update)", result, device);
     if (result == status::kGood) {
-      *revision = drivedata::FieldText(buffer + drivedata::kRevisionOffset,
-                                       drivedata::kRevisionLength);
+      *revision = inquiry::FieldText(buffer + inquiry::kRevisionOffset, inquiry::kRevisionLength);
       return true;
     }
   }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/VendorPage.h"
 #include "platform/Threads.h"
 #include "update/ImageTable.h"
 
@@ -30,8 +31,8 @@ struct DownloadRequest {
 namespace download {
 constexpr std::uint32_t kExitSuccess = 0;
 constexpr std::uint32_t kExitFailure = 1;
-constexpr std::uint32_t kHeaderSize = 8;
-constexpr std::uint32_t kBlockSize = 8 + 32768;  // header and one page of image data
+// One data page: its header and one page of image data.
+constexpr std::uint32_t kBlockSize = vendorpage::kHeaderSize + vendorpage::kDataSize;
 constexpr std::uint32_t kTimerId = 107;
 constexpr std::uint32_t kTimerPeriodMs = 3000;
 constexpr int kMaxResumeCalls = 10;

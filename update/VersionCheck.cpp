@@ -2,12 +2,13 @@
 
 #include <cstring>
 
+#include "device/Inquiry.h"
 #include "device/ScsiDevice.h"
-#include "update/DriveData.h"
+#include "device/VendorPage.h"
 
 namespace qx {
 
-using namespace drivedata;
+using namespace inquiry;
 
 int selectedImageIndex = 0;
 
@@ -63,14 +64,6 @@ Verdict Judge(const char* revision, std::int8_t letter, const FirmwareImage& ima
   return Verdict::UpdateApplies;
 }
 
-bool VersionCheck::Identify(std::uint8_t* buffer) {
-  std::memcpy(buffer, kIdentifyPage, sizeof kIdentifyPage);
-  device.SetBuffer(buffer, sizeof kIdentifyPage);
-  if (device.SendDiagnostic(0, sizeof kIdentifyPage) != status::kGood) return false;
-  device.SetBuffer(buffer, kIdentifyReplyLength);
-  return device.ReceiveDiagnosticResults(kIdentifyReplyLength) == status::kGood;
-}
-
 bool VersionCheck::Inquire(int selection) {
   std::memset(buffer, 0, sizeof buffer);
   std::memset(revision, 0, sizeof revision);
@@ -78,8 +71,8 @@ bool VersionCheck::Inquire(int selection) {
   // whatever slot 0xFF names. It ends the way a failed INQUIRY does.
   if (selection < 0) return false;
   device.SelectDrive(static_cast<std::uint8_t>(selection & 0xFF));
-  device.SetBuffer(buffer, kInquiryLength);
-  if (device.Inquiry(kInquiryLength) != status::kGood) return false;
+  device.SetBuffer(buffer, kAllocationLength);
+  if (device.Inquiry(kAllocationLength) != status::kGood) return false;
   std::memcpy(revision, buffer + kRevisionOffset, kRevisionLength);
   return true;
 }
@@ -95,16 +88,17 @@ SelectionInquiry VersionCheck::InquireSelection(int selection) {
 SelectionDecision VersionCheck::DecideSelection() {
   SelectionDecision shown;
   std::string product = FieldText(buffer + kProductOffset, kProductLength);
-  if (product.find(kModelText) == std::string::npos) return shown;
+  if (product.find(kProduct) == std::string::npos) return shown;
   if (revision[0] != '1') return shown;
   if (FirstCandidate(revision[1]) == kNoImage) {
     shown.status = Text(TextId::NotSupportFirmware, language);
     return shown;
   }
 
-  if (!Identify(buffer)) return shown;
-  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
-  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
+  vendorpage::IdentifyReply reply;
+  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) return shown;
+  std::int8_t letter = RevisionLetter(reply.letter);
+  std::string driveCode = reply.driveCode;
 
   int index = FindImage(revision[1], driveCode, images);
   if (index == kNoImage) {
@@ -143,26 +137,28 @@ StartCheckResult VersionCheck::StartCheck(int selection) {
   if (!Inquire(selection)) return deviceRefusal;
 
   char family = revision[1];
-  std::string product(reinterpret_cast<const char*>(buffer + kProductOffset), kProductLength);
-  product = product.substr(0, product.find('\0'));
+  std::string product = FieldText(buffer + kProductOffset, kProductLength);
 
   // A related model reports itself through the same page but must not get our image.
-  int digits = (buffer[34] - '0') * 10 + (buffer[35] - '0');
-  if (product.find("T5160") != std::string::npos && digits < 30 && buffer[20] == '1' &&
-      buffer[21] == '0') {
+  const std::uint8_t* relatedRevision = buffer + kRevisionOffset;
+  const std::uint8_t* relatedProduct = buffer + kProductOffset;
+  int digits = (relatedRevision[2] - '0') * 10 + (relatedRevision[3] - '0');
+  if (product.find("T5160") != std::string::npos && digits < 30 && relatedProduct[4] == '1' &&
+      relatedProduct[5] == '0') {
     return refuse(TextId::NotSupportVersion);
   }
   // The selection check saw our model and a revision of the generation our images are
   // for, but that was before the button was pressed: a drive swapped on the same
   // letter, or one that answers differently now, must not get the image on the
   // strength of what another answer said.
-  if (product.find(kModelText) == std::string::npos || revision[0] != '1') {
+  if (product.find(kProduct) == std::string::npos || revision[0] != '1') {
     return refuse(TextId::NotSupport);
   }
 
-  if (!Identify(buffer)) return deviceRefusal;
-  std::string driveCode = FieldText(buffer + kDriveCodeOffset, kDriveCodeLength);
-  std::int8_t letter = RevisionLetter(buffer[kLetterOffset]);
+  vendorpage::IdentifyReply reply;
+  if (vendorpage::Identify(device, buffer, &reply) != status::kGood) return deviceRefusal;
+  std::string driveCode = reply.driveCode;
+  std::int8_t letter = RevisionLetter(reply.letter);
 
   if (FirstCandidate(family) == kNoImage) return refuse(TextId::NotSupportVersion);
   int index = FindImage(family, driveCode, images);

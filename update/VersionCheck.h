@@ -19,7 +19,6 @@ class ScsiDevice;
 extern int selectedImageIndex;
 
 constexpr int kNoImage = -1;
-constexpr char kModelText[] = "DVD-ROM QX-M4471";
 
 // The first image record a revision family may use: 0 for '0', 1 for '7',
 // kNoImage for any other family.
@@ -103,8 +102,6 @@ class VersionCheck {
   // Zeroes the buffer and the revision, then INQUIRY of the drive at `selection` into
   // the buffer, keeping its revision. False when there is no drive or it did not answer.
   bool Inquire(int selection);
-  // The identify exchange into `buffer`; false when either command fails.
-  bool Identify(std::uint8_t* buffer);
 
   ScsiDevice& device;
   Language language;

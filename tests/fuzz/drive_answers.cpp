@@ -33,9 +33,12 @@
 
 #include "app/UpdateApp.h"
 #include "device/AspiRequest.h"
+#include "device/Inquiry.h"
 #include "device/PassThroughDevice.h"
 #include "platform/PassThroughRequest.h"
 #include "device/ScsiDevice.h"
+#include "device/Sense.h"
+#include "device/VendorPage.h"
 #include "platform/AspiManager.h"
 #include "platform/PassThroughPort.h"
 #include "sim/SimMachine.h"
@@ -48,15 +51,14 @@ namespace {
 
 using namespace qx;
 
-constexpr char kModel[] = "DVD-ROM QX-M4471";  // the 16 characters the drive must name
-constexpr std::size_t kInquirySize = 44;
-constexpr std::size_t kReplySize = 16;
+constexpr std::size_t kInquirySize = inquiry::kAllocationLength;
+constexpr std::size_t kReplySize = vendorpage::kIdentifyReplyLength;
 constexpr std::size_t kSenseSize = passthrough::kSenseLength;
 constexpr int kMaxDrives = 3;
 
-constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kOpReceiveDiagnostic = 0x1C;
-constexpr std::uint8_t kOpSendDiagnostic = 0x1D;
+constexpr std::uint8_t kOpInquiry = opcode::kInquiry;
+constexpr std::uint8_t kOpReceiveDiagnostic = opcode::kReceiveDiagnosticResults;
+constexpr std::uint8_t kOpSendDiagnostic = opcode::kSendDiagnostic;
 
 class Input {
  public:
@@ -141,7 +143,7 @@ struct Answer {
   enum class Completion { Now, Late, Never } completion = Completion::Now;  // ASPI
   // A unit attention: the device layer sends the same command again at once.
   bool UnitAttention() const {
-    return !refused && status != 0 && haveSense && (sense[2] & 0x0F) == 6;
+    return !refused && status != 0 && haveSense && sense::IsUnitAttention(sense::KeyOf(sense));
   }
 };
 
@@ -204,13 +206,13 @@ class Drives {
         PutOwnData(drive, opcode, data, length, length);
         break;
       case 1:
-        answer.status = 0x02;
+        answer.status = scsi::kStatusCheckCondition;
         answer.haveSense = true;
-        answer.sense[0] = 0x70;
-        answer.sense[2] = input.Byte();
-        answer.sense[7] = 10;
-        answer.sense[12] = input.Byte();
-        answer.sense[13] = input.Byte();
+        answer.sense[0] = sense::kCurrentFixed;
+        answer.sense[sense::kKeyOffset] = input.Byte();
+        answer.sense[sense::kAdditionalLengthOffset] = 10;
+        answer.sense[sense::kAscOffset] = input.Byte();
+        answer.sense[sense::kAscqOffset] = input.Byte();
         break;
       case 2:
         answer.status = input.Byte();
@@ -248,12 +250,12 @@ class Drives {
         if (control & 8) PutOwnData(drive, opcode, data, length, length);
         break;
       case 7:
-        answer.status = 0x02;
+        answer.status = scsi::kStatusCheckCondition;
         answer.haveSense = true;
-        answer.sense[0] = 0x70;
-        answer.sense[2] = 0x06;
-        answer.sense[7] = 10;
-        answer.sense[12] = 0x29;
+        answer.sense[0] = sense::kCurrentFixed;
+        answer.sense[sense::kKeyOffset] = sense::kUnitAttention;
+        answer.sense[sense::kAdditionalLengthOffset] = 10;
+        answer.sense[sense::kAscOffset] = sense::kPowerOnReset.asc;
         break;
     }
     return answer;
@@ -274,7 +276,8 @@ class Drives {
         drive.replyValid = false;
         break;
       case kOpSendDiagnostic:
-        if (length >= 8 && data[0] == 0x88 && data[5] == 0x40) {
+        if (length >= vendorpage::kHeaderSize && data[0] == vendorpage::kPageCode &&
+            data[vendorpage::kFunctionOffset] == vendorpage::function::kIdentify) {
           drive.identifyPageTaken = good;
           drive.replyValid = false;
         }
@@ -339,32 +342,36 @@ class Drives {
   // family, and whose identify reply since then carried the image's drive code; and
   // the page must carry that image's bytes.
   void CheckPage(const FuzzDrive& drive, const std::uint8_t* data, std::uint32_t length) {
-    if (length < 8 || data[0] != 0x88 || data[5] != 0xC0 || data[6] == 0) return;
+    using namespace vendorpage;
+    if (length < kHeaderSize || data[0] != kPageCode || data[kFunctionOffset] != function::kData ||
+        data[kArgumentOffset] == kClosing) {
+      return;
+    }
     ++dataPages;
     const int index = selectedImageIndex;
     if (index < 0 || index >= kImageCount) Violation(drive, "no image chosen");
     const FirmwareImage& image = BuiltInImages().Image(index);
     if (!drive.inquiryValid) Violation(drive, "its latest INQUIRY failed");
-    if (std::memcmp(drive.lastInquiry + 16, kModel, 16) != 0) {
+    if (std::memcmp(drive.lastInquiry + inquiry::kProductOffset, inquiry::kProduct,
+                    inquiry::kProductLength) != 0) {
       Violation(drive, "its INQUIRY names another product");
     }
     // Revision "1" followed by the family: the generation and family the images are for.
-    if (drive.lastInquiry[32] != '1' ||
-        static_cast<char>(drive.lastInquiry[33]) != image.versionText[1]) {
+    if (drive.lastInquiry[inquiry::kRevisionOffset] != '1' ||
+        static_cast<char>(drive.lastInquiry[inquiry::kRevisionOffset + 1]) !=
+            image.versionText[1]) {
       Violation(drive, "its revision is not of the image's generation and family");
     }
     if (!drive.replyValid) Violation(drive, "no identify reply since its INQUIRY");
-    std::size_t codeLength = 0;
-    while (codeLength < 2 && drive.lastReply[6 + codeLength] != 0) ++codeLength;
-    if (std::string(reinterpret_cast<const char*>(drive.lastReply + 6), codeLength) !=
+    if (inquiry::FieldText(drive.lastReply + kDriveCodeOffset, kDriveCodeLength) !=
         image.driveCode) {
       Violation(drive, "its identify reply carries another drive code");
     }
-    const int page = data[6];
-    if (page > image.blockCount || length != 8 + kPageDataSize) {
+    const int page = data[kArgumentOffset];
+    if (page > image.blockCount || length != kHeaderSize + kPageDataSize) {
       Violation(drive, "a page that is not one of the image's");
     }
-    if (std::memcmp(data + 8, PlainImage(index).data() + (page - 1) * kPageDataSize,
+    if (std::memcmp(data + kHeaderSize, PlainImage(index).data() + (page - 1) * kPageDataSize,
                     kPageDataSize) != 0) {
       Violation(drive, "the page does not carry the chosen image");
     }

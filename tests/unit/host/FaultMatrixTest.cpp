@@ -19,6 +19,9 @@
 #include <vector>
 
 #include "FaultMatrixRig.h"
+#include "device/Sense.h"
+#include "device/ScsiTransport.h"
+#include "device/VendorPage.h"
 #include "text/TextCatalogue.h"
 
 namespace qx {
@@ -60,21 +63,24 @@ Failure CheckCondition(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, co
 std::vector<Failure> Failures() {
   return {
       CheckCondition(0x1, 0x18, 0x00, "RECOVERED"),
-      CheckCondition(0x2, 0x3A, 0x00, "NOT READY"),
-      CheckCondition(0x3, 0x11, 0x00, "MEDIUM"),
-      CheckCondition(0x4, 0x44, 0x00, "HARDWARE"),
-      CheckCondition(0x5, 0x24, 0x00, "ILLEGAL REQ"),
-      {Way::UnitAttentionOnce, 0x6, 0x29, 0x00, "CHECK 06/29/00 UA once"},
+      CheckCondition(sense::kNotReady, 0x3A, 0x00, "NOT READY"),
+      CheckCondition(sense::kMediumError, 0x11, 0x00, "MEDIUM"),
+      CheckCondition(sense::kHardwareError, sense::kInternalTargetFailure.asc, 0x00, "HARDWARE"),
+      CheckCondition(sense::kIllegalRequest, sense::kInvalidFieldInCdb.asc, 0x00, "ILLEGAL REQ"),
+      {Way::UnitAttentionOnce, sense::kUnitAttention, sense::kPowerOnReset.asc,
+       sense::kPowerOnReset.ascq, "CHECK 06/29/00 UA once"},
       CheckCondition(0x7, 0x27, 0x00, "DATA PROTECT"),
       CheckCondition(0x8, 0x00, 0x05, "BLANK CHECK"),
       CheckCondition(0x9, 0x80, 0x00, "VENDOR"),
       CheckCondition(0xA, 0x00, 0x00, "COPY ABORTED"),
-      CheckCondition(0xB, 0x47, 0x00, "ABORTED CMD"),
+      CheckCondition(sense::kAbortedCommand, 0x47, 0x00, "ABORTED CMD"),
       CheckCondition(0xC, 0x00, 0x00, "EQUAL"),
       CheckCondition(0xD, 0x21, 0x00, "VOL OVERFLOW"),
       CheckCondition(0xE, 0x1D, 0x00, "MISCOMPARE"),
-      {Way::NotReady, 0x2, 0x04, 0x01, "NOT READY 04/01 every try"},
-      {Way::EndlessUnitAttention, 0x6, 0x29, 0x00, "endless unit attention"},
+      {Way::NotReady, sense::kNotReady, sense::kBecomingReady.asc, sense::kBecomingReady.ascq,
+       "NOT READY 04/01 every try"},
+      {Way::EndlessUnitAttention, sense::kUnitAttention, sense::kPowerOnReset.asc,
+       sense::kPowerOnReset.ascq, "endless unit attention"},
       {Way::Hang, 0, 0, 0, "never completes"},
       {Way::OpenFails, 0, 0, 0, "open fails (error 2)"},
       {Way::Refused, 0, 0, 0, "request refused (87)"},
@@ -96,21 +102,24 @@ struct Command {
 };
 
 std::string PageName(std::uint8_t function, std::uint8_t argument) {
-  if (function == 0x40) return "identify";
-  if (function == 0xF0) return argument == 0 ? "open 1" : "open 2";
-  if (function == 0xC0) return argument == 0 ? "close" : "data " + std::to_string(argument);
+  using namespace vendorpage;
+  if (function == function::kIdentify) return "identify";
+  if (function == function::kOpen) return argument == kOpenFirst ? "open 1" : "open 2";
+  if (function == function::kData) {
+    return argument == kClosing ? "close" : "data " + std::to_string(argument);
+  }
   return "page ?";
 }
 
 std::string OpcodeName(const PortEvent& e) {
   if (e.capabilities) return "GET CAPABILITIES";
   switch (e.opcode) {
-    case 0x12: return "INQUIRY";
-    case 0x28: return "READ(10)";
-    case 0x1C: return "RECEIVE DIAG";
-    case 0x1D: return "SEND DIAG " + PageName(e.function, e.argument);
-    case 0x1E: return "PREVENT/ALLOW";
-    case 0x1B: return "START/STOP";
+    case opcode::kInquiry: return "INQUIRY";
+    case opcode::kRead10: return "READ(10)";
+    case opcode::kReceiveDiagnosticResults: return "RECEIVE DIAG";
+    case opcode::kSendDiagnostic: return "SEND DIAG " + PageName(e.function, e.argument);
+    case opcode::kPreventAllowMediumRemoval: return "PREVENT/ALLOW";
+    case opcode::kStartStopUnit: return "START/STOP";
     default: {
       char text[16];
       std::snprintf(text, sizeof text, "opcode %02X", e.opcode);
@@ -130,7 +139,8 @@ const char* PhaseName(Phase phase) {
 }
 
 int KindOf(const PortEvent& e) {
-  return e.opcode == 0x1D ? (e.opcode << 16) | (e.function << 8) | e.argument : e.opcode;
+  if (e.opcode != opcode::kSendDiagnostic) return e.opcode;
+  return (e.opcode << 16) | (e.function << 8) | e.argument;
 }
 
 std::vector<Command> Classify(const std::vector<PortEvent>& events) {
@@ -149,11 +159,11 @@ std::vector<Command> Classify(const std::vector<PortEvent>& events) {
     c.occurrence = ++seen[KindOf(e)];
     // The start-up and the dialog each scan first: their first INQUIRY is the scan's.
     const bool scan = (e.phase == Phase::StartUp || e.phase == Phase::Dialog) &&
-                      e.opcode == 0x12 && ++inquiries[e.phase] == 1;
+                      e.opcode == opcode::kInquiry && ++inquiries[e.phase] == 1;
     switch (e.phase) {
       case Phase::StartUp:
         c.stage = scan ? Stage::StartupScan
-                       : e.opcode == 0x28 ? Stage::StartupRead : Stage::StartupCheck;
+                       : e.opcode == opcode::kRead10 ? Stage::StartupRead : Stage::StartupCheck;
         break;
       case Phase::Dialog:
         c.stage = scan ? Stage::DialogScan : Stage::Selection;
@@ -164,9 +174,9 @@ std::vector<Command> Classify(const std::vector<PortEvent>& events) {
       case Phase::Worker:
         // The worker sends no INQUIRY: one in this phase is the dialog's, asking the
         // drive for its revision once the worker has ended.
-        c.stage = e.opcode == 0x1D   ? Stage::WorkerPage
-                  : e.opcode == 0x12 ? Stage::Confirmation
-                                     : Stage::WorkerUnchecked;
+        c.stage = e.opcode == opcode::kSendDiagnostic ? Stage::WorkerPage
+                  : e.opcode == opcode::kInquiry      ? Stage::Confirmation
+                                                      : Stage::WorkerUnchecked;
         break;
     }
     if (scan) c.name += " (scan)";
@@ -180,7 +190,7 @@ std::vector<Command> Classify(const std::vector<PortEvent>& events) {
 // kind on, every try fails.
 std::string Rule(const Command& c, const Failure& f) {
   char text[96];
-  if (c.event.opcode == 0x1D) {
+  if (c.event.opcode == opcode::kSendDiagnostic) {
     std::snprintf(text, sizeof text, "send:func=%02X:arg=%02X:from=%d", c.event.function,
                   c.event.argument, c.occurrence);
   } else {
@@ -322,7 +332,9 @@ Effect EffectOf(const Failure& f) {
 
 // When the worker's failing page starts, from the worker's own fixed waits.
 std::uint64_t PageStartMs(const PortEvent& e) {
-  if (e.function == 0xF0) return e.argument == 0 ? 122000 : 125000;
+  if (e.function == vendorpage::function::kOpen) {
+    return e.argument == vendorpage::kOpenFirst ? 122000 : 125000;
+  }
   return 125500;
 }
 
@@ -348,7 +360,7 @@ Outcome Expected(const Command& c, const Failure& f) {
     case Stage::DialogCapabilities:
       return f.way == Way::OpenFails ? NotSupported(1) : Success();
     case Stage::Selection:
-      return NotSupported(c.event.opcode == 0x12 ? 1 : 0);
+      return NotSupported(c.event.opcode == opcode::kInquiry ? 1 : 0);
     case Stage::StartCheck:
       return StartRefused(e.message);
     case Stage::WorkerUnchecked: {
@@ -652,7 +664,8 @@ void RunMatrix(Start start, const std::function<bool(const Failure&)>& wanted) {
     for (const Failure& f : failures) {
       const bool portWay = f.way == Way::OpenFails || f.way == Way::Refused;
       if (c.event.capabilities && !portWay) continue;  // not a SCSI command
-      const bool firstDataPage = c.stage == Stage::WorkerPage && c.event.function == 0xC0 &&
+      const bool firstDataPage = c.stage == Stage::WorkerPage &&
+                                 c.event.function == vendorpage::function::kData &&
                                  c.event.argument == 1;
       if (f.way == Way::PortMaximum && !firstDataPage) continue;
       SCOPED_TRACE(c.name + " / " + f.name);
@@ -714,15 +727,15 @@ TEST(FaultMatrix, TheDriveKeepsFailingACommandFromItsChosenOccurrenceOn) {
   // and every retry of it fail.
   SimDrive drive;
   ASSERT_TRUE(drive.Faults().Add("12:from=2:ua=forever"));
-  std::uint8_t cdb[6] = {0x12, 0, 0, 0, 44, 0};
+  std::uint8_t cdb[6] = {opcode::kInquiry, 0, 0, 0, 44, 0};
   std::uint8_t tur[6] = {};
   std::uint8_t data[44];
   drive.Execute(tur, 6, nullptr, 0, DataDirection::Unspecified);  // the power-on attention
   EXPECT_EQ(drive.Execute(cdb, 6, data, 44, DataDirection::In).status, 0);
   for (int attempt = 0; attempt < 3; ++attempt) {
     SimCommandResult r = drive.Execute(cdb, 6, data, 44, DataDirection::In);
-    EXPECT_EQ(r.SenseKey(), 6);
-    EXPECT_EQ(r.Asc(), 0x29);
+    EXPECT_EQ(r.SenseKey(), sense::kUnitAttention);
+    EXPECT_EQ(r.Asc(), sense::kPowerOnReset.asc);
   }
   std::vector<SimFaultRule> rules;
   std::string error;

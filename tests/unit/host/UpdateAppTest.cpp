@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "StartupRig.h"
@@ -256,12 +257,18 @@ TEST(UpdateAppDriveCheck, ATrayJustClosedOnADiscIsStillChecked) {
 }
 
 TEST(UpdateAppDriveCheck, FailedIdentifyOrInquirySkipsTheDrive) {
-  for (const char* fault : {"inquiry:nth=2:status=02", "send:page=identify:status=02",
-                            "receive:status=02"}) {
+  // The log names the command that failed, so that a report says where to look.
+  const std::pair<const char*, const char*> cases[] = {
+      {"inquiry:nth=2:status=02", ": INQUIRY "},
+      {"send:page=identify:status=02", ": identify page "},
+      {"receive:status=02", ": identify reply "},
+  };
+  for (const auto& [fault, named] : cases) {
     Machine m;
     SimDrive& drive = m.AddDrive('E', "1005");
     ASSERT_TRUE(drive.Faults().Add(fault)) << fault;
     EXPECT_EQ(m.Run(), StartupEnd::DriveNotFound) << fault;
+    EXPECT_NE(m.logFile.text.find(named), std::string::npos) << fault << "\n" << m.logFile.text;
   }
 }
 

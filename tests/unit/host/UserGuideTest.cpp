@@ -38,7 +38,8 @@ const Guide kGuides[] = {
 
 // Catalogue texts that are no message: names and captions, the labels of buttons and
 // menus, the terms (the guides describe that window), the About box, a prefix the
-// program puts before a device message, and the blank a status line is cleared with.
+// program puts before a device message, the label between a command's name and its
+// status, and the blank a status line is cleared with.
 // Every other text, including one added later, must be in the guides.
 const std::set<TextId> kNotMessages = {
     TextId::Caption,         TextId::ModelName,         TextId::RebootNotice,
@@ -48,7 +49,7 @@ const std::set<TextId> kNotMessages = {
     TextId::MainCancelButton, TextId::AboutMenu,        TextId::AboutSystemMenu,
     TextId::ErrorPrefix,     TextId::StatusBlank,       TextId::AboutCaption,
     TextId::AboutProduct,    TextId::AboutVersion,      TextId::AboutFirmLabel,
-    TextId::AboutNotice,
+    TextId::AboutNotice,     TextId::StatusLabel,
 };
 
 std::string ReadSource(const std::string& relative) {

@@ -22,7 +22,7 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 class AspiDeviceTest : public ::testing::Test {
  protected:
   AspiDeviceTest() {
-    system.versionWorks = true;
+    system.versionQueryFails = false;
     platform.system = &system;
     platform.aspiManager = &manager;
   }
@@ -64,10 +64,10 @@ class AspiDeviceTest : public ::testing::Test {
 // --- construction ---
 
 TEST_F(AspiDeviceTest, NtLoadsNothingShowsNothingAndRefusesEveryCommand) {
-  system.platformId = sys::kPlatformNt;
+  system.version.platformId = sys::kPlatformNt;
   AspiDevice& aspi = Device();
   EXPECT_EQ(manager.loads, 0);
-  EXPECT_TRUE(system.boxes.empty());
+  EXPECT_TRUE(system.messageBoxes.empty());
   EXPECT_EQ(aspi.ScanDrives(), 0);
   EXPECT_EQ(aspi.TestUnitReady(), status::kNotInitialised);
   EXPECT_EQ(aspi.GetLastMessage(), "Test Unit Ready Status : Faild Initailize.");
@@ -79,7 +79,7 @@ TEST_F(AspiDeviceTest, SupportInformationGivesTheAdapterCount) {
   manager.adapters.resize(3);
   EXPECT_TRUE(Device().Loaded());
   EXPECT_EQ(Device().HostAdapterCount(), 3);
-  EXPECT_TRUE(system.boxes.empty());
+  EXPECT_TRUE(system.messageBoxes.empty());
 }
 
 TEST_F(AspiDeviceTest, ManagerNotReadyLeavesNoAdaptersAndSaysSo) {
@@ -87,8 +87,8 @@ TEST_F(AspiDeviceTest, ManagerNotReadyLeavesNoAdaptersAndSaysSo) {
   manager.supportStatus = 0xE8;
   EXPECT_FALSE(Device().Loaded());
   EXPECT_EQ(Device().HostAdapterCount(), 0);
-  ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0].text, "ASPI Initialize Fail!");
+  ASSERT_EQ(system.messageBoxes.size(), 1u);
+  EXPECT_EQ(system.messageBoxes[0].text, "ASPI Initialize Fail!");
   EXPECT_EQ(Device().ScanDrives(), 0);
 }
 
@@ -109,17 +109,17 @@ TEST_F(AspiDeviceTest, EachMissingPartOfTheLibraryIsToldOnceInTheUsersLanguage) 
     EXPECT_FALSE(aspi.Loaded());
   }
   EXPECT_EQ(manager.unloads, 1);  // the library loaded, so it is freed
-  ASSERT_EQ(system.boxes.size(), 2u);
-  EXPECT_EQ(system.boxes[0].text, "ASPI初期化に失敗しました。");
-  EXPECT_EQ(system.boxes[1].text, "ASPI Initialize Fail!");
+  ASSERT_EQ(system.messageBoxes.size(), 2u);
+  EXPECT_EQ(system.messageBoxes[0].text, "ASPI初期化に失敗しました。");
+  EXPECT_EQ(system.messageBoxes[1].text, "ASPI Initialize Fail!");
 }
 
 TEST_F(AspiDeviceTest, NoVersionInformationIsToldAndNothingLoads) {
-  system.versionWorks = false;
+  system.versionQueryFails = true;
   Device();
   EXPECT_EQ(manager.loads, 0);
-  ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0].text, "Cannot get operationg system information.");
+  ASSERT_EQ(system.messageBoxes.size(), 1u);
+  EXPECT_EQ(system.messageBoxes[0].text, "Cannot get operationg system information.");
 }
 
 // --- the request blocks ---
@@ -321,8 +321,8 @@ TEST_F(AspiDeviceTest, TransferBeyondTheStagingAreaIsRefusedNeverStaged) {
   EXPECT_EQ(Device().SendDiagnostic(0, 0x8008), status::kBufferTooBig);
   EXPECT_TRUE(manager.Log().empty());
   EXPECT_EQ(Device().GetLastMessage(), "Send Diagnostic Status : ASPI Error");
-  ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0].text, "Aspi Error : Buffer size is too big.");
+  ASSERT_EQ(system.messageBoxes.size(), 1u);
+  EXPECT_EQ(system.messageBoxes[0].text, "Aspi Error : Buffer size is too big.");
 
   // The largest transfer that fits goes out whole.
   Device().SetBuffer(big.data(), aspi::kMaxTransferLength);
@@ -355,8 +355,8 @@ TEST_F(AspiDeviceTest, FailureTextsOfTheTransport) {
   manager.RefuseNext(0x33);
   EXPECT_EQ(Device().TestUnitReady(), 0x33);
   EXPECT_EQ(Device().GetLastMessage(), "Test Unit Ready Status : ASPI Error");
-  ASSERT_EQ(system.boxes.size(), 1u);
-  EXPECT_EQ(system.boxes[0].text, "Aspi Error : Timeout.");
+  ASSERT_EQ(system.messageBoxes.size(), 1u);
+  EXPECT_EQ(system.messageBoxes[0].text, "Aspi Error : Timeout.");
   EXPECT_EQ(system.beeps.size(), 1u);
 
   manager.RefuseNext(status::kAborted);

@@ -11,6 +11,7 @@
 
 #include "platform/PassThroughRequest.h"
 #include "platform/PassThroughPort.h"
+#include "platform/host/HostSystem.h"
 #include "platform/System.h"
 
 namespace qx {
@@ -194,46 +195,12 @@ class RecordingPassThroughPort : public PassThroughPort {
   }
 };
 
-// Enough of the system for the device layer: a version answer (none unless asked
-// for), a code page, and a record of beeps and message boxes.
-class DeviceTestSystem : public System {
- public:
-  bool versionWorks = false;
-  std::uint32_t platformId = sys::kPlatformWindows;
-  int codePage = 1252;
-  std::vector<std::uint32_t> beeps;
-  struct Box {
-    WindowRef owner;
-    std::string text;
-    std::string caption;
-    std::uint32_t flags;
-  };
-  std::vector<Box> boxes;
-
-  bool GetVersion(VersionInfo* info) override {
-    if (!versionWorks) return false;
-    info->majorVersion = 4;
-    info->minorVersion = 10;
-    info->platformId = platformId;
-    return true;
-  }
-  bool GetPowerStatus(std::uint8_t*) override { return false; }
-  SysHandle CreateMutex(const char*, std::uint32_t*) override { return 0; }
-  bool ReleaseMutex(SysHandle) override { return false; }
-  bool GetScreenSaverActive(std::uint32_t*) override { return false; }
-  bool SetScreenSaverActive(std::uint32_t) override { return false; }
-  std::uint32_t GetModuleFileName(char*, std::uint32_t) override { return 0; }
-  int CodePage() override { return codePage; }
-  bool OpenProcessToken(std::uint32_t, SysHandle*) override { return false; }
-  bool LookupPrivilegeValue(const char*, std::uint64_t*) override { return false; }
-  bool AdjustTokenPrivileges(SysHandle, std::uint64_t, std::uint32_t) override { return false; }
-  bool ExitWindows(std::uint32_t, std::uint32_t) override { return false; }
-  void CloseHandle(SysHandle) override {}
-  void MessageBeep(std::uint32_t type) override { beeps.push_back(type); }
-  int MessageBox(WindowRef owner, const std::string& text, const std::string& caption,
-                 std::uint32_t flags) override {
-    boxes.push_back({owner, text, caption, flags});
-    return 1;
+// The host system as the device layer's tests want it: Windows 98's version answer,
+// but only for a test that asks for one (the query fails until then).
+struct DeviceTestSystem : HostSystem {
+  DeviceTestSystem() {
+    version = {4, 10, sys::kPlatformWindows};
+    versionQueryFails = true;
   }
 };
 

@@ -134,12 +134,12 @@ TEST(StatusTexts, AspiStatusBoxBeepsAndShowsTheStatusText) {
   ShowAspiStatus(system, 0x33);
   ASSERT_EQ(2u, system.beeps.size());
   EXPECT_EQ(0x30u, system.beeps[0]);
-  ASSERT_EQ(2u, system.boxes.size());
-  EXPECT_EQ("Aspi Error : Buffer size is too big.", system.boxes[0].text);
-  EXPECT_EQ("Aspi Error : Timeout.", system.boxes[1].text);
-  EXPECT_EQ(0x30u, system.boxes[0].flags);  // OK button, exclamation icon
-  EXPECT_EQ(0u, system.boxes[0].owner);
-  EXPECT_EQ("Firmware Update Utility", system.boxes[0].caption);
+  ASSERT_EQ(2u, system.messageBoxes.size());
+  EXPECT_EQ("Aspi Error : Buffer size is too big.", system.messageBoxes[0].text);
+  EXPECT_EQ("Aspi Error : Timeout.", system.messageBoxes[1].text);
+  EXPECT_EQ(0x30u, system.messageBoxes[0].flags);  // OK button, exclamation icon
+  EXPECT_EQ(0u, system.messageBoxes[0].owner);
+  EXPECT_EQ("Firmware Update Utility", system.messageBoxes[0].caption);
 }
 
 }  // namespace

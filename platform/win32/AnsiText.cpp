@@ -10,13 +10,13 @@ namespace {
 // Keeps the thread's last error across the conversion calls.
 class LastErrorKeeper {
  public:
-  LastErrorKeeper() : saved_(::GetLastError()) {}
-  ~LastErrorKeeper() { ::SetLastError(saved_); }
+  LastErrorKeeper() : savedError(::GetLastError()) {}
+  ~LastErrorKeeper() { ::SetLastError(savedError); }
   LastErrorKeeper(const LastErrorKeeper&) = delete;
   LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
  private:
-  DWORD saved_;
+  DWORD savedError;
 };
 
 // Flags stay 0: Windows 98 refuses any flag with CP_UTF8.

@@ -494,9 +494,9 @@ bool SameText128(const Bytes& written, const Bytes& expected) {
 
 class Decoder {
  public:
-  Decoder(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
-  bool More() const { return p_ < end_; }
-  std::uint8_t Byte() { return p_ < end_ ? *p_++ : 0; }
+  Decoder(const std::uint8_t* data, std::size_t size) : cursor(data), inputEnd(data + size) {}
+  bool More() const { return cursor < inputEnd; }
+  std::uint8_t Byte() { return cursor < inputEnd ? *cursor++ : 0; }
   std::uint32_t U32() {
     std::uint32_t v = Byte();
     v |= static_cast<std::uint32_t>(Byte()) << 8;
@@ -510,7 +510,7 @@ class Decoder {
     std::uint8_t last = 'A';
     for (std::size_t i = 0; i < n; ++i) {
       // Past the input's end, big values repeat their last byte.
-      if (p_ < end_) last = *p_++;
+      if (cursor < inputEnd) last = *cursor++;
       out.push_back(last);
     }
     return out;
@@ -653,8 +653,8 @@ class Decoder {
   }
 
  private:
-  const std::uint8_t* p_;
-  const std::uint8_t* end_;
+  const std::uint8_t* cursor;
+  const std::uint8_t* inputEnd;
 };
 
 struct Options {

@@ -24,18 +24,18 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
   static constexpr const char* kScratch = "Software\\QxRegistryConformance";
 
   void SetUp() override {
-    registry_ = GetParam()();
+    registryUnderTest = GetParam()();
     RemoveScratch();
-    ASSERT_EQ(reg::kSuccess, registry_->CreateKey(reg::kCurrentUser, kScratch, 0,
-                                                  reg::kKeyAllAccess, &scratch_, nullptr));
+    ASSERT_EQ(reg::kSuccess, registryUnderTest->CreateKey(reg::kCurrentUser, kScratch, 0,
+                                                  reg::kKeyAllAccess, &scratchKey, nullptr));
   }
   void TearDown() override {
-    if (scratch_ != 0) registry_->CloseKey(scratch_);
+    if (scratchKey != 0) registryUnderTest->CloseKey(scratchKey);
     RemoveScratch();
     // Keys made below HKEY_LOCAL_MACHINE, deepest first: the real registry keeps
     // nothing of a test.
-    for (auto it = machineKeys_.rbegin(); it != machineKeys_.rend(); ++it) {
-      registry_->DeleteKey(reg::kLocalMachine, it->c_str());
+    for (auto it = machineKeys.rbegin(); it != machineKeys.rend(); ++it) {
+      registryUnderTest->DeleteKey(reg::kLocalMachine, it->c_str());
     }
   }
   // Opens a key below HKEY_LOCAL_MACHINE, making what is missing and noting it for
@@ -45,16 +45,16 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
     for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
       std::string part = path.substr(0, end);
       std::uint32_t disposition = 0;
-      if (key != 0) registry_->CloseKey(key);
+      if (key != 0) registryUnderTest->CloseKey(key);
       key = 0;
-      EXPECT_EQ(reg::kSuccess, registry_->CreateKey(reg::kLocalMachine, part.c_str(), 0,
+      EXPECT_EQ(reg::kSuccess, registryUnderTest->CreateKey(reg::kLocalMachine, part.c_str(), 0,
                                                     reg::kKeyAllAccess, &key, &disposition));
-      if (disposition == reg::kCreatedNewKey) machineKeys_.push_back(part);
+      if (disposition == reg::kCreatedNewKey) machineKeys.push_back(part);
       if (end == std::string::npos) return key;
     }
   }
   void RemoveScratch() {
-    RegistryKey software(*registry_);
+    RegistryKey software(*registryUnderTest);
     if (software.Open(reg::kCurrentUser, "Software") == reg::kSuccess) {
       software.DeleteTree("QxRegistryConformance");
     }
@@ -62,14 +62,14 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
   RegKey MakeKey(const char* path) {
     RegKey key = 0;
     EXPECT_EQ(reg::kSuccess,
-              registry_->CreateKey(scratch_, path, 0, reg::kKeyAllAccess, &key, nullptr));
+              registryUnderTest->CreateKey(scratchKey, path, 0, reg::kKeyAllAccess, &key, nullptr));
     return key;
   }
-  void MakeAndClose(const char* path) { registry_->CloseKey(MakeKey(path)); }
+  void MakeAndClose(const char* path) { registryUnderTest->CloseKey(MakeKey(path)); }
   bool Exists(const char* path) {
     RegKey key = 0;
-    if (registry_->OpenKey(scratch_, path, reg::kKeyRead, &key) != reg::kSuccess) return false;
-    registry_->CloseKey(key);
+    if (registryUnderTest->OpenKey(scratchKey, path, reg::kKeyRead, &key) != reg::kSuccess) return false;
+    registryUnderTest->CloseKey(key);
     return true;
   }
   std::vector<std::string> Enumerate(RegKey key) {
@@ -77,7 +77,7 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
     for (std::uint32_t i = 0;; ++i) {
       char name[256];
       std::uint32_t length = sizeof name;
-      RegStatus status = registry_->EnumKey(key, i, name, &length);
+      RegStatus status = registryUnderTest->EnumKey(key, i, name, &length);
       if (status != reg::kSuccess) {
         EXPECT_EQ(reg::kNoMoreItems, status);
         break;
@@ -88,61 +88,61 @@ class RegistryConformance : public ::testing::TestWithParam<RegistryFactory> {
     return names;
   }
 
-  std::unique_ptr<Registry> registry_;
-  RegKey scratch_ = 0;
-  std::vector<std::string> machineKeys_;
+  std::unique_ptr<Registry> registryUnderTest;
+  RegKey scratchKey = 0;
+  std::vector<std::string> machineKeys;
 };
 
 TEST_P(RegistryConformance, FailuresReportTheSystemsStatusCodes) {
   RegKey key = 12345;
-  EXPECT_EQ(reg::kFileNotFound, registry_->OpenKey(scratch_, "missing", reg::kKeyRead, &key));
+  EXPECT_EQ(reg::kFileNotFound, registryUnderTest->OpenKey(scratchKey, "missing", reg::kKeyRead, &key));
   std::uint8_t data[4];
   std::uint32_t size = sizeof data;
-  EXPECT_EQ(reg::kFileNotFound, registry_->QueryValue(scratch_, "missing", nullptr, data, &size));
-  EXPECT_EQ(reg::kFileNotFound, registry_->DeleteValue(scratch_, "missing"));
-  EXPECT_EQ(reg::kFileNotFound, registry_->DeleteKey(scratch_, "missing"));
+  EXPECT_EQ(reg::kFileNotFound, registryUnderTest->QueryValue(scratchKey, "missing", nullptr, data, &size));
+  EXPECT_EQ(reg::kFileNotFound, registryUnderTest->DeleteValue(scratchKey, "missing"));
+  EXPECT_EQ(reg::kFileNotFound, registryUnderTest->DeleteKey(scratchKey, "missing"));
   char name[16];
   std::uint32_t length = sizeof name;
-  EXPECT_EQ(reg::kNoMoreItems, registry_->EnumKey(scratch_, 0, name, &length));
-  EXPECT_EQ(reg::kInvalidHandle, registry_->CloseKey(0));
+  EXPECT_EQ(reg::kNoMoreItems, registryUnderTest->EnumKey(scratchKey, 0, name, &length));
+  EXPECT_EQ(reg::kInvalidHandle, registryUnderTest->CloseKey(0));
   size = sizeof data;
-  EXPECT_EQ(reg::kInvalidHandle, registry_->QueryValue(0, "x", nullptr, data, &size));
+  EXPECT_EQ(reg::kInvalidHandle, registryUnderTest->QueryValue(0, "x", nullptr, data, &size));
 }
 
 TEST_P(RegistryConformance, CreateTellsNewFromExistingAndNamesIgnoreCase) {
   RegKey first = 0, second = 0;
   std::uint32_t disposition = 0;
-  ASSERT_EQ(reg::kSuccess, registry_->CreateKey(scratch_, "Mixed\\Case", 0, reg::kKeyAllAccess,
+  ASSERT_EQ(reg::kSuccess, registryUnderTest->CreateKey(scratchKey, "Mixed\\Case", 0, reg::kKeyAllAccess,
                                                 &first, &disposition));
   EXPECT_EQ(reg::kCreatedNewKey, disposition);
-  ASSERT_EQ(reg::kSuccess, registry_->CreateKey(scratch_, "MIXED\\case", 0, reg::kKeyAllAccess,
+  ASSERT_EQ(reg::kSuccess, registryUnderTest->CreateKey(scratchKey, "MIXED\\case", 0, reg::kKeyAllAccess,
                                                 &second, &disposition));
   EXPECT_EQ(reg::kOpenedExistingKey, disposition);
 
-  RegistryKey writer(*registry_);
-  ASSERT_EQ(reg::kSuccess, writer.Open(scratch_, "mixed\\CASE"));
+  RegistryKey writer(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, writer.Open(scratchKey, "mixed\\CASE"));
   EXPECT_EQ(reg::kSuccess, writer.SetDword(0x01020304, "Value"));
   std::uint32_t read = 0;
-  RegistryKey reader(*registry_);
-  ASSERT_EQ(reg::kSuccess, reader.Open(scratch_, "Mixed\\Case", reg::kKeyRead));
+  RegistryKey reader(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, reader.Open(scratchKey, "Mixed\\Case", reg::kKeyRead));
   EXPECT_EQ(reg::kSuccess, reader.QueryDword(&read, "VALUE"));
   EXPECT_EQ(0x01020304u, read);
   // Creation kept the first spelling.
-  EXPECT_EQ(std::vector<std::string>{"Mixed"}, Enumerate(scratch_));
-  registry_->CloseKey(first);
-  registry_->CloseKey(second);
+  EXPECT_EQ(std::vector<std::string>{"Mixed"}, Enumerate(scratchKey));
+  registryUnderTest->CloseKey(first);
+  registryUnderTest->CloseKey(second);
 }
 
 TEST_P(RegistryConformance, FailedOpenOrCreateKeepsTheHeldKey) {
   MakeAndClose("held");
-  RegistryKey key(*registry_);
-  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, "held"));
+  RegistryKey key(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratchKey, "held"));
   RegKey held = key.Handle();
-  EXPECT_EQ(reg::kFileNotFound, key.Open(scratch_, "not\\there"));
+  EXPECT_EQ(reg::kFileNotFound, key.Open(scratchKey, "not\\there"));
   EXPECT_EQ(held, key.Handle());
   // A name too long for a key cannot be created.
   std::string tooLong(300, 'k');
-  EXPECT_NE(reg::kSuccess, key.Create(scratch_, tooLong.c_str()));
+  EXPECT_NE(reg::kSuccess, key.Create(scratchKey, tooLong.c_str()));
   EXPECT_EQ(held, key.Handle());
   EXPECT_EQ(reg::kSuccess, key.SetDword(7, "still usable"));
 
@@ -153,21 +153,21 @@ TEST_P(RegistryConformance, FailedOpenOrCreateKeepsTheHeldKey) {
 
 TEST_P(RegistryConformance, ReadOnlyKeyRefusesWrites) {
   MakeAndClose("ro");
-  RegistryKey key(*registry_);
-  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, "ro", reg::kKeyRead));
+  RegistryKey key(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratchKey, "ro", reg::kKeyRead));
   EXPECT_EQ(reg::kAccessDenied, key.SetDword(1, "x"));
   EXPECT_EQ(reg::kAccessDenied, key.DeleteValue("x"));
 }
 
 TEST_P(RegistryConformance, SetStringStoresTheTerminatingZero) {
-  RegistryKey key(*registry_);
-  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, nullptr));
+  RegistryKey key(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratchKey, nullptr));
   ASSERT_EQ(reg::kSuccess, key.SetString("abc", "text"));
   std::uint32_t type = 0;
   std::uint8_t data[8];
   std::memset(data, 0xBD, sizeof data);
   std::uint32_t size = sizeof data;
-  ASSERT_EQ(reg::kSuccess, registry_->QueryValue(scratch_, "text", &type, data, &size));
+  ASSERT_EQ(reg::kSuccess, registryUnderTest->QueryValue(scratchKey, "text", &type, data, &size));
   EXPECT_EQ(reg::kTypeString, type);
   EXPECT_EQ(4u, size);
   EXPECT_EQ(0, std::memcmp(data, "abc\0", 4));
@@ -177,20 +177,20 @@ TEST_P(RegistryConformance, SetStringStoresTheTerminatingZero) {
 TEST_P(RegistryConformance, SmallBufferGetsMoreDataAndTheNeededSize) {
   const std::uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   ASSERT_EQ(reg::kSuccess,
-            registry_->SetValue(scratch_, "blob", reg::kTypeBinary, bytes, sizeof bytes));
+            registryUnderTest->SetValue(scratchKey, "blob", reg::kTypeBinary, bytes, sizeof bytes));
   std::uint8_t data[4];
   std::uint32_t size = sizeof data;
   std::uint32_t type = 0;
-  EXPECT_EQ(reg::kMoreData, registry_->QueryValue(scratch_, "blob", &type, data, &size));
+  EXPECT_EQ(reg::kMoreData, registryUnderTest->QueryValue(scratchKey, "blob", &type, data, &size));
   EXPECT_EQ(10u, size);
   EXPECT_EQ(reg::kTypeBinary, type);
   size = 0;
-  EXPECT_EQ(reg::kSuccess, registry_->QueryValue(scratch_, "blob", nullptr, nullptr, &size));
+  EXPECT_EQ(reg::kSuccess, registryUnderTest->QueryValue(scratchKey, "blob", nullptr, nullptr, &size));
   EXPECT_EQ(10u, size);
 
   // QueryDword reads whatever is there, up to four bytes, and no more.
-  RegistryKey key(*registry_);
-  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, nullptr));
+  RegistryKey key(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratchKey, nullptr));
   std::uint32_t value = 0;
   EXPECT_EQ(reg::kMoreData, key.QueryDword(&value, "blob"));
   const std::uint8_t one = 1;
@@ -200,8 +200,8 @@ TEST_P(RegistryConformance, SmallBufferGetsMoreDataAndTheNeededSize) {
 }
 
 TEST_P(RegistryConformance, TextsAreReadWithinTheirBoundEvenWithoutAZero) {
-  RegistryKey key(*registry_);
-  ASSERT_EQ(reg::kSuccess, key.Open(scratch_, nullptr));
+  RegistryKey key(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, key.Open(scratchKey, nullptr));
   // Eight letters, no terminating zero, in an eight-byte buffer: nothing past it
   // may be touched, and the text read must stop at its end.
   const char source[] = "ABCDEFGHX";  // stored without the X: no zero behind it
@@ -243,26 +243,26 @@ TEST_P(RegistryConformance, TextsAreReadWithinTheirBoundEvenWithoutAZero) {
 TEST_P(RegistryConformance, SubkeysEnumerateSortedWithoutCase) {
   for (const char* name : {"b", "C0", "  9", "A", " 10", "c1", "100", " 99"}) MakeAndClose(name);
   std::vector<std::string> expected = {"  9", " 10", " 99", "100", "A", "b", "C0", "c1"};
-  EXPECT_EQ(expected, Enumerate(scratch_));
+  EXPECT_EQ(expected, Enumerate(scratchKey));
 }
 
 TEST_P(RegistryConformance, EnumerationNeedsRoomForTheZero) {
   MakeAndClose("abcdef");
   char name[16];
   std::uint32_t length = 6;
-  EXPECT_EQ(reg::kMoreData, registry_->EnumKey(scratch_, 0, name, &length));
+  EXPECT_EQ(reg::kMoreData, registryUnderTest->EnumKey(scratchKey, 0, name, &length));
   length = 7;
-  EXPECT_EQ(reg::kSuccess, registry_->EnumKey(scratch_, 0, name, &length));
+  EXPECT_EQ(reg::kSuccess, registryUnderTest->EnumKey(scratchKey, 0, name, &length));
   EXPECT_EQ(6u, length);
   EXPECT_STREQ("abcdef", name);
 }
 
 TEST_P(RegistryConformance, KeyWithSubkeysCannotBeDeletedDirectly) {
   MakeAndClose("parent\\child");
-  EXPECT_EQ(reg::kAccessDenied, registry_->DeleteKey(scratch_, "parent"));
+  EXPECT_EQ(reg::kAccessDenied, registryUnderTest->DeleteKey(scratchKey, "parent"));
   EXPECT_TRUE(Exists("parent\\child"));
-  EXPECT_EQ(reg::kSuccess, registry_->DeleteKey(scratch_, "parent\\child"));
-  EXPECT_EQ(reg::kSuccess, registry_->DeleteKey(scratch_, "parent"));
+  EXPECT_EQ(reg::kSuccess, registryUnderTest->DeleteKey(scratchKey, "parent\\child"));
+  EXPECT_EQ(reg::kSuccess, registryUnderTest->DeleteKey(scratchKey, "parent"));
   EXPECT_FALSE(Exists("parent"));
 }
 
@@ -271,13 +271,13 @@ TEST_P(RegistryConformance, DeleteTreeRemovesThreeLevelsAndNothingElse) {
   MakeAndClose("tree\\one\\second");
   MakeAndClose("tree\\other");
   MakeAndClose("treeSibling");
-  RegistryKey leaf(*registry_);
-  ASSERT_EQ(reg::kSuccess, leaf.Open(scratch_, "tree\\one\\two\\three"));
+  RegistryKey leaf(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, leaf.Open(scratchKey, "tree\\one\\two\\three"));
   ASSERT_EQ(reg::kSuccess, leaf.SetString("deep", "v"));
   leaf.Close();
 
-  RegistryKey parent(*registry_);
-  ASSERT_EQ(reg::kSuccess, parent.Open(scratch_, nullptr));
+  RegistryKey parent(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, parent.Open(scratchKey, nullptr));
   EXPECT_EQ(reg::kSuccess, parent.DeleteTree("tree"));
   EXPECT_FALSE(Exists("tree"));
   EXPECT_TRUE(Exists("treeSibling"));
@@ -286,13 +286,13 @@ TEST_P(RegistryConformance, DeleteTreeRemovesThreeLevelsAndNothingElse) {
 
 TEST_P(RegistryConformance, HandleOfADeletedKeyFailsButCloses) {
   RegKey doomed = MakeKey("doomed");
-  ASSERT_EQ(reg::kSuccess, registry_->DeleteKey(scratch_, "doomed"));
+  ASSERT_EQ(reg::kSuccess, registryUnderTest->DeleteKey(scratchKey, "doomed"));
   const std::uint8_t one = 1;
-  EXPECT_EQ(reg::kKeyDeleted, registry_->SetValue(doomed, "x", reg::kTypeBinary, &one, 1));
+  EXPECT_EQ(reg::kKeyDeleted, registryUnderTest->SetValue(doomed, "x", reg::kTypeBinary, &one, 1));
   std::uint8_t data[4];
   std::uint32_t size = sizeof data;
-  EXPECT_EQ(reg::kKeyDeleted, registry_->QueryValue(doomed, "x", nullptr, data, &size));
-  EXPECT_EQ(reg::kSuccess, registry_->CloseKey(doomed));
+  EXPECT_EQ(reg::kKeyDeleted, registryUnderTest->QueryValue(doomed, "x", nullptr, data, &size));
+  EXPECT_EQ(reg::kSuccess, registryUnderTest->CloseKey(doomed));
   // A key of the same name made afterwards is a different key.
   MakeAndClose("doomed");
   EXPECT_TRUE(Exists("doomed"));
@@ -300,15 +300,15 @@ TEST_P(RegistryConformance, HandleOfADeletedKeyFailsButCloses) {
 
 TEST_P(RegistryConformance, ReadingTheProfileCreatesItsKeys) {
   // The profile lives at software\<key name>\<application>; put it in the scratch key.
-  ProfileStore profile(*registry_, "qxapp", "QxRegistryConformance\\Maker");
+  ProfileStore profile(*registryUnderTest, "qxapp", "QxRegistryConformance\\Maker");
   EXPECT_FALSE(Exists("Maker"));
   EXPECT_EQ(-7, profile.GetInt("", "Changed", -7));
   EXPECT_TRUE(Exists("Maker\\qxapp"));
   EXPECT_TRUE(profile.WriteInt("", "Changed", 3));
   EXPECT_EQ(3, profile.GetInt("", "Changed", -7));
   EXPECT_TRUE(profile.WriteString("Change\\  1", "Value_Name", "Autorun"));
-  RegistryKey record(*registry_);
-  ASSERT_EQ(reg::kSuccess, record.Open(scratch_, "Maker\\qxapp\\Change\\  1"));
+  RegistryKey record(*registryUnderTest);
+  ASSERT_EQ(reg::kSuccess, record.Open(scratchKey, "Maker\\qxapp\\Change\\  1"));
   std::string text;
   EXPECT_EQ(reg::kSuccess, record.QueryText(&text, "Value_Name", 128));
   EXPECT_EQ("Autorun", text);
@@ -355,10 +355,10 @@ TEST_P(RegistryConformance, RestorePutsEachSettingBackAsItWasFound) {
     // One byte past the data that is no zero: nothing may take it for a terminator.
     Bytes seed(c.found);
     seed.push_back(0xBD);
-    ASSERT_EQ(reg::kSuccess, registry_->SetValue(target, name, c.type, seed.data(),
+    ASSERT_EQ(reg::kSuccess, registryUnderTest->SetValue(target, name, c.type, seed.data(),
                                                  static_cast<std::uint32_t>(c.found.size())));
-    ProfileStore profile(*registry_, "qxapp", "QxRegistryConformance\\Maker");
-    ChangeJournal journal(*registry_, profile, c.nt);
+    ProfileStore profile(*registryUnderTest, "qxapp", "QxRegistryConformance\\Maker");
+    ChangeJournal journal(*registryUnderTest, profile, c.nt);
     if (c.fourValueRecord) {
       const std::string section = ChangeJournal::RecordSection(1);
       ASSERT_TRUE(profile.WriteString(section, "SubKey_Name", path));
@@ -372,7 +372,7 @@ TEST_P(RegistryConformance, RestorePutsEachSettingBackAsItWasFound) {
     std::uint32_t type = 0;
     std::uint8_t data[256];
     std::uint32_t size = sizeof data;
-    ASSERT_EQ(reg::kSuccess, registry_->QueryValue(target, name, &type, data, &size));
+    ASSERT_EQ(reg::kSuccess, registryUnderTest->QueryValue(target, name, &type, data, &size));
     if (!c.fourValueRecord) {
       EXPECT_NE(c.found, Bytes(data, data + size)) << "the scan changed nothing";
     }
@@ -381,10 +381,10 @@ TEST_P(RegistryConformance, RestorePutsEachSettingBackAsItWasFound) {
     EXPECT_EQ(0, journal.changedCount);
     std::memset(data, 0xBD, sizeof data);
     size = sizeof data;
-    ASSERT_EQ(reg::kSuccess, registry_->QueryValue(target, name, &type, data, &size));
+    ASSERT_EQ(reg::kSuccess, registryUnderTest->QueryValue(target, name, &type, data, &size));
     EXPECT_EQ(c.fourValueRecord ? reg::kTypeBinary : c.type, type);
     EXPECT_EQ(c.fourValueRecord ? Bytes{0x01} : c.found, Bytes(data, data + size));
-    registry_->CloseKey(target);
+    registryUnderTest->CloseKey(target);
   }
 }
 

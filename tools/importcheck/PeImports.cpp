@@ -29,22 +29,22 @@ constexpr std::size_t kMaxName = 4096;
 
 class Reader {
  public:
-  explicit Reader(const std::vector<std::uint8_t>& data) : data_(data) {}
+  explicit Reader(const std::vector<std::uint8_t>& data) : fileBytes(data) {}
 
   bool Has(std::size_t offset, std::size_t size) const {
-    return offset <= data_.size() && size <= data_.size() - offset;
+    return offset <= fileBytes.size() && size <= fileBytes.size() - offset;
   }
   bool U16(std::size_t offset, std::uint16_t* value) const {
     if (!Has(offset, 2)) return false;
-    *value = static_cast<std::uint16_t>(data_[offset] | (data_[offset + 1] << 8));
+    *value = static_cast<std::uint16_t>(fileBytes[offset] | (fileBytes[offset + 1] << 8));
     return true;
   }
   bool U32(std::size_t offset, std::uint32_t* value) const {
     if (!Has(offset, 4)) return false;
-    *value = static_cast<std::uint32_t>(data_[offset]) |
-             (static_cast<std::uint32_t>(data_[offset + 1]) << 8) |
-             (static_cast<std::uint32_t>(data_[offset + 2]) << 16) |
-             (static_cast<std::uint32_t>(data_[offset + 3]) << 24);
+    *value = static_cast<std::uint32_t>(fileBytes[offset]) |
+             (static_cast<std::uint32_t>(fileBytes[offset + 1]) << 8) |
+             (static_cast<std::uint32_t>(fileBytes[offset + 2]) << 16) |
+             (static_cast<std::uint32_t>(fileBytes[offset + 3]) << 24);
     return true;
   }
   bool U64(std::size_t offset, std::uint64_t* value) const {
@@ -57,15 +57,15 @@ class Reader {
   // A zero-terminated string that must end inside the data.
   bool String(std::size_t offset, std::string* text) const {
     text->clear();
-    for (std::size_t i = offset; i < data_.size() && text->size() < kMaxName; ++i) {
-      if (data_[i] == 0) return true;
-      text->push_back(static_cast<char>(data_[i]));
+    for (std::size_t i = offset; i < fileBytes.size() && text->size() < kMaxName; ++i) {
+      if (fileBytes[i] == 0) return true;
+      text->push_back(static_cast<char>(fileBytes[i]));
     }
     return false;
   }
 
  private:
-  const std::vector<std::uint8_t>& data_;
+  const std::vector<std::uint8_t>& fileBytes;
 };
 
 struct Section {
@@ -77,56 +77,56 @@ struct Section {
 
 class Image {
  public:
-  explicit Image(const std::vector<std::uint8_t>& data) : reader_(data) {}
+  explicit Image(const std::vector<std::uint8_t>& data) : source(data) {}
 
   bool Parse(std::string* error) {
     std::uint32_t newHeader = 0;
     std::uint16_t dosMagic = 0;
-    if (!reader_.U16(0, &dosMagic) || dosMagic != 0x5A4D ||
-        !reader_.U32(kDosNewHeaderOffset, &newHeader)) {
+    if (!source.U16(0, &dosMagic) || dosMagic != 0x5A4D ||
+        !source.U32(kDosNewHeaderOffset, &newHeader)) {
       return Fail(error, "not an MZ executable");
     }
     std::uint32_t signature = 0;
-    if (!reader_.U32(newHeader, &signature) || signature != 0x00004550) {
+    if (!source.U32(newHeader, &signature) || signature != 0x00004550) {
       return Fail(error, "no PE signature");
     }
     const std::size_t fileHeader = std::size_t{newHeader} + 4;
     std::uint16_t sectionCount = 0;
     std::uint16_t optionalSize = 0;
-    if (!reader_.U16(fileHeader + kFileHeaderSectionCount, &sectionCount) ||
-        !reader_.U16(fileHeader + kFileHeaderOptionalSize, &optionalSize)) {
+    if (!source.U16(fileHeader + kFileHeaderSectionCount, &sectionCount) ||
+        !source.U16(fileHeader + kFileHeaderOptionalSize, &optionalSize)) {
       return Fail(error, "truncated file header");
     }
     const std::size_t optional = fileHeader + kFileHeaderSize;
     std::uint16_t magic = 0;
-    if (!reader_.U16(optional, &magic)) return Fail(error, "truncated optional header");
+    if (!source.U16(optional, &magic)) return Fail(error, "truncated optional header");
     std::size_t countOffset = 0;
     if (magic == kMagicPe32) {
-      wide_ = false;
+      isPe32Plus = false;
       countOffset = kPe32DirectoryCount;
-      directories_ = optional + kPe32Directories;
+      directoryTable = optional + kPe32Directories;
     } else if (magic == kMagicPe32Plus) {
-      wide_ = true;
+      isPe32Plus = true;
       countOffset = kPe32PlusDirectoryCount;
-      directories_ = optional + kPe32PlusDirectories;
+      directoryTable = optional + kPe32PlusDirectories;
     } else {
       return Fail(error, "unknown optional header magic");
     }
-    if (!reader_.U32(optional + countOffset, &directoryCount_)) {
+    if (!source.U32(optional + countOffset, &directoryCount)) {
       return Fail(error, "truncated optional header");
     }
-    if (directories_ + std::size_t{directoryCount_} * 8 > optional + optionalSize) {
+    if (directoryTable + std::size_t{directoryCount} * 8 > optional + optionalSize) {
       return Fail(error, "data directories overrun the optional header");
     }
     const std::size_t sectionTable = optional + optionalSize;
     for (std::size_t i = 0; i < sectionCount; ++i) {
       const std::size_t at = sectionTable + i * kSectionHeaderSize;
       Section s{};
-      if (!reader_.U32(at + 8, &s.virtualSize) || !reader_.U32(at + 12, &s.virtualAddress) ||
-          !reader_.U32(at + 16, &s.rawSize) || !reader_.U32(at + 20, &s.rawOffset)) {
+      if (!source.U32(at + 8, &s.virtualSize) || !source.U32(at + 12, &s.virtualAddress) ||
+          !source.U32(at + 16, &s.rawSize) || !source.U32(at + 20, &s.rawOffset)) {
         return Fail(error, "truncated section table");
       }
-      sections_.push_back(s);
+      sectionHeaders.push_back(s);
     }
     return true;
   }
@@ -134,20 +134,20 @@ class Image {
   bool Directory(std::size_t index, std::uint32_t* rva, std::uint32_t* size) const {
     *rva = 0;
     *size = 0;
-    if (index >= directoryCount_) return true;
-    return reader_.U32(directories_ + index * 8, rva) &&
-           reader_.U32(directories_ + index * 8 + 4, size);
+    if (index >= directoryCount) return true;
+    return source.U32(directoryTable + index * 8, rva) &&
+           source.U32(directoryTable + index * 8 + 4, size);
   }
 
   // The file offset of a relative virtual address, if a section's file data holds it.
   bool Offset(std::uint32_t rva, std::size_t* offset) const {
-    for (const Section& s : sections_) {
+    for (const Section& s : sectionHeaders) {
       const std::uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
       if (rva >= s.virtualAddress && rva - s.virtualAddress < extent) {
         const std::uint32_t within = rva - s.virtualAddress;
         if (within >= s.rawSize) return false;  // zero-filled, not in the file
         *offset = std::size_t{s.rawOffset} + within;
-        return reader_.Has(*offset, 1);
+        return source.Has(*offset, 1);
       }
     }
     return false;
@@ -155,11 +155,11 @@ class Image {
 
   bool StringAt(std::uint32_t rva, std::string* text) const {
     std::size_t offset = 0;
-    return Offset(rva, &offset) && reader_.String(offset, text);
+    return Offset(rva, &offset) && source.String(offset, text);
   }
 
-  const Reader& reader() const { return reader_; }
-  bool wide() const { return wide_; }
+  const Reader& reader() const { return source; }
+  bool wide() const { return isPe32Plus; }
 
  private:
   static bool Fail(std::string* error, const char* text) {
@@ -167,11 +167,11 @@ class Image {
     return false;
   }
 
-  Reader reader_;
-  bool wide_ = false;
-  std::size_t directories_ = 0;
-  std::uint32_t directoryCount_ = 0;
-  std::vector<Section> sections_;
+  Reader source;
+  bool isPe32Plus = false;
+  std::size_t directoryTable = 0;
+  std::uint32_t directoryCount = 0;
+  std::vector<Section> sectionHeaders;
 };
 
 bool ReadThunks(const Image& image, const std::string& dll, std::uint32_t thunkRva,

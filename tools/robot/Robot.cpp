@@ -110,7 +110,7 @@ class Player {
       std::fflush(stdout);
       if (!Do(step)) {
         std::printf("robot: FAILED at line %d (%s): %s\n", step.line, step.verb.c_str(),
-                    why_.c_str());
+                    failure.c_str());
         std::fflush(stdout);
         return 1;
       }
@@ -120,7 +120,7 @@ class Player {
 
  private:
   bool Fail(const std::string& why) {
-    why_ = why;
+    failure = why;
     return false;
   }
 
@@ -131,16 +131,16 @@ class Player {
   }
 
   bool NeedWindow() {
-    if (current_ != nullptr && ::IsWindow(current_)) return true;
+    if (currentWindow != nullptr && ::IsWindow(currentWindow)) return true;
     return Fail("no current window (wait for one first)");
   }
 
-  HWND Control(int id) { return ::GetDlgItem(current_, id); }
+  HWND Control(int id) { return ::GetDlgItem(currentWindow, id); }
 
   // Waits until the window's thread has dealt with what was posted before.
   void Settle() {
     DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(current_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    ::SendMessageTimeoutW(currentWindow, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
   }
 
   bool WaitFor(const Search& search) {
@@ -148,13 +148,13 @@ class Player {
     for (;;) {
       HWND found = FindTop(search);
       if (found != nullptr) {
-        current_ = found;
+        currentWindow = found;
         Settle();
         return true;
       }
-      if (::GetTickCount() - start > timeoutMs_) {
+      if (::GetTickCount() - start > timeoutMs) {
         return Fail("no window \"" + Visible(search.caption) + "\" after " +
-                    std::to_string(timeoutMs_) + " ms");
+                    std::to_string(timeoutMs) + " ms");
       }
       ::Sleep(50);
     }
@@ -163,7 +163,7 @@ class Player {
   bool Answer(UINT message, WPARAM wParam, LRESULT expected, const char* name) {
     if (!NeedWindow()) return false;
     DWORD_PTR result = 0;
-    if (!::SendMessageTimeoutW(current_, message, wParam, 0, SMTO_ABORTIFHUNG, 5000, &result)) {
+    if (!::SendMessageTimeoutW(currentWindow, message, wParam, 0, SMTO_ABORTIFHUNG, 5000, &result)) {
       return Fail(std::string(name) + " got no answer");
     }
     const LRESULT answer = static_cast<LRESULT>(result);
@@ -177,10 +177,10 @@ class Player {
 
   bool Key(WPARAM key) {
     if (!NeedWindow()) return false;
-    const DWORD thread = ::GetWindowThreadProcessId(current_, nullptr);
+    const DWORD thread = ::GetWindowThreadProcessId(currentWindow, nullptr);
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
-    HWND target = current_;
+    HWND target = currentWindow;
     if (::GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr) target = info.hwndFocus;
     const UINT scan = ::MapVirtualKeyW(static_cast<UINT>(key), 0);
     ::PostMessageW(target, WM_KEYDOWN, key, 1 | (scan << 16));
@@ -193,7 +193,7 @@ class Player {
     Settle();
     ::Sleep(150);  // let the last paint reach the screen
     RECT r;
-    ::GetWindowRect(current_, &r);
+    ::GetWindowRect(currentWindow, &r);
     const int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
@@ -249,7 +249,7 @@ class Player {
       return WaitFor(search);
     }
     if (v == "timeout") {
-      timeoutMs_ = static_cast<DWORD>(Number(s, 0));
+      timeoutMs = static_cast<DWORD>(Number(s, 0));
       return true;
     }
     if (v == "sleep") {
@@ -264,16 +264,16 @@ class Player {
     }
     if (v == "gone") {
       const DWORD start = ::GetTickCount();
-      while (current_ != nullptr && ::IsWindow(current_)) {
-        if (::GetTickCount() - start > timeoutMs_) return Fail("the window is still open");
+      while (currentWindow != nullptr && ::IsWindow(currentWindow)) {
+        if (::GetTickCount() - start > timeoutMs) return Fail("the window is still open");
         ::Sleep(20);
       }
-      current_ = nullptr;
+      currentWindow = nullptr;
       return true;
     }
     if (!NeedWindow()) return false;
     if (v == "caption") {
-      const std::string caption = CaptionOf(current_);
+      const std::string caption = CaptionOf(currentWindow);
       return caption == s.rest ? true : Fail("caption is \"" + Visible(caption) + "\"");
     }
     if (v == "systext") {
@@ -317,12 +317,12 @@ class Player {
       return true;
     }
     if (v == "command") {
-      ::PostMessageW(current_, WM_COMMAND, MAKEWPARAM(Number(s, 0), BN_CLICKED), 0);
+      ::PostMessageW(currentWindow, WM_COMMAND, MAKEWPARAM(Number(s, 0), BN_CLICKED), 0);
       return true;
     }
     if (v == "key") return Key(s.rest == "escape" ? VK_ESCAPE : VK_RETURN);
     if (v == "close") {
-      ::PostMessageW(current_, WM_CLOSE, 0, 0);
+      ::PostMessageW(currentWindow, WM_CLOSE, 0, 0);
       return true;
     }
     if (v == "query") return Answer(WM_QUERYENDSESSION, 0, Number(s, 0), "WM_QUERYENDSESSION");
@@ -348,7 +348,7 @@ class Player {
     if (v == "waitprogress") {
       const DWORD start = ::GetTickCount();
       while (Progress() < Number(s, 0)) {
-        if (::GetTickCount() - start > timeoutMs_) {
+        if (::GetTickCount() - start > timeoutMs) {
           return Fail("progress stayed at " + std::to_string(Progress()));
         }
         ::Sleep(20);
@@ -360,9 +360,9 @@ class Player {
     return Fail("unknown step");
   }
 
-  HWND current_ = nullptr;
-  DWORD timeoutMs_ = 20000;
-  std::string why_;
+  HWND currentWindow = nullptr;
+  DWORD timeoutMs = 20000;
+  std::string failure;
 };
 
 }  // namespace

@@ -48,7 +48,7 @@ struct Template {
 // false on anything malformed.
 class TemplateReader {
  public:
-  TemplateReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  TemplateReader(const std::uint8_t* data, std::size_t size) : templateBytes(data), byteCount(size) {}
 
   bool Read(Template* out) {
     std::uint16_t version = 0, signature = 0, count = 0;
@@ -92,29 +92,29 @@ class TemplateReader {
 
  private:
   bool Skip(std::size_t n) {
-    if (n > size_ - at_) return false;
-    at_ += n;
+    if (n > byteCount - position) return false;
+    position += n;
     return true;
   }
   bool Byte(std::uint8_t* v) {
-    if (at_ + 1 > size_) return false;
-    *v = data_[at_++];
+    if (position + 1 > byteCount) return false;
+    *v = templateBytes[position++];
     return true;
   }
   bool Word(std::uint16_t* v) {
-    if (at_ + 2 > size_) return false;
-    std::memcpy(v, data_ + at_, 2);
-    at_ += 2;
+    if (position + 2 > byteCount) return false;
+    std::memcpy(v, templateBytes + position, 2);
+    position += 2;
     return true;
   }
   bool Short(std::int16_t* v) { return Word(reinterpret_cast<std::uint16_t*>(v)); }
   bool Dword(std::uint32_t* v) {
-    if (at_ + 4 > size_) return false;
-    std::memcpy(v, data_ + at_, 4);
-    at_ += 4;
+    if (position + 4 > byteCount) return false;
+    std::memcpy(v, templateBytes + position, 4);
+    position += 4;
     return true;
   }
-  void Align() { at_ = (at_ + 3) & ~std::size_t{3}; }
+  void Align() { position = (position + 3) & ~std::size_t{3}; }
   bool String(std::u16string* s) {
     s->clear();
     for (std::uint16_t ch = 0;;) {
@@ -137,9 +137,9 @@ class TemplateReader {
     return true;
   }
 
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
+  const std::uint8_t* templateBytes;
+  std::size_t byteCount;
+  std::size_t position = 0;
 };
 
 // The bytes of a resource of this program; empty when it is missing.

@@ -38,7 +38,7 @@ constexpr std::uint32_t kNoRootDir = 1;
 constexpr std::uint32_t kRemovable = 2;
 constexpr std::uint32_t kFixed = 3;
 constexpr std::uint32_t kRemote = 4;
-constexpr std::uint32_t kCdrom = 5;
+constexpr std::uint32_t kCdrom = passthrough::kDriveTypeCdrom;  // the one the product looks for
 }  // namespace drivetype
 
 // One request as the port saw it, for tests.

@@ -186,7 +186,7 @@ TEST(MainDialogAbout, TheAboutBoxSaysWhereTheLogIsInTheUsersLanguage) {
     dialog.SetLog(&log);
     Show(m, dialog, {MainStep::Press(maindlg::kAboutCommandId)});
     EXPECT_EQ(m.dialogs.Shown()[0].controls.at(AboutDialog::kLogId),
-              (language == Language::English ? "Update log: " : "更新ログ: ") +
+              (language == Language::English ? "Update log: " : "アップデートログ: ") +
                   m.logFile.location);
   }
 }

@@ -445,7 +445,9 @@ TEST(MainDialogTimeout, CancelWaitsForTheWorkerBeforeTheDialogEnds) {
   EXPECT_TRUE(cursorWhileWaiting);
   EXPECT_TRUE(refusedWhileWaiting);
   EXPECT_EQ(statusWhileWaiting, Text(TextId::WaitingForWorker, Language::Japanese));
-  EXPECT_EQ(m.Messages(), Names{"アップデートに失敗しました。"});
+  // After the time-out the failure box warns that the drive may still be writing.
+  EXPECT_EQ(m.Messages(), Names{"アップデートに失敗しました。\r\n" +
+                                Text(TextId::TimedOutAdvice, Language::Japanese)});
   EXPECT_EQ(m.DialogNames(), (Names{"Start", "Cancel"}));
 
   EXPECT_TRUE(s.record->ended);

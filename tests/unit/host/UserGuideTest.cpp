@@ -252,10 +252,17 @@ std::vector<int> RunUpdate(const std::string& fault, std::uint64_t* ejectMs,
                            std::uint64_t* firstPageMs) {
   startuptest::Machine m;
   SimDrive& drive = m.AddDrive('E', "1005");
-  if (!fault.empty()) EXPECT_TRUE(drive.Faults().Add(fault)) << fault;
+  if (!fault.empty()) {
+    EXPECT_TRUE(drive.Faults().Add(fault)) << fault;
+  }
+  bool ejected = false;
+  bool paged = false;
   drive.SetObserver([&](const SimCommandRecord& record) {
-    if (record.cdb[0] == 0x1B && ejectMs != nullptr) *ejectMs = m.clock.NowMs();
-    if (record.cdb[0] == 0x1D && firstPageMs != nullptr && *firstPageMs == 0 && *ejectMs != 0) {
+    if (record.cdb[0] == 0x1B && !ejected) {
+      ejected = true;
+      *ejectMs = m.clock.NowMs();
+    } else if (record.cdb[0] == 0x1D && ejected && !paged) {
+      paged = true;
       *firstPageMs = m.clock.NowMs();
     }
   });
@@ -347,7 +354,7 @@ TEST(UserGuide, DurationsAndPercentagesAreTheProgramsOwn) {
 TEST(UserGuide, PathsAreTheProgramsOwn) {
   const std::string logSource = ReadSource("platform/win32/Win32LogFile.cpp");
   std::smatch match;
-  ASSERT_TRUE(std::regex_search(logSource, match, std::regex(R"(kFileName\[\] = "([^"]+)")")))
+  ASSERT_TRUE(std::regex_search(logSource, match, std::regex(R"re(kFileName\[\] = "([^"]+)")re")))
       << "platform/win32/Win32LogFile.cpp names its file no longer as kFileName";
   const std::string logName = match[1].str();
 

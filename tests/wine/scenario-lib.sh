@@ -115,10 +115,12 @@ CDROM='HKLM\SYSTEM\CurrentControlSet\Services\Cdrom'
 RUNKEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 MAKERKEY='HKCU\Software\Velmora_ODD'
 
-# The data of one registry value as reg.exe prints it, empty when it is absent.
+# The data of one registry value as reg.exe prints it, empty when it is absent. (Every
+# reader in these scripts' pipes reads to the end: under pipefail a reader that stops
+# early can fail the writer with SIGPIPE, and with it the scenario, at random.)
 reg_value() {
   { "$WINE" reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' |
-    awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print; exit }'
+    awk -v name="$2" '$1 == name && !found { $1 = ""; $2 = ""; sub(/^ +/, ""); print; found = 1 }'
 }
 reg_key_exists() { "$WINE" reg query "$1" >/dev/null 2>&1; }
 
@@ -232,7 +234,7 @@ wait_all_ended() {
 
 # The drive's revision as the simulated program, or the driver, left it in its file.
 sim_revision() {
-  sed -n 's/^revision = "\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' "$WINEPREFIX/drive_c/qx/$DRIVE_FILE" | head -1
+  sed -n 's/^revision = "\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' "$WINEPREFIX/drive_c/qx/$DRIVE_FILE" | sed -n 1p
 }
 DRIVE_FILE=qxupdate-sim.ini
 
@@ -244,7 +246,7 @@ DRIVE_FILE=qxupdate-sim.ini
 # the port's 200 s time-out.
 install_driver() {  # STATE-TEXT [TIME-SCALE]
   local letter
-  letter=$(printf '%s\n' "$1" | sed -n 's/^\[\([A-Za-z]\)\]$/\1/p' | head -1 | tr 'A-Z' 'a-z')
+  letter=$(printf '%s\n' "$1" | sed -n 's/^\[\([A-Za-z]\)\]$/\1/p' | sed -n 1p | tr 'A-Z' 'a-z')
   [ -n "$letter" ] || fail "install_driver: no drive letter in the state"
   cp "${DRIVER_SYS:-$BIN/qxsimcd.sys}" "$WINEPREFIX/drive_c/qx/qxsimcd.sys"
   printf '%s\n' "$1" > "$WINEPREFIX/drive_c/qx/qxsimcd.ini"

@@ -16,10 +16,12 @@ else()
   set(QX_WINE_BUILD win64)
 endif()
 
-# qx_wine_scenario(NAME BUILDS win32|win64... [SCRIPT run-scenario] [PREFIX wine_])
+# qx_wine_scenario(NAME BUILDS win32|win64... [SCRIPT run-scenario] [PREFIX wine_] [WAITS])
 # adds the test PREFIX+NAME running `SCRIPT NAME BIN-DIR BUILD-DIR` in each build named.
+# WAITS marks a scenario that waits out the product's own real waits (minutes): CTest
+# starts those first.
 function(qx_wine_scenario name)
-  cmake_parse_arguments(arg "" "SCRIPT;PREFIX" "BUILDS" ${ARGN})
+  cmake_parse_arguments(arg "WAITS" "SCRIPT;PREFIX" "BUILDS" ${ARGN})
   if(NOT arg_BUILDS)
     message(FATAL_ERROR "qx_wine_scenario(${name}): BUILDS names no build")
   endif()
@@ -41,12 +43,14 @@ function(qx_wine_scenario name)
   add_test(NAME ${arg_PREFIX}${name}
     COMMAND ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${arg_SCRIPT} ${name}
             $<TARGET_FILE_DIR:robot> ${CMAKE_BINARY_DIR})
+  # A display, a prefix and a wine server of its own each: scenarios run side by side.
   set_tests_properties(${arg_PREFIX}${name} PROPERTIES
     SKIP_RETURN_CODE 77
     TIMEOUT ${timeout}
-    # One display, one prefix and one wineserver each; they must not overlap.
-    RUN_SERIAL TRUE
     LABELS "wine;${QX_WINE_BUILD}")
+  if(arg_WAITS)
+    set_tests_properties(${arg_PREFIX}${name} PROPERTIES COST 150)
+  endif()
 endfunction()
 
 # The product itself finds no drive: only the i686 file a user runs.
@@ -63,12 +67,12 @@ qx_wine_scenario(newer_windows_ja BUILDS win32)
 set(QX_DRIVER_DIR "${CMAKE_SOURCE_DIR}/build/win64/bin" CACHE PATH
     "Where the i686 scenarios find the simulated-drive driver qxsimcd.sys")
 if(TARGET qxupdate)
-  qx_wine_scenario(xp_driver_full_cycle_en BUILDS win32)
-  qx_wine_scenario(xp_driver_full_cycle_ja BUILDS win64)
+  qx_wine_scenario(xp_driver_full_cycle_en BUILDS win32 WAITS)
+  qx_wine_scenario(xp_driver_full_cycle_ja BUILDS win64 WAITS)
   qx_wine_scenario(xp_driver_current BUILDS win64)
   qx_wine_scenario(xp_driver_other_model BUILDS win64)
-  qx_wine_scenario(xp_driver_page_refused BUILDS win64)
-  qx_wine_scenario(xp_driver_no_answer BUILDS win64)
+  qx_wine_scenario(xp_driver_page_refused BUILDS win64 WAITS)
+  qx_wine_scenario(xp_driver_no_answer BUILDS win64 WAITS)
   if(QX_WINE_BUILD STREQUAL win32)
     set_tests_properties(wine_xp_driver_full_cycle_en PROPERTIES
       ENVIRONMENT "QX_DRIVER_DIR=${QX_DRIVER_DIR}")

@@ -5,6 +5,5 @@
 if(NOT WIN32 OR NOT TARGET robot OR NOT TARGET qxupdate-sim OR NOT TARGET wnaspi32 OR NOT TARGET dynseed)
   return()
 endif()
-foreach(scenario product_full_cycle_en full_cycle_ja)
-  qx_wine_scenario(${scenario} BUILDS win32 SCRIPT run-win98-scenario PREFIX wine_win98_)
-endforeach()
+qx_wine_scenario(product_full_cycle_en BUILDS win32 SCRIPT run-win98-scenario PREFIX wine_win98_ WAITS)
+qx_wine_scenario(full_cycle_ja BUILDS win32 SCRIPT run-win98-scenario PREFIX wine_win98_)

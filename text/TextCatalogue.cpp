@@ -157,6 +157,7 @@ constexpr Entry kEntries[] = {
      "アップデート後、ドライブが応答しません（リビジョン %2 になるはずでした）。\r\n"
      "ファームウェアが更新されていない可能性があります。"},
     {TextId::LogLocation, "Update log: %1", "更新ログ: %1"},
+    {TextId::CheckingDrive, "Checking the drive...", "ドライブを確認しています…"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},

@@ -397,7 +397,7 @@ TEST(MainDialogConfirm, ADriveThatHangsAfterThePagesNeverHoldsTheWindow) {
   EXPECT_TRUE(busyWhileAsking);
   EXPECT_TRUE(refusedWhileAsking);
   ASSERT_NE(failedAtMs, 0u);
-  EXPECT_LE(failedAtMs - closedAtMs, 35000u);
+  EXPECT_LE(failedAtMs - closedAtMs, 32000u);
   EXPECT_EQ(m.Messages(),
             (Names{FormatNumbered(Text(TextId::NoAnswerAfterUpdate, Language::English), "",
                                   "1009") +
@@ -409,7 +409,7 @@ TEST(MainDialogConfirm, ADriveThatHangsAfterThePagesNeverHoldsTheWindow) {
   EXPECT_TRUE(s.record->ended);
   EXPECT_FALSE(dialog.WorkerAlive());
   EXPECT_EQ(InquiriesAfterTheClosingPage(drive), 1);
-  EXPECT_NE(m.logFile.text.find("the drive did not answer after the update within 30 s"),
+  EXPECT_NE(m.logFile.text.find("the drive did not answer after the update within 27 s"),
             std::string::npos)
       << m.logFile.text;
   EXPECT_NE(m.logFile.text.find("the check was given up"), std::string::npos);

@@ -154,7 +154,9 @@ class MainDialog {
   void ConfirmUpdate();
   void FailAfterPages(bool answered, const std::string& reported, const std::string& expected,
                       const std::string& when);
-  void ShowFailure(const std::string& reason, bool resetProgress);
+  void ShowFailure(const std::string& reason, bool resetProgress,
+                   const std::string& failedBox = std::string());
+  std::string WithLogLocation(const std::string& text) const;
   void Log(const std::string& text);
   // Writes the steps the worker has noted since the last call.
   void WriteWorkerTrace();

@@ -47,11 +47,6 @@ const CodeRecord kPassThroughTargetStatusTable[] = {
     {0x00, ""},
 };
 
-// Each lookup formats its unknown-code text into a buffer of its own, so that a
-// host-adapter text and a target text can be composed into one message.
-char hostAdapterText[64];
-char targetText[64];
-
 }  // namespace
 
 const CodeRecord* FindCodeRecord(const CodeRecord* table, std::uint8_t code) {
@@ -67,8 +62,10 @@ std::string AspiStatusText(CommandStatus code) {
 std::string HostAdapterStatusText(std::uint8_t code) {
   const CodeRecord* record = FindCodeRecord(kHostAdapterStatusTable, code);
   if (record->code != 0) return record->text;
-  std::snprintf(hostAdapterText, sizeof hostAdapterText, "Unknown Ha status:%02X", code);
-  return hostAdapterText;
+  // The worker and the dialog's thread both format these: the text is the caller's own.
+  char text[sizeof record->text];
+  std::snprintf(text, sizeof text, "Unknown Ha status:%02X", code);
+  return text;
 }
 
 std::string TargetStatusText(std::uint8_t code, TargetTable table) {
@@ -76,8 +73,9 @@ std::string TargetStatusText(std::uint8_t code, TargetTable table) {
       table == TargetTable::PassThrough ? kPassThroughTargetStatusTable : kAspiTargetStatusTable,
       code);
   if (record->code != 0) return record->text;
-  std::snprintf(targetText, sizeof targetText, "Unknown Target status:%02X", code);
-  return targetText;
+  char text[sizeof record->text];
+  std::snprintf(text, sizeof text, "Unknown Target status:%02X", code);
+  return text;
 }
 
 Language TextLanguage(System* system) {

@@ -300,7 +300,11 @@ void SimDrive::Inquiry(Command& c) {
     reply[4] = kInquiryDataSize - 5;
     PutField(&reply[inquiry::kVendorOffset], config.vendor, inquiry::kVendorLength);
     PutField(&reply[inquiry::kProductOffset], config.product, inquiry::kProductLength);
-    PutField(&reply[inquiry::kRevisionOffset], config.revision, inquiry::kRevisionLength);
+    // Some drives refresh their INQUIRY data a little after the new firmware runs.
+    const bool stale = oldRevisionLeft != 0;
+    if (stale) --oldRevisionLeft;
+    PutField(&reply[inquiry::kRevisionOffset], stale ? oldRevision : config.revision,
+             inquiry::kRevisionLength);
   }
   const std::uint32_t allocation = c.cdb[4];
   SendIn(c, reply.data(), std::min<std::uint32_t>(allocation, kInquiryDataSize));
@@ -494,6 +498,8 @@ void SimDrive::ClosingPage(Command& c) {
     AbandonDownload();
     return;
   }
+  oldRevision = config.revision;
+  oldRevisionLeft = commandEffect.oldRevision;
   config.revision.assign(reinterpret_cast<const char*>(&image[firmware::kVersionOffset]),
                          firmware::kVersionLength);
   config.letter = kLetterAfterUpdate;

@@ -195,6 +195,8 @@ class SimDrive {
   int updatesTaken = 0;
   SimFaultEffect commandEffect;    // what the fault plan asked of the command under way
   std::uint32_t settleLeft = 0;    // unit attentions still due after new firmware
+  std::uint32_t oldRevisionLeft = 0;  // INQUIRYs that still report the revision before it
+  std::string oldRevision;
 };
 
 }  // namespace qx

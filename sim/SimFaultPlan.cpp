@@ -185,6 +185,18 @@ bool ParseItem(const std::string& item, SimFaultRule* rule, std::string* why) {
     }
     return true;
   }
+  if (key == "oldrev") {
+    if (!ParseDecimal(value, 1000000, &n) || n <= 0) {
+      *why = "oldrev wants a count from 1";
+      return false;
+    }
+    rule->oldRevision = static_cast<std::uint32_t>(n);
+    return true;
+  }
+  if (key == "afterclose" && !hasValue) {
+    rule->afterClose = true;
+    return true;
+  }
   *why = "unknown item '" + item + "'";
   return false;
 }
@@ -205,7 +217,7 @@ bool ParseRule(const std::string& text, SimFaultRule* rule, std::string* why) {
     }
   }
   if (!rule->fails && !rule->hang && rule->delayMs == 0 && !rule->keepRevision &&
-      rule->settle == 0) {
+      rule->settle == 0 && rule->oldRevision == 0) {
     *why = "the rule does nothing";
     return false;
   }
@@ -264,6 +276,7 @@ SimFaultEffect SimFaultPlan::Apply(const std::uint8_t* cdb, const std::uint8_t* 
                                    std::uint32_t parameterLength) {
   SimFaultEffect effect;
   for (SimFaultRule& rule : rules) {
+    if (rule.afterClose && !closingSeen) continue;
     if (!Matches(rule, cdb, parameters, parameterLength)) continue;
     ++rule.matched;
     if (rule.nth != 0 && rule.matched != rule.nth) continue;
@@ -274,6 +287,7 @@ SimFaultEffect SimFaultPlan::Apply(const std::uint8_t* cdb, const std::uint8_t* 
     effect.hang = effect.hang || rule.hang;
     effect.keepRevision = effect.keepRevision || rule.keepRevision;
     if (rule.settle > effect.settle) effect.settle = rule.settle;
+    if (rule.oldRevision > effect.oldRevision) effect.oldRevision = rule.oldRevision;
     if (rule.fails && !effect.fails) {
       effect.fails = true;
       effect.status = rule.status;
@@ -281,6 +295,13 @@ SimFaultEffect SimFaultPlan::Apply(const std::uint8_t* cdb, const std::uint8_t* 
       effect.senseKey = rule.senseKey;
       effect.asc = rule.asc;
       effect.ascq = rule.ascq;
+    }
+  }
+  {
+    using namespace vendorpage;
+    if (cdb[0] == kSendDiagnostic && parameters != nullptr && parameterLength >= kHeaderSize &&
+        parameters[kFunctionOffset] == function::kData && parameters[kArgumentOffset] == kClosing) {
+      closingSeen = true;
     }
   }
   return effect;

@@ -36,10 +36,15 @@
 //                                once the drive has taken new firmware, its next N
 //                                commands (or all of them), INQUIRY included,
 //                                get UNIT ATTENTION 29/00 while it restarts
+//           | oldrev=N           once the drive has taken new firmware, its next N
+//                                INQUIRYs still report the old revision
+//           | afterclose         the rule sees only commands that come after a
+//                                closing page (a drive that fails once written)
 //
 // Examples: "send:page=3:status=02:sense=05/26/00", "read10:ua=forever",
 // "tur:notready", "send:page=2:delay=5000", "inquiry:hang",
-// "any:nth=4:sense=0b/47/00", "send:page=close:keeprev", "send:page=close:settle=9".
+// "any:nth=4:sense=0b/47/00", "send:page=close:keeprev", "send:page=close:settle=9",
+// "send:page=close:oldrev=2", "inquiry:afterclose:hang".
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,6 +68,8 @@ struct SimFaultRule {
   bool hang = false;
   bool keepRevision = false;
   std::uint32_t settle = 0;  // kSettleForever: without end
+  std::uint32_t oldRevision = 0;
+  bool afterClose = false;
   std::string text;  // the rule as written, for the state file
 
   // Run-time counters.
@@ -79,6 +86,7 @@ struct SimFaultEffect {
   bool hang = false;
   bool keepRevision = false;
   std::uint32_t settle = 0;
+  std::uint32_t oldRevision = 0;
   bool fails = false;
   std::uint8_t status = 0;
   bool hasSense = false;
@@ -110,6 +118,7 @@ class SimFaultPlan {
 
  private:
   std::vector<SimFaultRule> rules;
+  bool closingSeen = false;  // a closing page has arrived (afterclose)
 };
 
 }  // namespace qx

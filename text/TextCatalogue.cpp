@@ -183,6 +183,7 @@ constexpr Entry kEntries[] = {
      "CANCEL the utility waits until the drive has finished.",
      "ドライブはまだファームウェアを受け取っている可能性があります。コンピュータの電源を"
      "切らないでください。中止をクリックすると、ドライブが終わるまで待ちます。"},
+    {TextId::CheckingDrive, "Checking the drive...", "ドライブを確認しています…"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},

@@ -64,6 +64,7 @@ enum class TextId {
   NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
   LogLocation,           // %1 = where the update log is
   TimedOutAdvice,        // under "Update Failed." after the time-out: the worker may still write
+  CheckingDrive,         // every page sent; the drive is asked for its new revision
 
   // Version check.
   NotSupport,

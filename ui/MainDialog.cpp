@@ -157,6 +157,8 @@ void MainDialog::UpdateStart() {
 
   ShowNotice(MessageDialogKind::Start, language, window->Notices());
 
+  downloadRequest.trace.Clear();
+  traceWritten = 0;
   waitCursor = true;  // the monitor begins it first thing
   if (!monitor->Start(&downloadRequest)) {
     Log("update failed: the worker could not be started");
@@ -186,26 +188,39 @@ void MainDialog::StartFailure(bool deviceRefusal) {
 void MainDialog::OnTimer(std::uint32_t timerId) {
   if (window == nullptr) return;
   if (timerId == maindlg::kWorkerWaitTimerId) {
+    WriteWorkerTrace();
     if (waitingForWorker && !WorkerAlive()) {
       window->KillTimer(maindlg::kWorkerWaitTimerId);
       FinishCancel();
     }
     return;
   }
-  HandleOutcome(monitor->Step(timerId));
+  const MonitorOutcome outcome = monitor->Step(timerId);
+  // After the step: a worker it found ended has published every step it took.
+  WriteWorkerTrace();
+  HandleOutcome(outcome);
 }
 
 void MainDialog::HandleOutcome(MonitorOutcome outcome) {
-  if (outcome == MonitorOutcome::NotOurs || outcome == MonitorOutcome::Running) return;
+  if (outcome == MonitorOutcome::NotOurs) return;
+  if (outcome == MonitorOutcome::Running) {
+    if (monitor->Checking() && !checkingShown) {
+      checkingShown = true;
+      window->SetStatus(Localized(TextId::CheckingDrive));
+    }
+    return;
+  }
   busy = false;
-  // The worker has ended (unless it timed out): what it noted may be read now. After
-  // a time-out that waits until CANCEL has seen the worker end.
-  if (outcome != MonitorOutcome::TimedOut) WriteWorkerTrace();
-  traceDue = outcome == MonitorOutcome::TimedOut;
   switch (outcome) {
     case MonitorOutcome::Succeeded:
       ConfirmUpdate();
       return;
+    case MonitorOutcome::CheckTimedOut: {
+      const std::uint32_t waited = download::kConfirmTicks * download::kTimerPeriodMs / 1000;
+      FailAfterPages(false, std::string(), images.Image(selectedImageIndex).versionText,
+                     " within " + std::to_string(waited) + " s");
+      return;
+    }
     case MonitorOutcome::Failed:
       Log("update failed: worker exit code " + std::to_string(monitor->LastExitCode()));
       ShowFailure(std::string(), true, WithLogLocation(Localized(TextId::UpdateFailedBox)));
@@ -222,22 +237,13 @@ void MainDialog::HandleOutcome(MonitorOutcome outcome) {
 }
 
 // Every page was accepted; only the drive can say whether it runs the new firmware.
-// A drive that kept its old revision, or does not answer, has not been updated: that
-// is a failure, and the image is not sent again on our own.
+// The worker has asked it. A drive that kept its old revision, or does not answer, has
+// not been updated: that is a failure, and the image is not sent again on our own.
 void MainDialog::ConfirmUpdate() {
   const std::string expected = images.Image(selectedImageIndex).versionText;
-  std::string reported;
-  const bool answered =
-      ReadRevisionAfterUpdate(device, threads, downloadRequest.driveIndex, log, &reported);
-  if (!answered || reported != expected) {
-    Log(answered ? "update failed: the drive reports revision " + reported + ", " + expected +
-                       " was expected"
-                 : "update failed: the drive did not answer after the update, " + expected +
-                       " was expected");
-    ShowFailure(WithLogLocation(FormatNumbered(
-                    Localized(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate),
-                    reported, expected)),
-                true);
+  const std::string reported = downloadRequest.revision;
+  if (!downloadRequest.revisionAnswered || reported != expected) {
+    FailAfterPages(downloadRequest.revisionAnswered, reported, expected, std::string());
     return;
   }
   Log("update complete: the drive reports revision " + reported);
@@ -248,6 +254,20 @@ void MainDialog::ConfirmUpdate() {
   ShowNotice(MessageDialogKind::End, language, window->Notices());
   if (changedCount == 0) endCode = kEndLeaveSystem;
   EndWith(1);
+}
+
+// Every page accepted, but the drive did not confirm the new revision: `when` says how
+// long it was waited for, when it did not answer in time.
+void MainDialog::FailAfterPages(bool answered, const std::string& reported,
+                                const std::string& expected, const std::string& when) {
+  Log(answered ? "update failed: the drive reports revision " + reported + ", " + expected +
+                     " was expected"
+               : "update failed: the drive did not answer after the update" + when + ", " +
+                     expected + " was expected");
+  ShowFailure(WithLogLocation(FormatNumbered(
+                  Localized(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate),
+                  reported, expected)),
+              true);
 }
 
 // `text` and, below it, where the update log is, for whoever the user asks for help.
@@ -315,16 +335,15 @@ void MainDialog::CancelPressed() {
 }
 
 void MainDialog::WriteWorkerTrace() {
-  if (log == nullptr) return;
-  for (const auto& step : downloadRequest.trace) log->WriteAt(step.first, step.second);
+  const WorkerSteps& trace = downloadRequest.trace;
+  const std::size_t published = trace.Count();
+  for (; traceWritten < published; ++traceWritten) {
+    if (log != nullptr) log->WriteAt(trace.At(traceWritten).seconds, trace.At(traceWritten).text);
+  }
 }
 
 void MainDialog::FinishCancel() {
-  if (traceDue && !WorkerAlive()) {
-    traceDue = false;
-    Log("the worker that outlived its time-out has ended; what it did:");
-    WriteWorkerTrace();
-  }
+  WriteWorkerTrace();
   waitingForWorker = false;
   EndWaitCursor();
   EndWith(1);

@@ -152,10 +152,13 @@ class MainDialog {
   void StartFailure(bool deviceRefusal);
   void HandleOutcome(MonitorOutcome outcome);
   void ConfirmUpdate();
+  void FailAfterPages(bool answered, const std::string& reported, const std::string& expected,
+                      const std::string& when);
   void ShowFailure(const std::string& reason, bool resetProgress,
                    const std::string& failedBox = std::string());
   std::string WithLogLocation(const std::string& text) const;
   void Log(const std::string& text);
+  // Writes the steps the worker has noted since the last call.
   void WriteWorkerTrace();
   void EndWaitCursor();
   void CloseStep();
@@ -172,7 +175,8 @@ class MainDialog {
   MainDialogWindow* window = nullptr;
   std::unique_ptr<DownloadMonitor> monitor;
   UpdateLog* log = nullptr;
-  bool traceDue = false;  // the worker timed out: its trace is written once it has ended
+  std::size_t traceWritten = 0;  // the worker's steps already in the log
+  bool checkingShown = false;
 
   int changedCount = 0;
   int endCode = 0;

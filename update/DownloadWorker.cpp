@@ -29,18 +29,22 @@ constexpr std::uint32_t kAfterClosingMs = 2000;
 
 // Notes one step of the worker in its request's trace.
 void Note(DownloadRequest& request, const std::string& text) {
-  request.trace.emplace_back(request.threads->Time(), text);
+  request.trace.Add(request.threads->Time(), text);
+}
+
+// "page C0 02": the function and argument of the page in `block`.
+std::string PageName(const std::uint8_t* block) {
+  char name[16];
+  std::snprintf(name, sizeof name, "page %02X %02X", block[kFunctionOffset],
+                block[kArgumentOffset]);
+  return name;
 }
 
 // Notes a command that has just been sent: "1D page C0 01 -> 01".
 CommandStatus NoteCommand(DownloadRequest& request, const char* what, CommandStatus result,
                           const std::uint8_t* page = nullptr) {
   std::string text = std::string("command ") + what;
-  if (page != nullptr) {
-    char bytes[16];
-    std::snprintf(bytes, sizeof bytes, " %02X %02X", page[kFunctionOffset], page[kArgumentOffset]);
-    text += bytes;
-  }
+  if (page != nullptr) text += " " + PageName(page).substr(5);
   Note(request, text + " -> " + StatusText(result, *request.device));
   return result;
 }
@@ -51,6 +55,7 @@ bool SendHeaderPage(DownloadRequest& request, std::uint8_t* block, std::uint8_t 
   ScsiDevice& device = *request.device;
   device.SetBuffer(block, kHeaderSize);
   WriteHeader(block, kHeaderOnlyLength, function, argument);
+  Note(request, "writing " + PageName(block));
   return NoteCommand(request, "1D SEND DIAGNOSTIC page", device.SendDiagnostic(0, kHeaderSize),
                      block) == status::kGood;
 }
@@ -77,7 +82,10 @@ std::uint32_t DownloadWorker::Run(void* argument) {
   }
   ScsiDevice& device = *request->device;
   Threads& threads = *request->threads;
-  request->trace.clear();
+  request->checking.store(false);
+  request->stopChecking.store(false);
+  request->revisionAnswered = false;
+  request->revision.clear();
   const ImageTable& images = request->images != nullptr ? *request->images : BuiltInImages();
 
   int index = selectedImageIndex;
@@ -131,6 +139,7 @@ std::uint32_t DownloadWorker::Run(void* argument) {
     WriteHeader(block.data(), kDataPageLength, function::kData, static_cast<std::uint8_t>(page));
     std::memcpy(block.data() + kHeaderSize,
                 plain.data() + static_cast<std::uint32_t>(page - 1) * kPageDataSize, kPageDataSize);
+    Note(*request, "writing " + PageName(block.data()) + " of " + std::to_string(image.blockCount));
     if (NoteCommand(*request, "1D SEND DIAGNOSTIC page",
                     device.SendDiagnostic(0, static_cast<std::uint16_t>(download::kBlockSize)),
                     block.data()) != status::kGood) {
@@ -142,25 +151,45 @@ std::uint32_t DownloadWorker::Run(void* argument) {
     return download::kExitFailure;
   }
   threads.Sleep(kAfterClosingMs);
+  // Asked here rather than on the dialog's thread: a drive that hangs after its new
+  // firmware holds each INQUIRY for the transport's whole time-out.
+  ConfirmRevision(*request, image.versionText);
   return download::kExitSuccess;
 }
 
-bool ReadRevisionAfterUpdate(ScsiDevice& device, Threads& threads, std::uint8_t driveIndex,
-                             UpdateLog* log, std::string* revision) {
+void ConfirmRevision(DownloadRequest& request, const std::string& expected) {
+  ScsiDevice& device = *request.device;
   std::uint8_t buffer[inquiry::kAllocationLength] = {};
-  device.SelectDrive(driveIndex);
+  request.checking.store(true);
+  device.SelectDrive(request.driveIndex);
   for (int attempt = 1; attempt <= download::kConfirmTries; ++attempt) {
-    if (attempt > 1) threads.Sleep(download::kConfirmPauseMs);
+    if (attempt > 1) request.threads->Sleep(download::kConfirmPauseMs);
+    if (request.stopChecking.load()) {
+      Note(request, "the check was given up: no further try");
+      return;
+    }
     std::memset(buffer, 0, sizeof buffer);
     device.SetBuffer(buffer, sizeof buffer);
-    CommandStatus result = device.Inquiry(inquiry::kAllocationLength);
-    if (log != nullptr) log->Command("12 INQUIRY (after the update)", result, device);
-    if (result == status::kGood) {
-      *revision = inquiry::FieldText(buffer + inquiry::kRevisionOffset, inquiry::kRevisionLength);
-      return true;
+    if (NoteCommand(request, "12 INQUIRY (after the update)",
+                    device.Inquiry(inquiry::kAllocationLength)) != status::kGood) {
+      continue;
     }
+    request.revision =
+        inquiry::FieldText(buffer + inquiry::kRevisionOffset, inquiry::kRevisionLength);
+    request.revisionAnswered = true;
+    if (request.revision == expected) return;
+    // Just after its restart a drive may still report what it ran before.
+    Note(request, "the drive reports revision " + request.revision + ", " + expected +
+                      " expected: asked again");
   }
-  return false;
+}
+
+void WorkerSteps::Add(std::int64_t seconds, const std::string& text) {
+  const std::size_t next = count.load(std::memory_order_relaxed);
+  if (next >= kCapacity) return;
+  steps[next].seconds = seconds;
+  steps[next].text = text;
+  count.store(next + 1, std::memory_order_release);
 }
 
 DownloadMonitor::~DownloadMonitor() {
@@ -176,10 +205,12 @@ bool DownloadMonitor::WorkerAlive() const {
   return code == thread::kStillActive;
 }
 
-bool DownloadMonitor::Start(DownloadRequest* request) {
+bool DownloadMonitor::Start(DownloadRequest* startRequest) {
   view.BeginWaitCursor();
   view.SetProgress(2);
   monitorTicks = 1;
+  checkTicks = 0;
+  request = startRequest;
   lastExitCode = thread::kStillActive;
 
   workerThread = threads.CreateSuspended(&DownloadWorker::Run, request);
@@ -226,6 +257,13 @@ MonitorOutcome DownloadMonitor::Step(std::uint32_t timerId) {
     if (monitorTicks <= download::kLastProgressTick) {
       view.SetProgress(2 * monitorTicks);
       view.Refresh();
+    }
+    // Once every page is accepted the write can no longer run too long; the check has
+    // a bound of its own instead.
+    if (request != nullptr && request->checking.load()) {
+      if (++checkTicks <= download::kConfirmTicks) return MonitorOutcome::Running;
+      request->stopChecking.store(true);
+      return Finish(MonitorOutcome::CheckTimedOut);
     }
     if (monitorTicks > download::kTimeoutTick) return Finish(MonitorOutcome::TimedOut);
     return MonitorOutcome::Running;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "RecordingPassThroughPort.h"
 #include "device/StatusTexts.h"
@@ -126,6 +127,28 @@ TEST(StatusTexts, LookupsKeepTheirFormattedTextsApart) {
   EXPECT_EQ("Unknown Ha status:21", ha);
   EXPECT_EQ("Unknown Target status:41", target);
   EXPECT_EQ("Unknown Ha status:21", HostAdapterStatusText(0x21));
+}
+
+// The worker formats these while the dialog's thread may too; each caller must get
+// the text of its own code, never one half written by the other.
+TEST(StatusTexts, TwoThreadsFormattingAtOnceEachGetTheirOwnText) {
+  auto formatMany = [](std::uint8_t first, int* wrong) {
+    for (int i = 0; i < 20000; ++i) {
+      const std::uint8_t code = static_cast<std::uint8_t>(first + (i & 0x0F));
+      char ha[64], target[64];
+      std::snprintf(ha, sizeof ha, "Unknown Ha status:%02X", code);
+      std::snprintf(target, sizeof target, "Unknown Target status:%02X", code);
+      if (HostAdapterStatusText(code) != ha) ++*wrong;
+      if (TargetStatusText(code, TargetTable::Aspi) != target) ++*wrong;
+    }
+  };
+  int wrongA = 0, wrongB = 0;
+  std::thread a(formatMany, 0x40, &wrongA);
+  std::thread b(formatMany, 0xB0, &wrongB);
+  a.join();
+  b.join();
+  EXPECT_EQ(wrongA, 0);
+  EXPECT_EQ(wrongB, 0);
 }
 
 TEST(StatusTexts, AspiStatusBoxBeepsAndShowsTheStatusText) {

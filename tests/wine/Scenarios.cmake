@@ -68,13 +68,15 @@ set(QX_DRIVER_DIR "${CMAKE_SOURCE_DIR}/build/win64/bin" CACHE PATH
     "Where the i686 scenarios find the simulated-drive driver qxsimcd.sys")
 if(TARGET qxupdate)
   qx_wine_scenario(xp_driver_full_cycle_en BUILDS win32 WAITS)
+  # The drive hangs after the closing page: the window stays alive through the check.
+  qx_wine_scenario(xp_driver_confirm_hang BUILDS win32 WAITS)
   qx_wine_scenario(xp_driver_full_cycle_ja BUILDS win64 WAITS)
   qx_wine_scenario(xp_driver_current BUILDS win64)
   qx_wine_scenario(xp_driver_other_model BUILDS win64)
   qx_wine_scenario(xp_driver_page_refused BUILDS win64 WAITS)
   qx_wine_scenario(xp_driver_no_answer BUILDS win64 WAITS)
   if(QX_WINE_BUILD STREQUAL win32)
-    set_tests_properties(wine_xp_driver_full_cycle_en PROPERTIES
+    set_tests_properties(wine_xp_driver_full_cycle_en wine_xp_driver_confirm_hang PROPERTIES
       ENVIRONMENT "QX_DRIVER_DIR=${QX_DRIVER_DIR}")
   endif()
 endif()

@@ -21,8 +21,9 @@ case "$what" in
     # Nothing reaches the drive before the image has been verified.
     [ "$(phase_line unscramble+verify "$out")" = "0 0" ] || fail "unscramble+verify spoke to the drive or slept"
     read -r commands ms <<<"$(phase_line pages "$out")"
-    # Unlock, eject, two opening pages, four data pages, the closing page.
-    [ "$commands" = 9 ] || fail "pages: $commands commands, not 9"
+    # Unlock, eject, two opening pages, four data pages, the closing page, and the
+    # INQUIRY that confirms the new revision.
+    [ "$commands" = 10 ] || fail "pages: $commands commands, not 10"
     [ "$ms" -ge 127500 ] || fail "pages: the fixed waits took $ms ms on the virtual clock, under 127500"
     grep -qx 'drive revision: 1005 -> 1009' <<<"$out" || fail "the drive did not take the image"
     base_ms=$ms

@@ -221,8 +221,8 @@ has "DIALOG Cancel en -> 1"
 before 'STATUS "Waiting for the update to end..."' "param=88 00 00 04 00 C0 00 00"
 before "param=88 00 00 04 00 C0 00 00" "ENDCODE 1"
 before "ENDCODE 1" "RESTART"
-# What the worker did after the time-out reaches the log once it has ended.
-grep -A9 'the worker that outlived its time-out has ended' "$STATE.log" | grep -qF 'command 1D SEND DIAGNOSTIC page C0 00 -> 01' ||
+# What the worker did after the time-out reaches the log while CANCEL waits for it.
+grep -A40 'update failed: the worker did not end within the time allowed' "$STATE.log" | grep -qF 'command 1D SEND DIAGNOSTIC page C0 00 -> 01' ||
   fail "the log lacks what the worker did after the time-out"
 
 # Windows 98: the ASPI side and the 9x registry.

@@ -91,7 +91,7 @@ TEST_F(DownloadWorker, FullRunSendsThePagesInOrderWithItsWaitsAndUpdatesTheDrive
   std::vector<Sent> sent;
   VirtualThreads threads;
   Watch(rig, threads, &sent);
-  DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
+  DownloadRequest request{0, rig.device.get(), &threads, nullptr};
 
   WatchedRun run = RunWatched(threads, request);
   EXPECT_EQ(run.outcome, MonitorOutcome::Succeeded);
@@ -99,7 +99,12 @@ TEST_F(DownloadWorker, FullRunSendsThePagesInOrderWithItsWaitsAndUpdatesTheDrive
   EXPECT_EQ(rig.drive.UpdatesTaken(), 1);
   EXPECT_TRUE(rig.drive.TrayOpen());
 
-  ASSERT_EQ(sent.size(), 9u);
+  // Unlock, eject, the seven pages, then the INQUIRY that finds the new revision.
+  ASSERT_EQ(sent.size(), 10u);
+  EXPECT_EQ(sent[9].record.cdb[0], 0x12);
+  EXPECT_EQ(sent[9].atMs, 127500u);
+  EXPECT_TRUE(request.revisionAnswered);
+  EXPECT_EQ(request.revision, "1009");
   EXPECT_EQ(Cdb(sent[0].record), (std::vector<std::uint8_t>{0x1E, 0, 0, 0, 0, 0}));
   EXPECT_EQ(Cdb(sent[1].record), (std::vector<std::uint8_t>{0x1B, 0, 0, 0, 2, 0}));
   EXPECT_EQ(sent[1].atMs, 0u);
@@ -151,7 +156,7 @@ TEST_F(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
   VirtualThreads threads;
   Watch(rig, threads, &sent);
   ASSERT_TRUE(rig.drive.Faults().Add("send:page=2:delay=400000"));
-  DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
+  DownloadRequest request{0, rig.device.get(), &threads, nullptr};
 
   WatchedRun run = RunWatched(threads, request);
   EXPECT_EQ(run.outcome, MonitorOutcome::TimedOut);
@@ -170,7 +175,7 @@ TEST_F(DownloadWorker, SlowDriveTimesOutAtTheHundredthEventWithTheBarHeldAt94) {
 
 // Runs the worker on this thread: its waits then move the clock themselves.
 std::uint32_t RunDirect(Rig& rig, VirtualThreads& threads, const ImageTable* images = nullptr) {
-  DownloadRequest request{0, rig.device.get(), &threads, images, {}};
+  DownloadRequest request{0, rig.device.get(), &threads, images};
   return qx::DownloadWorker::Run(&request);
 }
 
@@ -180,7 +185,7 @@ TEST_F(DownloadWorker, FailedDataPageStopsThereAndTheMonitorReportsFailure) {
   VirtualThreads threads;
   Watch(rig, threads, &sent);
   ASSERT_TRUE(rig.drive.Faults().Add("send:page=3:sense=04/44/00"));
-  DownloadRequest request{0, rig.device.get(), &threads, nullptr, {}};
+  DownloadRequest request{0, rig.device.get(), &threads, nullptr};
 
   WatchedRun run = RunWatched(threads, request);
   EXPECT_EQ(run.outcome, MonitorOutcome::Failed);
@@ -273,7 +278,7 @@ struct StartFixture {
   HostMessageLoop loop;
   MonitorView view;
   DownloadMonitor monitor;
-  DownloadRequest request{0, nullptr, nullptr, nullptr, {}};  // ends at once with 1
+  DownloadRequest request{0, nullptr, nullptr, nullptr};  // ends at once with 1
 };
 
 TEST(DownloadMonitor, ResumeThatNeverBringsTheCountDownFailsOnTheEleventhCall) {

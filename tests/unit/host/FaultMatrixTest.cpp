@@ -379,7 +379,14 @@ Outcome Expected(const Command& c, const Failure& f) {
     case Stage::Confirmation:
       // The drive is asked again after a pause: a failure at the port strikes one
       // request or one open only, while the drive's rules strike every later try.
-      return f.way == Way::OpenFails || f.way == Way::Refused ? Success() : NotConfirmed();
+      if (f.way == Way::OpenFails || f.way == Way::Refused) return Success();
+      {
+        // A request that never completes holds the worker past the check's bound: the
+        // dialog reports the drive silent while the worker still waits for the port.
+        Outcome o = NotConfirmed();
+        o.timedOut = e.hang;
+        return o;
+      }
   }
   return Outcome();
 }

@@ -304,8 +304,10 @@ TEST(MainDialogConfirm, ADriveWithoutTheNewRevisionFailsTheUpdate) {
       EXPECT_EQ(m.DialogNames(), Names{"Start"});
       EXPECT_EQ(SentPages(drive), 7);
       EXPECT_EQ(drive.Revision(), kept ? "1005" : "1009");
-      // Kept: answered at once. Still restarting: every try, each repeated by the device.
-      EXPECT_EQ(InquiriesAfterTheClosingPage(drive), kept ? 1 : download::kConfirmTries * 7);
+      // Kept: every try answered with the old revision. Still restarting: every try,
+      // each repeated by the device.
+      EXPECT_EQ(InquiriesAfterTheClosingPage(drive),
+                kept ? download::kConfirmTries : download::kConfirmTries * 7);
       EXPECT_EQ(r.waitCursorDepth, 0);
       EXPECT_NE(m.logFile.text.find(kept ? "update failed: the drive reports revision 1005, 1009 "
                                            "was expected"
@@ -337,6 +339,104 @@ TEST(MainDialogConfirm, ADriveStillRestartingIsAskedAgainUntilItAnswers) {
   ASSERT_NE(refused, std::string::npos) << text;
   EXPECT_NE(text.find("command 12 INQUIRY (after the update) -> 01", refused), std::string::npos);
   EXPECT_NE(text.find("update complete: the drive reports revision 1009"), std::string::npos);
+}
+
+// Just after its restart a drive may still report the revision it ran before: it is
+// asked again, not failed at its first answer.
+TEST(MainDialogConfirm, AnOldRevisionJustAfterTheClosingPageIsAskedAgain) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  ASSERT_TRUE(drive.Faults().Add("send:page=close:oldrev=2"));
+  UpdateLog log(&m.logFile, m.threads);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  dialog.SetLog(&log);
+  Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
+  EXPECT_EQ(m.DialogNames(), (Names{"Start", "End"}));
+  EXPECT_TRUE(m.Messages().empty());
+  EXPECT_EQ(s.record->statusHistory.back(), "Update Complete.");
+  EXPECT_EQ(InquiriesAfterTheClosingPage(drive), 3);
+  EXPECT_NE(m.logFile.text.find("the drive reports revision 1005, 1009 expected: asked again"),
+            std::string::npos)
+      << m.logFile.text;
+}
+
+// A drive that hangs once written holds each INQUIRY for the port's whole time-out
+// (200 s). The window must not wait with it: it goes back to its messages, says the
+// drive is being checked, refuses the end of the session, and fails the update within
+// the check's bound, after which no further try goes out.
+TEST(MainDialogConfirm, ADriveThatHangsAfterThePagesNeverHoldsTheWindow) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  ASSERT_TRUE(drive.Faults().Add("inquiry:afterclose:hang"));
+  std::uint64_t closedAtMs = 0, failedAtMs = 0;
+  drive.SetObserver([&](const SimCommandRecord& r) {
+    if (r.cdb[0] == 0x1D && r.parameters[5] == 0xC0 && r.parameters[6] == 0x00) {
+      closedAtMs = m.threads.NowMs();
+    }
+  });
+  m.mainView.SetLog([&](const std::string& line) {
+    if (line == "STATUS \"Update Failed.\"" && failedAtMs == 0) failedAtMs = m.threads.NowMs();
+  });
+  UpdateLog log(&m.logFile, m.threads);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  dialog.SetLog(&log);
+  m.mainView.SetProbeSessionEnd(false);
+  const std::string checking = Text(TextId::CheckingDrive, Language::English);
+  bool busyWhileAsking = false, refusedWhileAsking = false;
+  Showing s = Show(
+      m, dialog,
+      {MainStep::Press(maindlg::kUpdateStartId), MainStep::Call([&] {
+         const MainDialogRecord& r = m.mainView.Shown().back();
+         m.mainView.Loop().RunUntil(
+             [&] { return InquiriesAfterTheClosingPage(drive) >= 1 && r.Status() == checking; },
+             m.threads.NowMs() + 3600000);
+         busyWhileAsking = dialog.Busy() && r.Status() == checking;
+         refusedWhileAsking = dialog.FilterMessage(winmsg::kQueryEndSession, 0).handled;
+       }),
+       MainStep::RunUntilIdle(), MainStep::Press(maindlg::kCancelId)});
+  EXPECT_TRUE(busyWhileAsking);
+  EXPECT_TRUE(refusedWhileAsking);
+  ASSERT_NE(failedAtMs, 0u);
+  EXPECT_LE(failedAtMs - closedAtMs, 32000u);
+  EXPECT_EQ(m.Messages(),
+            (Names{FormatNumbered(Text(TextId::NoAnswerAfterUpdate, Language::English), "",
+                                  "1009") +
+                       "\r\n" +
+                       FormatNumbered(Text(TextId::LogLocation, Language::English),
+                                      m.logFile.location),
+                   "Update Failed."}));
+  // CANCEL waited for the one try under way; none followed it.
+  EXPECT_TRUE(s.record->ended);
+  EXPECT_FALSE(dialog.WorkerAlive());
+  EXPECT_EQ(InquiriesAfterTheClosingPage(drive), 1);
+  EXPECT_NE(m.logFile.text.find("the drive did not answer after the update within 27 s"),
+            std::string::npos)
+      << m.logFile.text;
+  EXPECT_NE(m.logFile.text.find("the check was given up"), std::string::npos);
+}
+
+// The worker's steps reach the log while it runs, not once it has ended: a data page
+// the drive takes long over is in the log, named, while it is being written.
+TEST(MainDialogUpdate, TheLogNamesThePageBeingWrittenWhileTheWorkerRuns) {
+  Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  ASSERT_TRUE(drive.Faults().Add("send:page=3:delay=20000"));
+  UpdateLog log(&m.logFile, m.threads);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  dialog.SetLog(&log);
+  std::string lastLineDuringPage3;
+  Show(m, dialog,
+       {MainStep::Press(maindlg::kUpdateStartId), MainStep::Call([&] {
+          // Pages 1 and 2 are in; page 3 takes the drive 20 s. Ten seconds into it:
+          m.mainView.Loop().RunUntil([&] { return SentPages(drive) >= 4; }, 3600000);
+          m.mainView.Loop().RunUntil([] { return false; }, m.threads.NowMs() + 10000);
+          const std::string& text = m.logFile.text;
+          const std::size_t end = text.size() - 1;
+          lastLineDuringPage3 = text.substr(text.rfind('\n', end - 1) + 1);
+        }),
+        MainStep::RunUntilIdle()});
+  EXPECT_NE(lastLineDuringPage3.find("writing page C0 03 of 4"), std::string::npos)
+      << lastLineDuringPage3;
 }
 
 TEST(MainDialogUpdate, CancelAfterAFailureEndsWithTwo) {

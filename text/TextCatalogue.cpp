@@ -105,6 +105,12 @@ constexpr Entry kEntries[] = {
      "The system will not restart; nothing has been changed.",
      "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
      "システムは変更されていません。再起動は行いません。"},
+    {TextId::SettingsRestored,
+     "The system configuration required for firmware update could not be changed.\r\n"
+     "The settings changed before the restart have been restored; they take effect at the "
+     "next restart.",
+     "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
+     "再起動の前に変更した設定は元に戻しました。次の再起動から有効になります。"},
 
     {TextId::WarningNotice, "Please Close ALL applications before applying firmware update.",
      "ファームウェアのアップデートを行う前にアプリケーションを全て終了して下さい。"},

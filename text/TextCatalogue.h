@@ -30,6 +30,7 @@ enum class TextId {
   RebootConfirmNoResume,  // ... when none could be written (English is the same)
   PreparationFailed, // the preparation could change none of the settings: no restart
   SettingsRestored,  // ... nor record them, and what an earlier start changed went back
+  UnsupportedSystem, // Windows Vista and later: the systems the utility runs on
 
   // Initial texts of the message dialogs (Reboot starts empty; the caller sets it).
   WarningNotice,
@@ -63,6 +64,7 @@ enum class TextId {
   RevisionNotConfirmed,  // %1 = the revision the drive reports after the update, %2 = expected
   NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
   LogLocation,           // %1 = where the update log is
+  TimedOutAdvice,        // under "Update Failed." after the time-out: the worker may still write
 
   // Version check.
   NotSupport,

@@ -86,18 +86,24 @@ std::uint32_t LittleEndian(const std::uint8_t* bytes, std::size_t size) {
 // Whether a value found with this type and size is kept, and so put back, in its
 // own form. Only the types such settings are stored in, and never more bytes than
 // the record's own kind is read with; any other is put back in the record's form.
+// A text row keeps a text type, a flag or number row a binary or number type: a
+// record that says otherwise was not written by a scan of this row.
 bool KeepsFoundForm(std::uint32_t recordType, std::uint32_t foundType, std::size_t size) {
+  const bool text = recordType == reg::kTypeString;
   switch (foundType) {
     case 1:  // REG_SZ
     case 2:  // REG_EXPAND_SZ
+    case 7:  // REG_MULTI_SZ
+      if (!text) return false;
+      break;
     case reg::kTypeBinary:
     case reg::kTypeDword:
-    case 7:  // REG_MULTI_SZ
+      if (text) return false;
       break;
     default:
       return false;
   }
-  return size <= (recordType == reg::kTypeString ? kTextBytes : kNumberBytes);
+  return size <= (text ? kTextBytes : kNumberBytes);
 }
 
 // Whether found bytes say what the record's "Value" says, read as its rule reads
@@ -307,6 +313,9 @@ ChangeJournal::RuleOutcome ChangeJournal::ApplyRule(RegistryKey& key, const std:
     return outcome;
   }
   outcome.journalled = true;
+  // The record reaches the disk before the setting changes: the two live in
+  // different hives, and a power cut could keep the change and lose its record.
+  registry.FlushKey(reg::kCurrentUser);
   switch (rule.reading) {
     case journal::Reading::Flag: {
       const std::uint8_t off = 0;
@@ -475,17 +484,35 @@ ChangeJournal::RestoreResult ChangeJournal::RestoreRecord(RegistryKey& journal,
   }
   // A record whose value did not go back must not go: it is the only copy.
   if (written != reg::kSuccess) return RestoreResult::Kept;
+  // Nor may it go before the value is on disk: a power cut could keep the
+  // record's deletion and lose the value put back.
+  registry.FlushKey(reg::kLocalMachine);
   target.Close();
   record.Close();
   return journal.DeleteSubKey(name.c_str()) == reg::kSuccess ? RestoreResult::Restored
                                                               : RestoreResult::Kept;
 }
 
-void ChangeJournal::Restore() {
+int ChangeJournal::RecordCount() {
   RegistryKey journal(registry);
   if (journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead) != reg::kSuccess) {
-    return;
+    return 0;
   }
+  int count = 0;
+  char name[kPathCapacity];
+  while (journal.EnumSubKey(static_cast<std::uint32_t>(count), name, sizeof name) == reg::kSuccess) {
+    ++count;
+  }
+  return count;
+}
+
+void ChangeJournal::Restore() {
+  RegistryKey journal(registry);
+  const RegStatus opened = journal.Open(reg::kCurrentUser, JournalPath().c_str(), reg::kKeyRead);
+  // No journal key, no record: a stop while the utility's keys were being removed
+  // leaves "Changed" without the records it counted.
+  if (opened == reg::kFileNotFound) changedCount = 0;
+  if (opened != reg::kSuccess) return;
   struct Entry {
     std::string name;
     int number;

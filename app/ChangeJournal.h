@@ -24,6 +24,9 @@ class ChangeJournal {
   // Puts back every record it can and deletes it; changedCount ends at the number
   // of records left in the journal.
   void Restore();
+  // How many records the journal holds, whatever the stored count says: a stop
+  // between the first record and "Changed" leaves records it does not count.
+  int RecordCount();
 
   // Record names: "%3d" of the number.
   static std::string RecordName(int number);

@@ -34,6 +34,7 @@ class LoggedRegistry : public Registry {
   RegStatus DeleteKey(RegKey key, const char* subKey) override;
   RegStatus DeleteValue(RegKey key, const char* name) override;
   RegStatus CloseKey(RegKey key) override;
+  RegStatus FlushKey(RegKey key) override { return inner.FlushKey(key); }
 
  private:
   std::string PathOf(RegKey key) const;

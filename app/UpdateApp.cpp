@@ -1,5 +1,6 @@
 #include "app/UpdateApp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -79,6 +80,10 @@ bool UpdateApp::Finish(StartupEnd how) {
 }
 
 void UpdateApp::RequestRestart(RestartResume& restart, const char* why) {
+  Enter(__func__);
+  // What this start wrote reaches the disk before the system goes down.
+  platform.registry->FlushKey(reg::kCurrentUser);
+  platform.registry->FlushKey(reg::kLocalMachine);
   log->Write(std::string("restart requested: ") + why);
   if (!restart.RestartSystem(isNtFamily)) log->Write("the restart request failed");
 }
@@ -117,16 +122,34 @@ void UpdateApp::ShowPlainMessage(const std::string& text) {
   platform.system->MessageBox(0, text, Text(TextId::Caption, language), sys::kMbOk);
 }
 
+// The start-up routine, one named step after another; each step that ends the run
+// says how (Finish) and returns false.
 bool UpdateApp::InitInstance() {
-  System& system = *platform.system;
+  BeginLog();
+  if (!DetectPlatform()) return false;
+  if (!CheckPower()) return false;
+  if (!TakeInstanceLock()) return false;
+  PauseScreenSaver();
+  if (!CheckForUpdate()) return false;
+  TakeResumeEntry();
+  if (!AskTerms()) return false;
+  return PrepareOrUpdate();
+}
 
-  codePage = system.CodePage();
+void UpdateApp::Enter(const char* stepName) { step = stepName; }
+
+void UpdateApp::BeginLog() {
+  Enter(__func__);
+  codePage = platform.system->CodePage();
   language = LanguageFor(codePage);
   log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
                 kModelName);
+}
 
+bool UpdateApp::DetectPlatform() {
+  Enter(__func__);
   VersionInfo version;
-  if (!system.GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
+  if (!platform.system->GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
   if (version.platformId == sys::kPlatformWindows) {
     isNtFamily = false;
   } else if (version.platformId == sys::kPlatformNt) {
@@ -135,52 +158,66 @@ bool UpdateApp::InitInstance() {
     return Finish(StartupEnd::UnknownPlatform);
   }
   majorVersion = version.majorVersion;
-  const bool modernNt = isNtFamily && majorVersion >= 5;
   LogStart(version);
   if (RefusedAsTooNew(version)) return Finish(StartupEnd::UnsupportedSystem);
-
   device.SetUsePassThrough(isNtFamily);
+  return true;
+}
 
-  if (!isNtFamily || modernNt) {
-    std::uint8_t acLine = 0;
-    if (!system.GetPowerStatus(&acLine)) return Finish(StartupEnd::PowerQueryFailed);
-    log->Write("power: AC line status " + std::to_string(acLine) +
-               (acLine == 1 ? " (on AC power)" : acLine == kAcOffline ? " (on battery)" : " (unknown)"));
-    // Desktops without power management report 255 (unknown): they run on mains.
-    if (acLine == kAcOffline) {
-      ShowPlainMessage(Text(TextId::AcPowerRequired, language));
-      return Finish(StartupEnd::NotOnAcPower);
-    }
+bool UpdateApp::CheckPower() {
+  Enter(__func__);
+  if (isNtFamily && !ModernNt()) return true;
+  std::uint8_t acLine = 0;
+  if (!platform.system->GetPowerStatus(&acLine)) return Finish(StartupEnd::PowerQueryFailed);
+  log->Write("power: AC line status " + std::to_string(acLine) +
+             (acLine == 1 ? " (on AC power)" : acLine == kAcOffline ? " (on battery)" : " (unknown)"));
+  // Desktops without power management report 255 (unknown): they run on mains.
+  if (acLine == kAcOffline) {
+    ShowPlainMessage(Text(TextId::AcPowerRequired, language));
+    return Finish(StartupEnd::NotOnAcPower);
   }
+  return true;
+}
 
+bool UpdateApp::TakeInstanceLock() {
+  Enter(__func__);
   std::uint32_t lastError = 0;
-  instanceMutex = system.CreateMutex(modernNt ? kMutexNameGlobal : kMutexNameLocal, &lastError);
+  instanceMutex =
+      platform.system->CreateMutex(ModernNt() ? kMutexNameGlobal : kMutexNameLocal, &lastError);
   if (instanceMutex == 0 || lastError == sys::kErrorAlreadyExists) {
     return Finish(StartupEnd::SecondInstance);
   }
+  return true;
+}
 
+void UpdateApp::PauseScreenSaver() {
+  Enter(__func__);
+  System& system = *platform.system;
   screenSaverActive = 0;
   if (!system.GetScreenSaverActive(&screenSaverActive)) screenSaverActive = 0;
   if (screenSaverActive == 1) system.SetScreenSaverActive(0);
+}
 
+bool UpdateApp::CheckForUpdate() {
+  Enter(__func__);
   DriveCheckResult check = CheckDrives();
-  if (!check.updateNeeded) {
-    if (check.firmwareCurrent) {
-      ShowPlainMessage(Text(TextId::FirmwareCurrent, language));
-    } else {
-      ShowPlainMessage(FormatText(Text(TextId::TargetNotFound, language),
-                                  Text(TextId::ModelName, language)));
-    }
-    RestoreLeftoverJournal();
-    RestoreScreenSaver();
-    return Finish(check.firmwareCurrent ? StartupEnd::FirmwareCurrent : StartupEnd::DriveNotFound);
+  if (check.updateNeeded) return true;
+  if (check.firmwareCurrent) {
+    ShowPlainMessage(Text(TextId::FirmwareCurrent, language));
+  } else {
+    ShowPlainMessage(FormatText(Text(TextId::TargetNotFound, language),
+                                Text(TextId::ModelName, language)));
   }
+  RestoreLeftoverJournal();
+  RestoreScreenSaver();
+  return Finish(check.firmwareCurrent ? StartupEnd::FirmwareCurrent : StartupEnd::DriveNotFound);
+}
 
-  RestartResume restart(*platform.registry, system, *platform.threads, kMakerKeyName);
-  bool resumed = false;
-  bool noResumeEntry = false;
-  char modulePath[kModulePathSize] = {};
-  std::uint32_t pathLength = system.GetModuleFileName(modulePath, kModulePathSize);
+void UpdateApp::TakeResumeEntry() {
+  Enter(__func__);
+  RestartResume restart(*platform.registry, *platform.system, *platform.threads, kMakerKeyName);
+  char path[kModulePathSize] = {};
+  std::uint32_t pathLength = platform.system->GetModuleFileName(path, kModulePathSize);
   if (pathLength == 0 || pathLength >= kModulePathSize || applicationName.empty()) {
     noResumeEntry = true;
   } else {
@@ -190,18 +227,25 @@ bool UpdateApp::InitInstance() {
   }
   log->Write(resumed ? "started again after the restart (resume entry found and removed)"
                      : noResumeEntry ? "no resume entry can be written" : "first start");
-  this->modulePath.assign(modulePath, noResumeEntry ? 0 : pathLength);
+  modulePath.assign(path, noResumeEntry ? 0 : pathLength);
+}
 
-  if (!resumed) {
-    TermsDialog terms(language);
-    terms.SetModelName(Text(TextId::ModelName, Language::English));
-    if (terms.Show(*views.terms) == TermsDialog::kNotAgree) {
-      RestoreScreenSaver();
-      return Finish(StartupEnd::TermsDeclined);
-    }
-    log->Write("terms accepted");
+bool UpdateApp::AskTerms() {
+  Enter(__func__);
+  if (resumed) return true;
+  TermsDialog terms(language);
+  terms.SetModelName(Text(TextId::ModelName, Language::English));
+  if (terms.Show(*views.terms) == TermsDialog::kNotAgree) {
+    RestoreScreenSaver();
+    return Finish(StartupEnd::TermsDeclined);
   }
+  log->Write("terms accepted");
+  return true;
+}
 
+bool UpdateApp::PrepareOrUpdate() {
+  Enter(__func__);
+  RestartResume restart(*platform.registry, *platform.system, *platform.threads, kMakerKeyName);
   // The application name names every key of the utility's own; without one there
   // is none, and nothing of the registry's is touched (see HasName).
   bool makerKeyPreexisted = HasName() && restart.ReadMakerKeyFlag(applicationName);
@@ -216,6 +260,7 @@ bool UpdateApp::InitInstance() {
 bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
                                 ChangeJournal& journal, bool noResumeEntry,
                                 bool makerKeyPreexisted) {
+  Enter(__func__);
   if (!HasName()) {
     // No journal can be kept, so no setting may be changed: say so at once.
     ShowPlainMessage(Text(TextId::PreparationFailed, language));
@@ -231,8 +276,23 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
   const bool profileExisted = ProfileKeyExists();
   profile.SetRegistryKeyName(kMakerKeyName);
   changedCount = profile.GetInt("", "Changed", 0);
+  // A profile key this start made says at once whether the maker's key was there
+  // before: the flag then reaches the disk with the first record, and a stop later
+  // cannot leave the maker's key looking like the user's own.
+  if (!profileExisted) restart.WriteMakerKeyFlag(applicationName, makerKeyPreexisted);
   journal.changedCount = changedCount;
   journal.Scan(true);
+  if (journal.settingsChanged == 0 && journal.RecordCount() > 0) {
+    // An earlier start changed settings and journalled them, and this one can add
+    // nothing (the profile can no longer be written): its Run value is gone, so
+    // nothing would ever put them back. They go back now, as when no update is
+    // left to make, and the user is told so.
+    RestoreJournal(restart, journal, makerKeyPreexisted);
+    if (changedCount == 0) restart.TakeResumeEntry(applicationName);
+    ShowPlainMessage(Text(TextId::SettingsRestored, language));
+    RestoreScreenSaver();
+    return Finish(StartupEnd::PreparationFailed);
+  }
   if (journal.settingsChanged == 0) {
     // Nothing could be journalled (the profile is not writable, the record numbers
     // are used up), so nothing was changed: a restart would bring the utility back
@@ -250,7 +310,7 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
   profile.WriteInt("", "Changed", changedCount);
   Yield();
   if (!noResumeEntry) restart.WriteResumeEntry(applicationName, modulePath);
-  restart.WriteMakerKeyFlag(applicationName, makerKeyPreexisted);
+  if (profileExisted) restart.WriteMakerKeyFlag(applicationName, makerKeyPreexisted);
   RestoreScreenSaver();
   RequestRestart(restart, "the changed settings take effect, then the update resumes");
   return Finish(StartupEnd::Prepared);
@@ -258,8 +318,10 @@ bool UpdateApp::PreparationPath(RestartResume& restart, ProfileStore& profile,
 
 bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJournal& journal,
                          bool makerKeyPreexisted) {
+  Enter(__func__);
   profile.SetRegistryKeyName(kMakerKeyName);
-  changedCount = HasName() ? profile.GetInt("", "Changed", 0) : 0;
+  // Records a stored count does not cover are a journal all the same.
+  changedCount = HasName() ? std::max(profile.GetInt("", "Changed", 0), journal.RecordCount()) : 0;
 
   MainDialog dialog(device, *platform.threads, language, images);
 
@@ -288,6 +350,7 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
 void UpdateApp::RestoreJournal(RestartResume& restart, ChangeJournal& journal,
                                bool makerKeyPreexisted) {
+  Enter(__func__);
   if (!HasName()) return;
   journal.changedCount = changedCount;
   journal.Restore();
@@ -317,20 +380,24 @@ std::string UpdateApp::ProfileKeyPath() const {
 // the next one, which the not-found message asks for anyway. A machine that holds
 // no journal is not written to at all, not even to create the profile key.
 void UpdateApp::RestoreLeftoverJournal() {
+  Enter(__func__);
   if (!HasName()) return;
+  std::uint32_t recorded = 0;
   {
     RegistryKey profileKey(*platform.registry);
     const std::string path = ProfileKeyPath();
-    std::uint32_t recorded = 0;
     if (profileKey.Open(reg::kCurrentUser, path.c_str(), reg::kKeyRead) != reg::kSuccess) return;
-    if (profileKey.QueryDword(&recorded, "Changed") != reg::kSuccess || recorded == 0) return;
+    if (profileKey.QueryDword(&recorded, "Changed") != reg::kSuccess) recorded = 0;
   }
-  RestartResume restart(*platform.registry, *platform.system, *platform.threads, kMakerKeyName);
-  const bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
   ProfileStore profile(*platform.registry, applicationName);
   profile.SetRegistryKeyName(kMakerKeyName);
-  changedCount = profile.GetInt("", "Changed", 0);
   ChangeJournal journal(*platform.registry, profile, isNtFamily);
+  // Whether there is a journal is up to its records: a stop after the first
+  // setting changed and before "Changed" was stored leaves records it does not count.
+  if (recorded == 0 && journal.RecordCount() == 0) return;
+  RestartResume restart(*platform.registry, *platform.system, *platform.threads, kMakerKeyName);
+  const bool makerKeyPreexisted = restart.ReadMakerKeyFlag(applicationName);
+  changedCount = profile.GetInt("", "Changed", 0);
   RestoreJournal(restart, journal, makerKeyPreexisted);
   if (changedCount == 0) restart.TakeResumeEntry(applicationName);
 }

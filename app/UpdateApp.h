@@ -92,8 +92,24 @@ class UpdateApp {
   std::uint32_t screenSaverActive = 0;
   int codePage = 0;
   int mainEndCode = -1;  // the main dialog's end code, -1 when it was not shown
+  // The step of the start-up the run is in, by its function's name.
+  const char* step = "";
 
  private:
+  // The start-up's steps, in their order; those that return false ended the run.
+  void BeginLog();
+  bool DetectPlatform();
+  bool CheckPower();
+  bool TakeInstanceLock();
+  void PauseScreenSaver();
+  bool CheckForUpdate();
+  void TakeResumeEntry();
+  bool AskTerms();
+  bool PrepareOrUpdate();
+  void Enter(const char* stepName);
+  // Windows 2000 and later: a global mutex, and the power check.
+  bool ModernNt() const { return isNtFamily && majorVersion >= 5; }
+
   bool Finish(StartupEnd how);
   bool RefusedAsTooNew(const VersionInfo& version);
   void RestoreScreenSaver();
@@ -125,6 +141,8 @@ class UpdateApp {
   Language language = Language::English;
   std::uint32_t majorVersion = 0;
   std::string modulePath;
+  bool resumed = false;        // the resume entry was there, and is now gone
+  bool noResumeEntry = false;  // none can be written
   StartupEnd end = StartupEnd::NotRun;
   std::unique_ptr<UpdateLog> log;
   std::unique_ptr<LoggedRegistry> loggedRegistry;  // takes platform.registry's place

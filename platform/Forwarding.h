@@ -88,6 +88,7 @@ class ForwardingRegistry : public Registry {
     return inner.DeleteValue(key, name);
   }
   RegStatus CloseKey(RegKey key) override { return inner.CloseKey(key); }
+  RegStatus FlushKey(RegKey key) override { return inner.FlushKey(key); }
 
  protected:
   Registry& inner;

@@ -35,7 +35,7 @@ constexpr std::uint32_t kCreatedNewKey = 1;
 constexpr std::uint32_t kOpenedExistingKey = 2;
 }  // namespace reg
 
-// The eight registry calls the program makes, as thin as the system's own.
+// The nine registry calls the program makes, as thin as the system's own.
 class Registry {
  public:
   virtual ~Registry() = default;
@@ -62,6 +62,10 @@ class Registry {
   virtual RegStatus DeleteValue(RegKey key, const char* name) = 0;
   // RegCloseKey.
   virtual RegStatus CloseKey(RegKey key) = 0;
+  // RegFlushKey: returns once the key's hive is on disk. The system writes a hive
+  // back lazily and each on its own, so a power cut keeps only what was flushed
+  // (and maybe some of what came later), hive by hive, not in the order written.
+  virtual RegStatus FlushKey(RegKey key) = 0;
 };
 
 }  // namespace qx

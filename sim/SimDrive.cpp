@@ -199,13 +199,17 @@ SimCommandResult SimDrive::Execute(const std::uint8_t* cdb, std::size_t cdbLengt
   std::copy(record.cdb.begin(), record.cdb.begin() + record.cdbLength, full.begin());
   Command c{full.data(), data, length, &result};
 
-  const SimFaultEffect effect =
-      record.cdbLength ? faults.Apply(full.data(), outgoing, length) : SimFaultEffect();
+  const bool gated = gate && !gate();
+  const SimFaultEffect effect = record.cdbLength && !gated
+                                    ? faults.Apply(full.data(), outgoing, length)
+                                    : SimFaultEffect();
   commandEffect = effect;
   record.delayMs = effect.delayMs;
   if (effect.delayMs && sleepHook) sleepHook(effect.delayMs);
 
-  if (effect.hang) {
+  if (gated) {
+    result.status = scsi::kStatusCheckCondition;
+  } else if (effect.hang) {
     result.completed = false;
   } else if (effect.fails) {
     result.status = effect.status;

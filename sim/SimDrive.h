@@ -101,6 +101,9 @@ class SimDrive {
 
   void SetSleepHook(SleepHook hook) { sleepHook = std::move(hook); }
   void SetObserver(Observer callback) { observer = std::move(callback); }
+  // Asked before each command; false: the command never reaches the drive, which
+  // answers CHECK CONDITION without sense (a run stopped there sends nothing more).
+  void SetGate(std::function<bool()> allow) { gate = std::move(allow); }
   SimFaultPlan& Faults() { return faults; }
   const std::string& ConfigError() const { return configError; }
 
@@ -181,6 +184,7 @@ class SimDrive {
   SimFaultPlan faults;
   SleepHook sleepHook;
   Observer observer;
+  std::function<bool()> gate;
   std::vector<SimCommandRecord> log;
 
   bool unitAttentionPending = true;

@@ -109,6 +109,12 @@ constexpr Entry kEntries[] = {
      "システムは変更されていません。再起動は行いません。\r\n"
      "Windows 2000 または XP では、Administrators グループのユーザーでログオンしてから、"
      "もう一度実行してください。"},
+    {TextId::SettingsRestored,
+     "The system configuration required for firmware update could not be changed.\r\n"
+     "The settings changed before the restart have been restored; they take effect at the "
+     "next restart.",
+     "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
+     "再起動の前に変更した設定は元に戻しました。次の再起動から有効になります。"},
     {TextId::UnsupportedSystem,
      "This utility runs only on Windows 98 Second Edition, Windows Millennium Edition, "
      "Windows 2000 and Windows XP.\r\n"

@@ -29,6 +29,7 @@ enum class TextId {
   RebootConfirm,     // the Reboot notice's text when a resume entry was written
   RebootConfirmNoResume,  // ... when none could be written (English is the same)
   PreparationFailed, // the preparation could change none of the settings: no restart
+  SettingsRestored,  // ... nor record them, and what an earlier start changed went back
   UnsupportedSystem, // Windows Vista and later: the systems the utility runs on
 
   // Initial texts of the message dialogs (Reboot starts empty; the caller sets it).

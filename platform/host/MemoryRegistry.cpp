@@ -224,6 +224,7 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindPath(const std::shared
 }
 
 bool MemoryRegistry::WriteAllowed() {
+  KeepSetupAsDurable();
   if (!budgetSet) return true;
   if (writeBudget == 0) return false;
   --writeBudget;
@@ -470,6 +471,66 @@ RegStatus MemoryRegistry::CloseKey(RegKey key) {
   return reg::kSuccess;
 }
 
+std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Clone(const Node& node, Node* parent) {
+  auto copy = std::make_shared<Node>();
+  copy->name = node.name;
+  copy->parent = parent;
+  copy->values = node.values;
+  copy->protectedKey = node.protectedKey;
+  copy->rootName = node.rootName;
+  for (const auto& child : node.children) copy->children.push_back(Clone(*child, copy.get()));
+  return copy;
+}
+
+std::shared_ptr<MemoryRegistry::Node>* MemoryRegistry::LiveRoot(RegKey root) {
+  switch (root) {
+    case reg::kCurrentUser: return &currentUserRoot;
+    case reg::kLocalMachine: return &localMachineRoot;
+    case reg::kDynData: return &dynDataRoot;
+    default: return nullptr;
+  }
+}
+
+std::shared_ptr<MemoryRegistry::Node>* MemoryRegistry::DurableRoot(RegKey root) {
+  switch (root) {
+    case reg::kCurrentUser: return &durableCurrentUser;
+    case reg::kLocalMachine: return &durableLocalMachine;
+    case reg::kDynData: return &durableDynData;
+    default: return nullptr;
+  }
+}
+
+void MemoryRegistry::KeepSetupAsDurable() {
+  if (durableCurrentUser != nullptr) return;
+  for (RegKey root : {reg::kCurrentUser, reg::kLocalMachine, reg::kDynData}) {
+    *DurableRoot(root) = Clone(**LiveRoot(root), nullptr);
+  }
+}
+
+RegStatus MemoryRegistry::FlushKey(RegKey key) {
+  RegStatus status;
+  std::shared_ptr<Node> node = Resolve(key, &status, nullptr);
+  if (node == nullptr) return status;
+  const Node* top = node.get();
+  while (top->parent != nullptr) top = top->parent;
+  KeepSetupAsDurable();
+  for (RegKey root : {reg::kCurrentUser, reg::kLocalMachine, reg::kDynData}) {
+    if (LiveRoot(root)->get() == top) *DurableRoot(root) = Clone(*top, nullptr);
+  }
+  ++flushesMade;
+  return reg::kSuccess;
+}
+
+void MemoryRegistry::PowerCut(const std::vector<RegKey>& writtenBack) {
+  KeepSetupAsDurable();
+  for (RegKey root : {reg::kCurrentUser, reg::kLocalMachine, reg::kDynData}) {
+    if (std::find(writtenBack.begin(), writtenBack.end(), root) != writtenBack.end()) continue;
+    *LiveRoot(root) = Clone(**DurableRoot(root), nullptr);
+  }
+  openHandles.clear();
+  durableCurrentUser = nullptr;  // the hives as they are now are what is on disk
+}
+
 void MemoryRegistry::SetWriteObserver(std::function<void(const RegistryWrite&)> observer) {
   writeObserver = std::move(observer);
 }
@@ -637,6 +698,7 @@ bool MemoryRegistry::Load(const std::string& text) {
   currentUserRoot = user;
   localMachineRoot = machine;
   dynDataRoot = dyn;
+  durableCurrentUser = nullptr;  // read from disk: on disk as it stands
   return true;
 }
 

@@ -58,6 +58,8 @@ class MemoryRegistry : public Registry {
   RegStatus DeleteKey(RegKey key, const char* subKey) override;
   RegStatus DeleteValue(RegKey key, const char* name) override;
   RegStatus CloseKey(RegKey key) override;
+  // Makes the key's hive durable: what a power cut keeps of it.
+  RegStatus FlushKey(RegKey key) override;
 
   RegistryFlavor flavor() const { return registryFlavor; }
 
@@ -77,6 +79,17 @@ class MemoryRegistry : public Registry {
   // forbids it would. Opening it with KEY_ALL_ACCESS then fails with
   // ERROR_ACCESS_DENIED; opening it with KEY_READ works.
   void SetKeyProtected(RegKey root, const std::string& path, bool protect);
+
+  // --- Power cuts -----------------------------------------------------------
+  // Each hive (HKCU, HKLM, HKEY_DYN_DATA) has a durable copy: the hive as it was
+  // before the first write through the seam (setting up counts as on disk; so
+  // does a Load), advanced to the hive as it is by a flush of any of its keys.
+  // A power cut puts every hive back to its durable copy, except those in
+  // `writtenBack`, whose lazy write-back happened to finish: they keep all they
+  // hold. Handles are closed. The durable copies then are the hives as they are.
+  void PowerCut(const std::vector<RegKey>& writtenBack = {});
+  // Flushes so far, for the tests.
+  std::size_t flushCount() const { return flushesMade; }
 
   // Handles open now (roots not counted): leak checks.
   std::size_t openHandleCount() const { return openHandles.size(); }
@@ -127,11 +140,20 @@ class MemoryRegistry : public Registry {
   void DetachChild(Node& parent, const std::shared_ptr<Node>& child);
   void DumpNode(const Node& node, const std::string& path, std::string* out) const;
   std::vector<std::shared_ptr<Node>> OrderedChildren(const Node& node) const;
+  static std::shared_ptr<Node> Clone(const Node& node, Node* parent);
+  std::shared_ptr<Node>* LiveRoot(RegKey root);
+  std::shared_ptr<Node>* DurableRoot(RegKey root);
+  // Before the first write through the seam: the hives as set up are on disk.
+  void KeepSetupAsDurable();
 
   RegistryFlavor registryFlavor;
   std::shared_ptr<Node> currentUserRoot;
   std::shared_ptr<Node> localMachineRoot;
   std::shared_ptr<Node> dynDataRoot;
+  std::shared_ptr<Node> durableCurrentUser;  // null until the first write
+  std::shared_ptr<Node> durableLocalMachine;
+  std::shared_ptr<Node> durableDynData;
+  std::size_t flushesMade = 0;
   std::map<RegKey, Handle> openHandles;
   RegKey nextHandle = 0x1000;
   std::function<void(const RegistryWrite&)> writeObserver;

@@ -77,4 +77,6 @@ RegStatus Win32Registry::DeleteValue(RegKey key, const char* name) {
 
 RegStatus Win32Registry::CloseKey(RegKey key) { return RegCloseKey(ToHkey(key)); }
 
+RegStatus Win32Registry::FlushKey(RegKey key) { return RegFlushKey(ToHkey(key)); }
+
 }  // namespace qx

@@ -21,6 +21,7 @@ class Win32Registry : public Registry {
   RegStatus DeleteKey(RegKey key, const char* subKey) override;
   RegStatus DeleteValue(RegKey key, const char* name) override;
   RegStatus CloseKey(RegKey key) override;
+  RegStatus FlushKey(RegKey key) override;
 };
 
 }  // namespace qx

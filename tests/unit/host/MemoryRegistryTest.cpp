@@ -117,6 +117,44 @@ TEST(MemoryRegistryTools, DumpSurvivesASaveAndLoadWithOddNames) {
   EXPECT_EQ(registry.Dump(), loaded.Dump());  // a failed load leaves the tree alone
 }
 
+// A power cut keeps each hive as its last flush left it, whatever the other did;
+// the set-up counts as on disk, and so does a loaded machine.
+TEST(MemoryRegistryTools, APowerCutKeepsPerHiveWhatWasFlushed) {
+  MemoryRegistry registry;
+  registry.PutDword(reg::kLocalMachine, "s", "setting", 1);
+  registry.PutKey(reg::kCurrentUser, "p");
+  const std::string setUp = registry.Dump();
+  auto write = [&](RegKey root, const char* path, std::uint32_t value) {
+    RegKey key = 0;
+    ASSERT_EQ(reg::kSuccess, registry.OpenKey(root, path, reg::kKeyAllAccess, &key));
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), 0, 0, 0};
+    ASSERT_EQ(reg::kSuccess, registry.SetValue(key, "v", reg::kTypeDword, bytes, 4));
+    registry.CloseKey(key);
+  };
+  write(reg::kCurrentUser, "p", 1);
+  write(reg::kLocalMachine, "s", 0);
+  registry.PowerCut();
+  EXPECT_EQ(setUp, registry.Dump());
+  EXPECT_EQ(0u, registry.openHandleCount());
+
+  write(reg::kCurrentUser, "p", 1);
+  EXPECT_EQ(reg::kSuccess, registry.FlushKey(reg::kCurrentUser));
+  write(reg::kLocalMachine, "s", 0);
+  write(reg::kCurrentUser, "p", 2);
+  const std::string written = registry.Dump();
+  registry.PowerCut({reg::kLocalMachine});  // HKLM's write-back finished, HKCU's did not
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  ASSERT_TRUE(registry.GetValue(reg::kCurrentUser, "p", "v", &type, &data));
+  EXPECT_EQ(1, data[0]);
+  ASSERT_TRUE(registry.GetValue(reg::kLocalMachine, "s", "v", &type, &data));
+  EXPECT_EQ(0, data[0]);
+
+  ASSERT_TRUE(registry.Load(written));
+  registry.PowerCut();
+  EXPECT_EQ(written, registry.Dump());
+}
+
 TEST(MemoryRegistryTools, DeleteTreeStopsAtAChildItCannotRemove) {
   MemoryRegistry registry;
   registry.PutKey(reg::kCurrentUser, "top\\a\\a1");

@@ -60,7 +60,8 @@ UpdateApp::UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppView
       views(views),
       applicationName(std::move(applicationName)),
       images(images),
-      log(std::make_unique<UpdateLog>(platform.logFile, *platform.threads)) {
+      // Held until this copy holds the single-instance lock (see InitInstance).
+      log(std::make_unique<UpdateLog>(platform.logFile, *platform.threads, true)) {
   if (platform.logFile != nullptr && platform.registry != nullptr) {
     loggedRegistry = std::make_unique<LoggedRegistry>(
         *platform.registry, *log, std::string("HKCU\\Software\\") + kMakerKeyName);
@@ -79,19 +80,31 @@ bool UpdateApp::Finish(StartupEnd how) {
 
 void UpdateApp::RequestRestart(RestartResume& restart, const char* why) {
   log->Write(std::string("restart requested: ") + why);
-  if (!restart.RestartSystem(isNtFamily)) log->Write("the restart request failed");
+  std::string failure;
+  log->Write(restart.RestartSystem(isNtFamily, &failure)
+                 ? "the system accepted the restart request"
+                 : "the restart request failed: " + failure);
 }
 
 void UpdateApp::LogStart(const VersionInfo& version) {
+  // Windows 98 SE says " A ".
+  const std::size_t first = version.servicePack.find_first_not_of(' ');
+  const std::string servicePack =
+      first == std::string::npos
+          ? std::string()
+          : version.servicePack.substr(first, version.servicePack.find_last_not_of(' ') + 1 - first);
   char text[160];
-  std::snprintf(text, sizeof text, "platform %s %u.%u (%s), code page %d (%s)",
+  std::snprintf(text, sizeof text, "platform %s %u.%u build %u%s%s (%s), code page %d (%s)",
                 version.platformId == sys::kPlatformNt ? "Windows NT family"
                                                        : "Windows 95/98/ME",
                 static_cast<unsigned>(version.majorVersion),
                 static_cast<unsigned>(version.minorVersion),
+                static_cast<unsigned>(version.buildNumber),
+                servicePack.empty() ? "" : ", ", servicePack.c_str(),
                 isNtFamily ? "SCSI pass-through" : "ASPI", codePage,
                 language == Language::Japanese ? "Japanese" : "English");
   log->Write(text);
+  if (!isNtFamily) log->Write("ASPI manager: " + device.Aspi().LoadReport());
 }
 
 void UpdateApp::Yield() { platform.threads->Sleep(0); }
@@ -109,8 +122,6 @@ bool UpdateApp::InitInstance() {
 
   codePage = system.CodePage();
   language = LanguageFor(codePage);
-  log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
-                kModelName);
 
   VersionInfo version;
   if (!system.GetVersion(&version)) return Finish(StartupEnd::VersionQueryFailed);
@@ -144,6 +155,11 @@ bool UpdateApp::InitInstance() {
   if (instanceMutex == 0 || lastError == sys::kErrorAlreadyExists) {
     return Finish(StartupEnd::SecondInstance);
   }
+  // Only the copy that holds the lock writes the log (what came before is held): a
+  // second copy started during an update would otherwise trim the first one's log
+  // and write its own run into the middle of it.
+  log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
+                kModelName);
 
   screenSaverActive = 0;
   if (!system.GetScreenSaverActive(&screenSaverActive)) screenSaverActive = 0;
@@ -253,6 +269,11 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
   dialog.SetChangedCount(changedCount);
   dialog.SetLog(log.get());
+  char path[kModulePathSize] = {};
+  const std::uint32_t length = platform.system->GetModuleFileName(path, kModulePathSize);
+  const char root[4] = {path[0], ':', '\\', '\0'};
+  dialog.SetProgramFile(length < kModulePathSize ? std::string(path, length) : std::string(),
+                        length >= 2 ? platform.system->GetDriveType(root) : 0);
   log->Write("main dialog, " + std::to_string(changedCount) + " journalled setting(s)");
   dialog.Show(*views.mainDialog);
   mainEndCode = dialog.EndCode();
@@ -329,6 +350,7 @@ int UpdateApp::ExitInstance() {
 DriveCheckResult UpdateApp::CheckDrives() {
   DriveCheckResult result;
   int count = device.ScanDrives();
+  for (const std::string& note : device.ScanNotes()) log->Write("scan: " + note);
   for (int i = 0; i < count; ++i) {
     bool updateNeeded = false;
     if (!CheckOneDrive(i, &updateNeeded)) continue;

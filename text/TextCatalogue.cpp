@@ -157,6 +157,11 @@ constexpr Entry kEntries[] = {
      "アップデート後、ドライブが応答しません（リビジョン %2 になるはずでした）。\r\n"
      "ファームウェアが更新されていない可能性があります。"},
     {TextId::LogLocation, "Update log: %1", "更新ログ: %1"},
+    {TextId::ProgramOnTargetDrive,
+     "This program is running from a CD drive that the update may write to.\r\n"
+     "Copy the program to the hard disk first, and run it from there.",
+     "このプログラムは、アップデートするCD ドライブから実行されている可能性があります。\r\n"
+     "プログラムをハードディスクにコピーしてから、そこで実行してください。"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},

@@ -62,6 +62,7 @@ enum class TextId {
   RevisionNotConfirmed,  // %1 = the revision the drive reports after the update, %2 = expected
   NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
   LogLocation,           // %1 = where the update log is
+  ProgramOnTargetDrive,  // Update Start refused: the program runs from the drive to write
 
   // Version check.
   NotSupport,

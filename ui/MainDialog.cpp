@@ -1,6 +1,7 @@
 #include "ui/MainDialog.h"
 
 #include "device/ScsiDevice.h"
+#include "platform/System.h"
 #include "update/UpdateLog.h"
 
 namespace qx {
@@ -47,6 +48,7 @@ void MainDialog::Scan() {
   int remembered = window->DriveSelection();
   window->ClearDriveList();
   int count = device.ScanDrives();
+  for (const std::string& note : device.ScanNotes()) Log("scan: " + note);
   for (int i = 0; i < count; ++i) window->AddDriveEntry(device.GetDriveEntry(i).substr(0, 29));
   if (count != 0) {
     // A selection the new list no longer has would leave nothing selected.
@@ -122,8 +124,34 @@ void MainDialog::ShowAbout() {
   about.Show(window->AboutBox());
 }
 
+// The worker ejects the disc of the drive it writes: a program started from that disc
+// would lose the pages it has not loaded yet, in the middle of the flash. Through
+// pass-through the drive has its letter. An ASPI address names no letter, so on
+// Windows 95/98/ME any CD-ROM drive the program runs from may be the one: refusing
+// there costs a copy to the hard disk, letting it pass may cost the drive.
+std::string MainDialog::ProgramOnTarget(int selection) const {
+  const bool hasLetter = programPath.size() >= 2 && programPath[1] == ':' &&
+                         ((programPath[0] >= 'A' && programPath[0] <= 'Z') ||
+                          (programPath[0] >= 'a' && programPath[0] <= 'z'));
+  if (!hasLetter) return std::string();  // unknown, or on a share: not a drive we write
+  const char letter = static_cast<char>(programPath[0] & ~0x20);
+  const std::string drive = std::string(1, letter) + ":";
+  if (!device.UsePassThrough()) return programDriveType == sys::kDriveCdrom ? drive : "";
+  const std::string entry = device.GetDriveEntry(selection);
+  return !entry.empty() && (entry[0] & ~0x20) == letter ? drive : std::string();
+}
+
 void MainDialog::UpdateStart() {
   if (!updateStartEnabled || busy || finished || updateStarted) return;
+  const std::string programDrive = ProgramOnTarget(window->DriveSelection());
+  if (!programDrive.empty()) {
+    // Nothing has been sent: the dialog stays as it was, for CANCEL.
+    Log("update refused: the program runs from " + programDrive +
+        (device.UsePassThrough() ? ", the drive to be updated"
+                                 : ", a CD-ROM drive that may be the one to be updated"));
+    window->ShowMessage(Localized(TextId::ProgramOnTargetDrive));
+    return;
+  }
   updateStarted = true;
 
   selectedImageIndex = 0;

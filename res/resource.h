@@ -1,6 +1,8 @@
 #pragma once
-// Resource and control ids of qxupdate.rc. Plain numbers only, so that both the
-// resource compiler and the portable dialog logic can include this file.
+// Resource and control ids of qxupdate.rc, and the one place their numbers are
+// written: the script includes this file, and the dialog logic in ui/ takes its
+// template, control, menu and timer ids from it. Plain #define lines only, as the
+// resource compiler reads nothing else.
 
 // Dialog templates.
 #define IDD_ABOUTBOX 100
@@ -47,13 +49,17 @@
 #define IDC_IMAGEVERSION 1005
 #define IDC_UPDATESTART 1006
 #define IDC_CANCELBUTTON 1007
-#define IDC_UNUSED1008 1008
+// The hidden edit inside the hidden "Update Firmware Ver." group box; the template
+// keeps it for its layout, nothing writes it.
+#define IDC_UPDATEFIRMVERSION 1008
 #define IDC_UNUSED1010 1010
 #define IDC_UNUSED1011 1011
 #define IDC_PROGRESS 1012
 
-// The main dialog's monitor timer (not a control, kept with the ids it must not clash with).
+// The main dialog's timers (not controls, kept with the ids they must not clash
+// with): the update's monitor, and the wait for a worker that outlived its time-out.
 #define IDT_MONITOR 107
+#define IDT_WORKERWAIT 108
 
 // Terms dialog: buttons 1 (Agree) and 2 (Not Agree), the text in 1004.
 #define IDC_TERMSTEXT 1004

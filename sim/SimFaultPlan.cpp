@@ -6,6 +6,7 @@
 #include "device/ScsiTransport.h"
 #include "device/Sense.h"
 #include "device/VendorPage.h"
+#include "platform/AsciiText.h"
 
 namespace qx {
 namespace {
@@ -25,10 +26,8 @@ constexpr OpcodeName kOpcodeNames[] = {
 };
 constexpr int kSendDiagnostic = opcode::kSendDiagnostic;
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using ascii::Lower;
+using ascii::Split;
 
 // A whole token in hexadecimal ("1d", "0x1D"), at most `max`.
 bool ParseHex(const std::string& text, unsigned long max, unsigned long* value) {
@@ -48,23 +47,6 @@ bool ParseDecimal(const std::string& text, unsigned long max, unsigned long* val
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
   *value = std::strtoul(text.c_str(), nullptr, 10);
   return *value <= max;
-}
-
-std::vector<std::string> Split(const std::string& text, const char* separators) {
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : text) {
-    bool separator = false;
-    for (const char* s = separators; *s; ++s) separator = separator || c == *s;
-    if (separator) {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) parts.push_back(current);
-  return parts;
 }
 
 bool ParseTarget(const std::string& word, SimFaultRule* rule) {

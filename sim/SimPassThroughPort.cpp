@@ -4,10 +4,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/AsciiText.h"
+
 namespace qx {
 namespace {
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+using ascii::Upper;
 
 // The port driver wants the data buffer on an even address.
 constexpr std::uint32_t kAlignmentMask = 1;

@@ -5,20 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/AsciiText.h"
+
 namespace qx {
 namespace {
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using ascii::Lower;
+using ascii::Trim;
 
 // A value in double quotes is taken literally (no escapes: the values never
 // hold a quote); otherwise it is the trimmed text.
@@ -143,7 +136,7 @@ bool ParseSimState(const std::string& text, std::vector<SimDriveEntry>* drives,
       SimDriveEntry entry;
       entry.address = Trim(t.substr(1, t.size() - 2));
       if (!entry.address.empty() && entry.address.size() == 1)
-        entry.address[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(entry.address[0])));
+        entry.address[0] = ascii::Upper(entry.address[0]);
       if (!ValidAddress(entry.address)) return fail("'" + entry.address + "' is not a drive address");
       for (const SimDriveEntry& e : parsed)
         if (e.address == entry.address) return fail("drive " + entry.address + " twice");

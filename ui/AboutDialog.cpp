@@ -17,12 +17,8 @@ void AboutDialog::SetLogLocation(const std::string& location) {
 }
 
 void AboutDialog::OnCommand(int commandId, DialogWindow& window) {
-  if (ended) return;
-  if (commandId == kIdOk || commandId == kIdCancel) {
-    ended = true;
-    result = commandId;
-    window.End(commandId);
-  }
+  if (Ended()) return;
+  if (commandId == kIdOk || commandId == kIdCancel) Finish(commandId, window);
 }
 
 }  // namespace qx

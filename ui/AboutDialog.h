@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "res/resource.h"
+#include "ui/DialogEnd.h"
 #include "ui/DialogWindow.h"
 #include "text/TextCatalogue.h"
 
@@ -16,12 +18,12 @@ class AboutDialogView {
   virtual int RunModal(AboutDialog& dialog) = 0;
 };
 
-class AboutDialog {
+class AboutDialog : public DialogEnd {
  public:
-  static constexpr int kTemplateId = 100;
-  static constexpr int kFirmwareVersionId = 1004;  // hidden, always empty
-  static constexpr int kModelId = 1005;
-  static constexpr int kLogId = 1013;  // where the update log is, in the user's language
+  static constexpr int kTemplateId = IDD_ABOUTBOX;
+  static constexpr int kFirmwareVersionId = IDC_ABOUTFIRMVERSION;  // hidden, always empty
+  static constexpr int kModelId = IDC_ABOUTMODEL;
+  static constexpr int kLogId = IDC_ABOUTLOG;  // where the update log is, in the user's language
 
   explicit AboutDialog(Language language) : language(language) {}
 
@@ -38,9 +40,6 @@ class AboutDialog {
   const std::string& LogText() const { return logText; }
   Language GetLanguage() const { return language; }
 
-  bool Ended() const { return ended; }
-  int Result() const { return result; }
-
   int Show(AboutDialogView& view) { return view.RunModal(*this); }
 
   void OnOpen(DialogWindow& window);
@@ -51,8 +50,6 @@ class AboutDialog {
   std::string firmwareVersion;
   std::string model = Text(TextId::ModelName, Language::English);
   std::string logText;
-  bool ended = false;
-  int result = 0;
 };
 
 }  // namespace qx

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "res/resource.h"
 #include "ui/AboutDialog.h"
 #include "ui/MessageDialog.h"
 #include "ui/SessionEndFilter.h"
@@ -22,24 +23,24 @@ class ScsiDevice;
 class MainDialog;
 
 namespace maindlg {
-constexpr int kTemplateId = 102;
-constexpr int kIconId = 128;
-constexpr int kMenuId = 129;
-constexpr int kNotesId = 103;          // static, always empty
-constexpr int kTargetLabelId = 104;    // "CD-Drive"
-constexpr int kStatusId = 115;         // the status line
-constexpr int kDriveListId = 1000;
-constexpr int kCurrentRevisionId = 1004;  // hidden
-constexpr int kImageVersionId = 1005;     // hidden
-constexpr int kUpdateStartId = 1006;
-constexpr int kCancelId = 1007;
-constexpr int kProgressId = 1012;
-constexpr int kAboutCommandId = 32772;    // menu item
-constexpr unsigned kAboutSysCommand = 0x10;  // system-menu item
+constexpr int kTemplateId = IDD_MAIN;
+constexpr int kIconId = IDR_MAINFRAME;
+constexpr int kMenuId = IDR_MAINMENU;
+constexpr int kNotesId = IDC_NOTES;          // static, always empty
+constexpr int kTargetLabelId = IDC_TARGET;   // "CD-Drive"
+constexpr int kStatusId = IDC_NOWSTATUS;     // the status line
+constexpr int kDriveListId = IDC_DRIVELIST;
+constexpr int kCurrentRevisionId = IDC_CURRENTVERSION;  // hidden
+constexpr int kImageVersionId = IDC_IMAGEVERSION;       // hidden
+constexpr int kUpdateStartId = IDC_UPDATESTART;
+constexpr int kCancelId = IDC_CANCELBUTTON;
+constexpr int kProgressId = IDC_PROGRESS;
+constexpr int kAboutCommandId = IDM_ABOUT;           // menu item
+constexpr unsigned kAboutSysCommand = IDM_ABOUTBOX;  // system-menu item
 constexpr unsigned kSysCommandMask = 0xFFF0;
 // While a worker that outlived its time-out is still writing, CANCEL waits for it on
 // this timer before the dialog may end.
-constexpr std::uint32_t kWorkerWaitTimerId = 108;
+constexpr std::uint32_t kWorkerWaitTimerId = IDT_WORKERWAIT;
 constexpr std::uint32_t kWorkerWaitPeriodMs = 1000;
 // Without that timer the wait pumps the window's messages this often.
 constexpr std::uint32_t kWorkerWaitPumpMs = 50;

@@ -16,11 +16,11 @@ struct KindLayout {
 
 // Indexed by MessageDialogKind.
 constexpr KindLayout kLayouts[] = {
-    {132, 102, 135, 108, TextId::WarningNotice},
-    {138, 113, 139, 114, TextId::StartNotice},
-    {136, 111, 137, 112, TextId::EndNotice},
-    {133, 109, 134, 110, TextId::CancelNotice},
-    {140, 105, 141, 106, TextId::RebootNotice},
+    {IDD_WARNING, IDC_WARNING, IDD_WARNINGJ, IDC_WARNINGJ, TextId::WarningNotice},
+    {IDD_START, IDC_START, IDD_STARTJ, IDC_STARTJ, TextId::StartNotice},
+    {IDD_END, IDC_END, IDD_ENDJ, IDC_ENDJ, TextId::EndNotice},
+    {IDD_CANCEL, IDC_CANCEL, IDD_CANCELJ, IDC_CANCELJ, TextId::CancelNotice},
+    {IDD_REBOOT, IDC_REBOOT, IDD_REBOOTJ, IDC_REBOOTJ, TextId::RebootNotice},
 };
 
 const KindLayout& LayoutOf(MessageDialogKind kind) {
@@ -69,9 +69,9 @@ void MessageDialog::OnOpen(DialogWindow& window) {
 }
 
 void MessageDialog::OnCommand(int commandId, DialogWindow& window) {
-  if (ended) return;
+  if (Ended()) return;
   if (commandId == kIdOk) {
-    allowClose = true;
+    BeginClosing();
     // The text goes back through the control as it came in; a text the control could
     // not have held keeps the dialog open with the standard prompt.
     std::string readBack = window.ControlText(TextControlId());
@@ -82,20 +82,9 @@ void MessageDialog::OnCommand(int commandId, DialogWindow& window) {
     noticeText = std::move(readBack);
     Finish(kIdOk, window);
   } else if (commandId == kCancelButtonId && HasCancelButton()) {
-    allowClose = true;
     Finish(kIdCancel, window);
   }
   // Escape (id 2) and anything else: the notice must be answered with its buttons.
-}
-
-FilterAnswer MessageDialog::FilterMessage(unsigned message, std::uintptr_t wParam) const {
-  return FilterSessionEnd(message, wParam, allowClose);
-}
-
-void MessageDialog::Finish(int command, DialogWindow& window) {
-  ended = true;
-  result = command;
-  window.End(command);
 }
 
 int ShowNotice(MessageDialogKind kind, Language language, MessageDialogView& view,

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "res/resource.h"
+#include "ui/DialogEnd.h"
 #include "ui/DialogWindow.h"
 #include "ui/SessionEndFilter.h"
 #include "text/TextCatalogue.h"
@@ -27,9 +29,9 @@ class MessageDialogView {
   virtual int RunModal(MessageDialog& dialog) = 0;
 };
 
-class MessageDialog {
+class MessageDialog : public DialogEnd {
  public:
-  static constexpr int kCancelButtonId = 1006;  // Reboot only; Escape's id 2 is ignored
+  static constexpr int kCancelButtonId = IDC_REBOOTCANCEL;  // Reboot only; Escape's id 2 is ignored
   static constexpr std::size_t kMaxTextChars = 2000;
 
   MessageDialog(MessageDialogKind kind, Language language);
@@ -48,27 +50,17 @@ class MessageDialog {
   const std::string& GetText() const { return noticeText; }
   void SetText(const std::string& text) { noticeText = text; }
 
-  bool AllowClose() const { return allowClose; }
-  bool Ended() const { return ended; }
-  int Result() const { return result; }
-
   // Returns the command that ended the dialog: 1 for OK, 2 for CANCEL.
   int Show(MessageDialogView& view) { return view.RunModal(*this); }
 
   // Events from the view.
   void OnOpen(DialogWindow& window);
   void OnCommand(int commandId, DialogWindow& window);
-  FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
 
  private:
-  void Finish(int command, DialogWindow& window);
-
   MessageDialogKind kind;
   Language language;
   std::string noticeText;
-  bool allowClose = false;
-  bool ended = false;
-  int result = 0;
 };
 
 // Shows the notice of `kind` in the user's `language` through `view` and returns the

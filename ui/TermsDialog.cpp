@@ -26,9 +26,9 @@ void TermsDialog::OnPaint(DialogWindow& window) {
 }
 
 void TermsDialog::OnCommand(int commandId, DialogWindow& window) {
-  if (ended) return;
+  if (Ended()) return;
   if (commandId == kAgreeId) {
-    closing = true;
+    BeginClosing();
     const std::string readBack = window.ControlText(kTextControlId);
     if (CharacterCount(readBack) > kMaxTextChars) {
       window.ShowTooLongPrompt(kTextControlId, kMaxTextChars);
@@ -36,19 +36,8 @@ void TermsDialog::OnCommand(int commandId, DialogWindow& window) {
     }
     Finish(kAgree, window);
   } else if (commandId == kNotAgreeId) {
-    closing = true;
     Finish(kNotAgree, window);
   }
-}
-
-FilterAnswer TermsDialog::FilterMessage(unsigned message, std::uintptr_t wParam) const {
-  return FilterSessionEnd(message, wParam, closing);
-}
-
-void TermsDialog::Finish(int command, DialogWindow& window) {
-  ended = true;
-  result = command;
-  window.End(command);
 }
 
 }  // namespace qx

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "res/resource.h"
+#include "ui/DialogEnd.h"
 #include "ui/DialogWindow.h"
 #include "ui/SessionEndFilter.h"
 #include "text/TextCatalogue.h"
@@ -20,10 +22,10 @@ class TermsDialogView {
   virtual int RunModal(TermsDialog& dialog) = 0;
 };
 
-class TermsDialog {
+class TermsDialog : public DialogEnd {
  public:
-  static constexpr int kTemplateId = 131;
-  static constexpr int kTextControlId = 1004;
+  static constexpr int kTemplateId = IDD_TERMS;
+  static constexpr int kTextControlId = IDC_TERMSTEXT;
   static constexpr int kAgreeId = kIdOk;
   static constexpr int kNotAgreeId = kIdCancel;
   // Enter chooses Not Agree: accepting must be a deliberate click.
@@ -43,26 +45,16 @@ class TermsDialog {
   const std::string& AgreeLabel() const { return Text(TextId::AgreeButton, language); }
   const std::string& NotAgreeLabel() const { return Text(TextId::NotAgreeButton, language); }
 
-  bool Closing() const { return closing; }
-  bool Ended() const { return ended; }
-  int Result() const { return result; }
-
   // 1 when the terms were accepted, 2 otherwise.
   int Show(TermsDialogView& view) { return view.RunModal(*this); }
 
   void OnOpen(DialogWindow& window);
   void OnPaint(DialogWindow& window);
   void OnCommand(int commandId, DialogWindow& window);
-  FilterAnswer FilterMessage(unsigned message, std::uintptr_t wParam) const;
 
  private:
-  void Finish(int command, DialogWindow& window);
-
   Language language;
   std::string modelName;
-  bool closing = false;
-  bool ended = false;
-  int result = 0;
   std::string termsText;
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "res/resource.h"
 #include "device/VendorPage.h"
 #include "platform/Threads.h"
 #include "update/ImageTable.h"
@@ -33,7 +34,7 @@ constexpr std::uint32_t kExitSuccess = 0;
 constexpr std::uint32_t kExitFailure = 1;
 // One data page: its header and one page of image data.
 constexpr std::uint32_t kBlockSize = vendorpage::kHeaderSize + vendorpage::kDataSize;
-constexpr std::uint32_t kTimerId = 107;
+constexpr std::uint32_t kTimerId = IDT_MONITOR;
 constexpr std::uint32_t kTimerPeriodMs = 3000;
 constexpr int kMaxResumeCalls = 10;
 constexpr int kLastProgressTick = 47;  // the bar follows the ticks below 48 (94 %)

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/AsciiText.h"
+
 namespace qx {
 
 namespace {
@@ -21,9 +23,7 @@ constexpr std::uint32_t kMaxKeyNameLength = 255;
 // REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ.
 bool IsText(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
 
-char Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+using ascii::Upper;
 
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -44,20 +44,8 @@ bool NameBefore(const std::string& a, const std::string& b) {
   return a.size() < b.size();
 }
 
-std::vector<std::string> SplitPath(const char* path) {
-  std::vector<std::string> parts;
-  if (path == nullptr) return parts;
-  std::string current;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\') {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(*p);
-    }
-  }
-  if (!current.empty()) parts.push_back(current);
-  return parts;
+std::vector<std::string> SplitPath(const std::string& path) {
+  return ascii::Split(path, "\\");
 }
 
 const char* RootName(RegKey root) {
@@ -228,7 +216,7 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Resolve(RegKey key, RegSta
 std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::FindPath(const std::shared_ptr<Node>& from,
                                                                const std::string& path) const {
   std::shared_ptr<Node> node = from;
-  for (const std::string& part : SplitPath(path.c_str())) {
+  for (const std::string& part : SplitPath(path)) {
     node = node->Child(part);
     if (node == nullptr) return nullptr;
   }
@@ -254,7 +242,7 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::MakePath(const std::shared
   *created = false;
   *status = reg::kSuccess;
   std::shared_ptr<Node> node = from;
-  for (const std::string& part : SplitPath(path.c_str())) {
+  for (const std::string& part : SplitPath(path)) {
     std::shared_ptr<Node> child = node->Child(part);
     if (child == nullptr) {
       if (part.size() > kMaxKeyNameLength) {
@@ -600,7 +588,7 @@ bool MemoryRegistry::Load(const std::string& text) {
     if (line.empty()) continue;
     if (line.front() == '[') {
       if (line.back() != ']') return false;
-      std::vector<std::string> parts = SplitPath(line.substr(1, line.size() - 2).c_str());
+      std::vector<std::string> parts = SplitPath(line.substr(1, line.size() - 2));
       if (parts.empty()) return false;
       std::shared_ptr<Node> node = parts[0] == "HKCU"   ? user
                                    : parts[0] == "HKLM" ? machine

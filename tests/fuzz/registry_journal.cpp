@@ -45,6 +45,7 @@
 #include "app/ChangeJournalRules.h"
 #include "app/ProfileStore.h"
 #include "app/RestartResume.h"
+#include "platform/AsciiText.h"
 #include "platform/Forwarding.h"
 #include "platform/host/HostSystem.h"
 #include "platform/host/MemoryRegistry.h"
@@ -104,27 +105,9 @@ const char kApplication[] = "qxupdate";
 const char kJournalPath[] = "Software\\Velmora_ODD\\qxupdate\\Change";
 const char kProfilePath[] = "Software\\Velmora_ODD\\qxupdate";
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
+using ascii::Upper;
 
-std::vector<std::string> Split(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : path) {
-    if (c == '\\') {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(c);
-    }
-  }
-  if (!current.empty()) parts.push_back(current);
-  return parts;
-}
+std::vector<std::string> Split(const std::string& path) { return ascii::Split(path, "\\"); }
 
 // The key a path names, as the registry resolves it: empty components dropped,
 // case folded.
@@ -570,11 +553,7 @@ class Decoder {
         path += "\\" + Instance();
         break;
     }
-    if (t & 0x80) {
-      for (char& c : path) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      }
-    }
+    if (t & 0x80) path = ascii::Lower(path);
     return path;
   }
   std::string ValueName() {

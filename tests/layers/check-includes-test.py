@@ -12,17 +12,19 @@ import tempfile
 
 # One file per folder, each including only what its folder may use.
 ALLOWED_TREE = {
-    "platform/Seam.h": "",
+    "res/ids.h": "",
+    "platform/Seam.h": '#include "res/ids.h"\n',
     "platform/win32/Real.h": '#include "platform/Seam.h"\n',
     "platform/host/Fake.h": '#include "platform/Seam.h"\n',
     "text/Texts.h": "",
     "device/Drive.h": '#include "platform/Seam.h"\n#include "text/Texts.h"\n',
     "update/Check.h": '#include "device/Drive.h"\n#include "Check.inc"\n',
     "update/Check.inc": "",
-    "ui/Dialog.h": '#include "update/Check.h"\n#include "Version.h"\n',
+    "ui/Dialog.h": '#include "update/Check.h"\n#include "Version.h"\n#include <res/ids.h>\n',
     "app/Start.h": '#include "ui/Dialog.h"\n#include "platform/Seam.h"\n',
     "sim/Drive.h": '#include "app/Start.h"\n#include "platform/host/Fake.h"\n',
-    "winapp/programs/Main.cpp": '#include "sim/Drive.h"\n#include "platform/win32/Real.h"\n',
+    "winapp/programs/SimMain.cpp": '#include "sim/Drive.h"\n#include "platform/win32/Real.h"\n',
+    "winapp/View.cpp": '#include <string>\n#include <app/Start.h>\n',
 }
 
 failures = []
@@ -56,13 +58,29 @@ def main(checker):
     expect("one include of a folder above: exit", code, 1)
     expect("one include of a folder above: report", lines, [
         'update/Check.h:3: update/ includes ui/ ("ui/Dialog.h"); '
-        "update/ may include: platform/ text/ device/"])
+        "update/ may include: res/ platform/ text/ device/"])
+
+    # The angle form reaches the tree root as the quoted one does; only the simulated
+    # program's main may see sim/, not the rest of winapp/; nothing sits below res/.
+    code, lines = run(checker, ALLOWED_TREE, {
+        "device/Drive.h": "#include <app/Start.h>\n",
+        "winapp/View.cpp": '#include "sim/Drive.h"\n',
+        "res/ids.h": "#include <platform/Seam.h>\n",
+    })
+    expect("angle includes and sim/ outside the simulated main: exit", code, 1)
+    expect("angle includes and sim/ outside the simulated main: report", lines, [
+        "device/Drive.h:3: device/ includes app/ (<app/Start.h>); "
+        "device/ may include: res/ platform/ text/",
+        "res/ids.h:1: res/ includes platform/ (<platform/Seam.h>); res/ may include: none",
+        'winapp/View.cpp:3: winapp/ includes sim/ ("sim/Drive.h"); winapp/ may include: '
+        "res/ platform/ text/ device/ update/ ui/ app/ platform/win32/",
+    ])
 
     # Each other way a folder can reach where it may not, reported in file order.
     code, lines = run(checker, ALLOWED_TREE, {
         "text/Texts.h": '#include "platform/win32/Real.h"\n',
         "platform/host/Fake.h": '#include "platform/win32/Real.h"\n',
-        "sim/Drive.h": '#include "winapp/programs/Main.cpp"\n',
+        "sim/Drive.h": '#include "winapp/programs/SimMain.cpp"\n',
         "device/Drive.h": '#include "../app/Start.h"\n',
         "ui/Dialog.h": '#include "tests/Rig.h"\n',
         "tests/Rig.h": "",
@@ -71,9 +89,9 @@ def main(checker):
     expect("several wrong includes: report", [line.split(";")[0] for line in lines], [
         'device/Drive.h:3: device/ includes app/ ("../app/Start.h")',
         'platform/host/Fake.h:2: platform/host/ includes platform/win32/ ("platform/win32/Real.h")',
-        'sim/Drive.h:3: sim/ includes winapp/ ("winapp/programs/Main.cpp")',
+        'sim/Drive.h:3: sim/ includes winapp/ ("winapp/programs/SimMain.cpp")',
         'text/Texts.h:1: text/ includes platform/win32/ ("platform/win32/Real.h")',
-        'ui/Dialog.h:3: ui/ includes tests/ ("tests/Rig.h")',
+        'ui/Dialog.h:4: ui/ includes tests/ ("tests/Rig.h")',
     ])
 
     # A folder renamed or emptied must not leave its includes unchecked.

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Holds every #include "folder/..." of the program's folders and sim/ against the
-folders that folder may use, so the layers stay one way.
+"""Holds every #include "folder/..." and #include <folder/...> of the program's
+folders and sim/ against the folders that folder may use, so the layers stay one
+way. The tree root is on the include path, so the angle form reaches our folders
+as well as the quoted one does.
 
 Usage: check-includes.py ROOT
 
@@ -12,20 +14,25 @@ import os
 import re
 import sys
 
-# The portable core, lowest first: each folder may include the ones before it.
-CORE = ["platform", "text", "device", "update", "ui", "app"]
+# The portable core, lowest first: each folder may include the ones before it. res/
+# is the lowest: its ids are plain #define lines the resource script and the dialog
+# logic both read.
+CORE = ["res", "platform", "text", "device", "update", "ui", "app"]
 MAY_INCLUDE = {folder: CORE[:i] for i, folder in enumerate(CORE)}
 # The seams' two implementations stand beside the core, which sees the seams only.
-MAY_INCLUDE["platform/win32"] = ["platform"]
-MAY_INCLUDE["platform/host"] = ["platform"]
+MAY_INCLUDE["platform/win32"] = ["res", "platform"]
+MAY_INCLUDE["platform/host"] = ["res", "platform"]
 # The simulations may use anything but the Windows program.
 MAY_INCLUDE["sim"] = CORE + ["platform/win32", "platform/host"]
-# The Windows program assembles the core, the real platform and, for its simulated
-# variant, sim/.
-MAY_INCLUDE["winapp"] = CORE + ["platform/win32", "sim"]
+# The Windows program assembles the core and the real platform.
+MAY_INCLUDE["winapp"] = CORE + ["platform/win32"]
+# Single files with more than their folder: only the simulated program's main sees
+# sim/, so nothing of the product can come to depend on the simulation.
+FILE_MAY_INCLUDE = {"winapp/programs/SimMain.cpp": MAY_INCLUDE["winapp"] + ["sim"]}
 
-SOURCE_SUFFIXES = (".h", ".hpp", ".c", ".cpp", ".inc")
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
+SOURCE_SUFFIXES = (".h", ".hpp", ".c", ".cpp", ".inc", ".rc")
+# Group 1 is the opening mark, group 2 the name between the marks.
+INCLUDE = re.compile(r'^\s*#\s*include\s*(["<])([^">]+)[">]')
 
 
 def folder_of(path):
@@ -48,11 +55,11 @@ def sources(root):
     return sorted(found)
 
 
-def included_path(root, source, name):
-    """The included file as a path from ROOT, searched as the compiler does: beside
-    the including file first, then from the top of the tree."""
+def included_path(root, source, mark, name):
+    """The included file as a path from ROOT, searched as the compiler does: a quoted
+    name beside the including file first, then (both forms) from the top of the tree."""
     beside = os.path.normpath(os.path.join(os.path.dirname(source), name)).replace(os.sep, "/")
-    if os.path.isfile(os.path.join(root, beside)) and not beside.startswith("../"):
+    if mark == '"' and os.path.isfile(os.path.join(root, beside)) and not beside.startswith("../"):
         return beside
     return os.path.normpath(name).replace(os.sep, "/")
 
@@ -73,22 +80,25 @@ def main(argv):
     wrong = 0
     for source in files:
         folder = folder_of(source)
+        may_include = FILE_MAY_INCLUDE.get(source, MAY_INCLUDE[folder])
         with open(os.path.join(root, source), encoding="utf-8", errors="replace") as text:
             for number, line in enumerate(text, 1):
                 match = INCLUDE.match(line)
                 if not match:
                     continue
-                target = included_path(root, source, match.group(1))
+                mark, name = match.group(1), match.group(2)
+                target = included_path(root, source, mark, name)
                 if "/" not in target or target.split("/")[0] not in top_folders:
                     continue  # a generated header or one from outside the tree
                 checked += 1
                 used = folder_of(target)
-                if used == folder or used in MAY_INCLUDE[folder]:
+                if used == folder or used in may_include:
                     continue
                 wrong += 1
-                allowed = " ".join(f + "/" for f in MAY_INCLUDE[folder]) or "none"
+                allowed = " ".join(f + "/" for f in may_include) or "none"
                 used_name = (used or target.split("/")[0]) + "/"
-                print(f'{source}:{number}: {folder}/ includes {used_name} ("{match.group(1)}"); '
+                written = f'"{name}"' if mark == '"' else f"<{name}>"
+                print(f"{source}:{number}: {folder}/ includes {used_name} ({written}); "
                       f"{folder}/ may include: {allowed}")
     if wrong:
         sys.stdout.flush()  # the count after the lines it counts

@@ -190,7 +190,7 @@ TEST(MessageDialog, ReadBackCheckAllowsTwoThousandCharactersAndNoMore) {
   dialog.OnCommand(kIdOk, window);
   EXPECT_EQ(window.ends, 0);
   EXPECT_EQ(window.promptedMax, 2000u);
-  EXPECT_TRUE(dialog.AllowClose());  // the button press has already released the session
+  EXPECT_TRUE(dialog.Closing());  // the button press has already released the session
   window.controls[105] = std::string(2000, 'a');
   dialog.OnCommand(kIdOk, window);
   EXPECT_EQ(window.endResult, 1);

@@ -156,7 +156,7 @@ TEST_F(Win32DialogViewsTest, NoticeRefusesSessionEndAndEscapeUntilOk) {
   EXPECT_EQ(a.caption, "Firmware Update Utility");
   EXPECT_EQ(a.text, "Please Close ALL applications before applying firmware update.");
   EXPECT_EQ(a.focusId, IDOK);
-  EXPECT_TRUE(dialog.AllowClose());
+  EXPECT_TRUE(dialog.Closing());
 }
 
 TEST_F(Win32DialogViewsTest, RebootEnterChoosesCancel) {

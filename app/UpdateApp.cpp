@@ -12,6 +12,7 @@
 #include "device/Inquiry.h"
 #include "device/ScsiDevice.h"
 #include "device/VendorPage.h"
+#include "platform/AsciiText.h"
 #include "platform/Threads.h"
 #include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
@@ -88,11 +89,7 @@ void UpdateApp::RequestRestart(RestartResume& restart, const char* why) {
 
 void UpdateApp::LogStart(const VersionInfo& version) {
   // Windows 98 SE says " A ".
-  const std::size_t first = version.servicePack.find_first_not_of(' ');
-  const std::string servicePack =
-      first == std::string::npos
-          ? std::string()
-          : version.servicePack.substr(first, version.servicePack.find_last_not_of(' ') + 1 - first);
+  const std::string servicePack = ascii::Trim(version.servicePack);
   char text[160];
   std::snprintf(text, sizeof text, "platform %s %u.%u build %u%s%s (%s), code page %d (%s)",
                 version.platformId == sys::kPlatformNt ? "Windows NT family"

@@ -1,6 +1,7 @@
 #include "ui/MainDialog.h"
 
 #include "device/ScsiDevice.h"
+#include "platform/AsciiText.h"
 #include "platform/System.h"
 #include "update/UpdateLog.h"
 
@@ -130,15 +131,13 @@ void MainDialog::ShowAbout() {
 // Windows 95/98/ME any CD-ROM drive the program runs from may be the one: refusing
 // there costs a copy to the hard disk, letting it pass may cost the drive.
 std::string MainDialog::ProgramOnTarget(int selection) const {
-  const bool hasLetter = programPath.size() >= 2 && programPath[1] == ':' &&
-                         ((programPath[0] >= 'A' && programPath[0] <= 'Z') ||
-                          (programPath[0] >= 'a' && programPath[0] <= 'z'));
-  if (!hasLetter) return std::string();  // unknown, or on a share: not a drive we write
-  const char letter = static_cast<char>(programPath[0] & ~0x20);
+  const char letter =
+      programPath.size() >= 2 && programPath[1] == ':' ? ascii::Upper(programPath[0]) : 0;
+  if (letter < 'A' || letter > 'Z') return std::string();  // unknown, or on a share
   const std::string drive = std::string(1, letter) + ":";
   if (!device.UsePassThrough()) return programDriveType == sys::kDriveCdrom ? drive : "";
   const std::string entry = device.GetDriveEntry(selection);
-  return !entry.empty() && (entry[0] & ~0x20) == letter ? drive : std::string();
+  return !entry.empty() && ascii::Upper(entry[0]) == letter ? drive : std::string();
 }
 
 void MainDialog::UpdateStart() {

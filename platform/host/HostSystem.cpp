@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/AsciiText.h"
+
 namespace qx {
 
 namespace {
@@ -119,9 +121,7 @@ bool HostSystem::ExitWindows(std::uint32_t flags, std::uint32_t reason) {
 }
 
 std::uint32_t HostSystem::GetDriveType(const char* rootName) {
-  std::string root = rootName != nullptr ? rootName : "";
-  if (!root.empty() && root[0] >= 'a' && root[0] <= 'z') root[0] = static_cast<char>(root[0] - 32);
-  auto found = driveTypes.find(root);
+  auto found = driveTypes.find(ascii::Upper(std::string(rootName != nullptr ? rootName : "")));
   return found != driveTypes.end() ? found->second : 1;
 }
 

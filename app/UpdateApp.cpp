@@ -48,6 +48,7 @@ const char* StartupEndName(StartupEnd end) {
     case StartupEnd::RebootCancelled: return "RebootCancelled";
     case StartupEnd::Prepared: return "Prepared";
     case StartupEnd::PreparationFailed: return "PreparationFailed";
+    case StartupEnd::UnsupportedSystem: return "UnsupportedSystem";
     case StartupEnd::LeftAsIs: return "LeftAsIs";
     case StartupEnd::RestoredRestart: return "RestoredRestart";
   }
@@ -104,6 +105,18 @@ void UpdateApp::LogStart(const VersionInfo& version) {
   if (!isNtFamily) log->Write("ASPI manager: " + device.Aspi().LoadReport());
 }
 
+// From Windows Vista on, the system starts the resume value of the Run key without
+// administrator rights: the start after the restart could neither reach the drive nor
+// put the settings back. So such a system is told where the utility runs and left
+// alone, before the registry or a drive is touched.
+bool UpdateApp::RefusedAsTooNew(const VersionInfo& version) {
+  if (version.platformId != sys::kPlatformNt || version.majorVersion < kFirstRefusedNtMajor) {
+    return false;
+  }
+  ShowPlainMessage(Text(TextId::UnsupportedSystem, language));
+  return true;
+}
+
 void UpdateApp::Yield() { platform.threads->Sleep(0); }
 
 void UpdateApp::RestoreScreenSaver() {
@@ -132,6 +145,7 @@ bool UpdateApp::InitInstance() {
   majorVersion = version.majorVersion;
   const bool modernNt = isNtFamily && majorVersion >= 5;
   LogStart(version);
+  if (RefusedAsTooNew(version)) return Finish(StartupEnd::UnsupportedSystem);
 
   device.SetUsePassThrough(isNtFamily);
 

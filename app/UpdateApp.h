@@ -46,6 +46,7 @@ enum class StartupEnd {
   RebootCancelled,
   Prepared,         // settings changed and journalled, restart requested
   PreparationFailed,  // none of the settings could be changed: told so, no restart
+  UnsupportedSystem,  // Windows Vista or later: told which systems, nothing touched
   LeftAsIs,         // main dialog ended with 2: nothing restored, no restart
   RestoredRestart,  // main dialog ended otherwise: journal restored, restart requested
 };
@@ -66,6 +67,8 @@ class UpdateApp {
   static constexpr int kMaxUnitAttentionReads = 20;
   static constexpr std::uint32_t kModulePathSize = 1020;
   static constexpr std::uint32_t kDriveBufferSize = 3000;
+  // Windows Vista's major version: from it on the utility does not run.
+  static constexpr std::uint32_t kFirstRefusedNtMajor = 6;
 
   // `applicationName` is the executable's file name without its extension: it names
   // the profile key and the resume value.
@@ -92,6 +95,7 @@ class UpdateApp {
 
  private:
   bool Finish(StartupEnd how);
+  bool RefusedAsTooNew(const VersionInfo& version);
   void RestoreScreenSaver();
   void RestoreLeftoverJournal();
   // False when the module path gave no application name: the profile key would be

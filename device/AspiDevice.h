@@ -37,6 +37,8 @@ class AspiDevice : public ScsiTransport {
   static constexpr std::uint32_t kWaitSliceMs = 100;
   // How long a withdrawn request gets to acknowledge the withdrawal.
   static constexpr std::uint32_t kAbortGraceMs = 2000;
+  // How long a command of the update may take before it is given up.
+  static constexpr std::uint32_t kCommandTimeoutSeconds = 3600;
   static constexpr std::uint32_t kHostAdapterInquirySeconds = 10;
   // Window messages dispatched after each slice of the inquiry's wait, at most.
   static constexpr int kPumpPassesPerSlice = 64;
@@ -84,7 +86,7 @@ class AspiDevice : public ScsiTransport {
   std::size_t AbandonedRequests() const { return abandoned.size(); }
 
  protected:
-  std::uint32_t CommandTimeout() const override { return 3600; }
+  std::uint32_t CommandTimeout() const override { return kCommandTimeoutSeconds; }
   void SetCommandName(const std::string& name) override { commandName = name; }
 
  private:

@@ -102,9 +102,20 @@ constexpr Entry kEntries[] = {
     {TextId::RebootConfirmNoResume, kRebootEnglish, nullptr},
     {TextId::PreparationFailed,
      "The system configuration required for firmware update could not be changed.\r\n"
-     "The system will not restart; nothing has been changed.",
+     "The system will not restart; nothing has been changed.\r\n"
+     "On Windows 2000 or XP, log on as a member of the Administrators group, then run the "
+     "utility again.",
      "ファームウェアのアップデートに必要なシステム設定を変更できませんでした。\r\n"
-     "システムは変更されていません。再起動は行いません。"},
+     "システムは変更されていません。再起動は行いません。\r\n"
+     "Windows 2000 または XP では、Administrators グループのユーザーでログオンしてから、"
+     "もう一度実行してください。"},
+    {TextId::UnsupportedSystem,
+     "This utility runs only on Windows 98 Second Edition, Windows Millennium Edition, "
+     "Windows 2000 and Windows XP.\r\n"
+     "It has changed nothing on this computer and ends now.",
+     "このユーティリティは Windows 98 Second Edition、Windows Millennium Edition、"
+     "Windows 2000、Windows XP でのみ動作します。\r\n"
+     "このコンピュータでは何も変更せずに終了します。"},
 
     {TextId::WarningNotice, "Please Close ALL applications before applying firmware update.",
      "ファームウェアのアップデートを行う前にアプリケーションを全て終了して下さい。"},
@@ -148,15 +159,30 @@ constexpr Entry kEntries[] = {
      "アップデートの終了を待っています…"},
     {TextId::RevisionNotConfirmed,
      "After the update the drive reports firmware revision %1, but %2 was expected.\r\n"
-     "The drive still runs firmware that was not updated.",
-     "アップデート後のドライブのファームウェアはリビジョン %1 です（%2 になるはずでした）。\r\n"
-     "ファームウェアは更新されていません。"},
+     "The drive is still running its old firmware.\r\n"
+     "Click OK, then CANCEL, and let the computer restart (restart it yourself if it does "
+     "not); then run the utility again.",
+     "アップデート後、ドライブはリビジョン %1 を報告しています。予定のリビジョンは %2 です。\r\n"
+     "ドライブは古いファームウェアのまま動作しています。\r\n"
+     "OK、続いて中止をクリックし、コンピュータを再起動させてください (再起動しない場合は"
+     "手動で再起動してください)。その後、もう一度実行してください。"},
     {TextId::NoAnswerAfterUpdate,
      "After the update the drive did not answer; firmware revision %2 was expected.\r\n"
-     "The firmware may not have been updated.",
-     "アップデート後、ドライブが応答しません（リビジョン %2 になるはずでした）。\r\n"
-     "ファームウェアが更新されていない可能性があります。"},
-    {TextId::LogLocation, "Update log: %1", "更新ログ: %1"},
+     "The firmware may not have been updated. Do not switch off the computer.\r\n"
+     "Click OK, then CANCEL, and let the computer restart (restart it yourself if it does "
+     "not); then run the utility again: it tells you whether the drive runs the new firmware.",
+     "アップデート後、ドライブが応答しません。予定のリビジョンは %2 です。\r\n"
+     "ファームウェアがアップデートされていない可能性があります。"
+     "コンピュータの電源を切らないでください。\r\n"
+     "OK、続いて中止をクリックし、コンピュータを再起動させてください (再起動しない場合は"
+     "手動で再起動してください)。その後、もう一度実行すると、新しいファームウェアで動作して"
+     "いるかどうかがわかります。"},
+    {TextId::LogLocation, "Update log: %1", "アップデートログ: %1"},
+    {TextId::TimedOutAdvice,
+     "The drive may still be taking the firmware. Do not switch off the computer: after "
+     "CANCEL the utility waits until the drive has finished.",
+     "ドライブはまだファームウェアを受け取っている可能性があります。コンピュータの電源を"
+     "切らないでください。中止をクリックすると、ドライブが終わるまで待ちます。"},
     {TextId::ProgramOnTargetDrive,
      "This program is running from a CD drive that the update may write to.\r\n"
      "Copy the program to the hard disk first, and run it from there.",

@@ -29,6 +29,7 @@ enum class TextId {
   RebootConfirm,     // the Reboot notice's text when a resume entry was written
   RebootConfirmNoResume,  // ... when none could be written (English is the same)
   PreparationFailed, // the preparation could change none of the settings: no restart
+  UnsupportedSystem, // Windows Vista and later: the systems the utility runs on
 
   // Initial texts of the message dialogs (Reboot starts empty; the caller sets it).
   WarningNotice,
@@ -62,6 +63,7 @@ enum class TextId {
   RevisionNotConfirmed,  // %1 = the revision the drive reports after the update, %2 = expected
   NoAnswerAfterUpdate,   // %2 = the revision expected (the drive did not answer)
   LogLocation,           // %1 = where the update log is
+  TimedOutAdvice,        // under "Update Failed." after the time-out: the worker may still write
   ProgramOnTargetDrive,  // Update Start refused: the program runs from the drive to write
 
   // Version check.

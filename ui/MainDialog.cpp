@@ -235,11 +235,13 @@ void MainDialog::HandleOutcome(MonitorOutcome outcome) {
       return;
     case MonitorOutcome::Failed:
       Log("update failed: worker exit code " + std::to_string(monitor->LastExitCode()));
-      ShowFailure(std::string(), true);
+      ShowFailure(std::string(), true, WithLogLocation(Localized(TextId::UpdateFailedBox)));
       return;
     case MonitorOutcome::TimedOut:
       Log("update failed: the worker did not end within the time allowed");
-      ShowFailure(std::string(), false);
+      ShowFailure(std::string(), false,
+                  WithLogLocation(Localized(TextId::UpdateFailedBox) + "\r\n" +
+                                  Localized(TextId::TimedOutAdvice)));
       return;
     default:
       return;
@@ -259,13 +261,10 @@ void MainDialog::ConfirmUpdate() {
                        " was expected"
                  : "update failed: the drive did not answer after the update, " + expected +
                        " was expected");
-    std::string reason = FormatNumbered(
-        Localized(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate), reported,
-        expected);
-    if (log != nullptr && !log->Location().empty()) {
-      reason += "\r\n" + FormatNumbered(Localized(TextId::LogLocation), log->Location());
-    }
-    ShowFailure(reason, true);
+    ShowFailure(WithLogLocation(FormatNumbered(
+                    Localized(answered ? TextId::RevisionNotConfirmed : TextId::NoAnswerAfterUpdate),
+                    reported, expected)),
+                true);
     return;
   }
   Log("update complete: the drive reports revision " + reported);
@@ -278,14 +277,21 @@ void MainDialog::ConfirmUpdate() {
   EndWith(1);
 }
 
+// `text` and, below it, where the update log is, for whoever the user asks for help.
+std::string MainDialog::WithLogLocation(const std::string& text) const {
+  if (log == nullptr || log->Location().empty()) return text;
+  return text + "\r\n" + FormatNumbered(Localized(TextId::LogLocation), log->Location());
+}
+
 // The failure path after the worker: `reason`, when there is one, in a box of its own
-// before "Update Failed.".
-void MainDialog::ShowFailure(const std::string& reason, bool resetProgress) {
+// before the failure box (`failedBox`, or "Update Failed." alone).
+void MainDialog::ShowFailure(const std::string& reason, bool resetProgress,
+                             const std::string& failedBox) {
   window->SetStatus(Localized(TextId::UpdateFailedStatus));
   if (!reason.empty()) window->SetProgress(0);
   window->Refresh();
   if (!reason.empty()) window->ShowMessage(reason);
-  window->ShowMessage(Localized(TextId::UpdateFailedBox));
+  window->ShowMessage(failedBox.empty() ? Localized(TextId::UpdateFailedBox) : failedBox);
   if (resetProgress) window->SetProgress(0);
   cancelEnabled = true;
   window->EnableControl(maindlg::kCancelId, true);

@@ -162,7 +162,9 @@ class MainDialog {
   void StartFailure(bool deviceRefusal);
   void HandleOutcome(MonitorOutcome outcome);
   void ConfirmUpdate();
-  void ShowFailure(const std::string& reason, bool resetProgress);
+  void ShowFailure(const std::string& reason, bool resetProgress,
+                   const std::string& failedBox = std::string());
+  std::string WithLogLocation(const std::string& text) const;
   void Log(const std::string& text);
   void WriteWorkerTrace();
   void EndWaitCursor();

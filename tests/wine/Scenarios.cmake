@@ -52,6 +52,9 @@ endfunction()
 # The product itself finds no drive: only the i686 file a user runs.
 qx_wine_scenario(product_no_drive_en BUILDS win32)
 qx_wine_scenario(product_no_drive_ja BUILDS win32)
+# The product on Windows 7 and 10: it names the systems it runs on and ends.
+qx_wine_scenario(newer_windows_en BUILDS win32)
+qx_wine_scenario(newer_windows_ja BUILDS win32)
 # The product itself in Windows XP mode, its drive behind the simulated-drive driver
 # (tests/driver), so that its own pass-through code carries every request. Wine runs a
 # driver as 64-bit code whatever the caller, so the i686 runs take the driver the x86_64

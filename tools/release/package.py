@@ -3,10 +3,13 @@
 
   package.py pack --exe qxupdate.exe --docs DIR --out DIR --epoch SECONDS
       Writes OUT/qxupdate-<version>.zip holding qxupdate.exe, guide-en.txt,
-      guide-ja.txt and SHA256SUMS, and prints its listing and checksums. The
-      version is read from the program's own version resource, so the package
-      cannot be named after any other. The same inputs and SECONDS always give
-      the same bytes: sorted entries, every time stamp SECONDS, fixed attributes.
+      guide-ja.txt and SHA256SUMS, the same four files unpacked in the folder
+      OUT/qxupdate-<version>/ (Windows 98 SE and 2000 open no zip without extra
+      software, so the files can be published as they are), and prints the
+      listing and checksums. The version is read from the program's own version
+      resource, so the package cannot be named after any other. The same inputs
+      and SECONDS always give the same bytes: sorted entries, every time stamp
+      SECONDS, fixed attributes.
 
   package.py check-version --exe qxupdate.exe --version X.Y.Z
       Fails unless the version resource (numbers and texts), the About box, the
@@ -176,6 +179,10 @@ def package_name(version):
     return "qxupdate-%s.zip" % version
 
 
+def folder_name(version):
+    return "qxupdate-%s" % version
+
+
 # --- the guides ---------------------------------------------------------------
 
 def notepad_text(path, encoding):
@@ -239,9 +246,38 @@ def pack(exe_path, docs, out, epoch):
         for entry in archive.infolist():
             print("%10d  %04d-%02d-%02d %02d:%02d:%02d  %s" % ((entry.file_size,) + entry.date_time
                                                              + (entry.filename,)))
+    # The unpacked folder: the very bytes of the zip's entries, each stamped SECONDS.
+    folder = os.path.join(out, folder_name(version))
+    os.makedirs(folder, exist_ok=True)
+    for name in sorted(files):
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(files[name])
+        os.chmod(path, 0o644)
+        os.utime(path, (epoch, epoch))
+    os.utime(folder, (epoch, epoch))
+    check_sums(folder)
+    print("folder   %s" % folder)
+
     print("SHA256SUMS:")
     sys.stdout.write(sums)
     return target
+
+
+def check_sums(folder):
+    """Every file of `folder` but SHA256SUMS is listed there with its SHA-256, and
+    every listed file is there with that SHA-256."""
+    with open(os.path.join(folder, "SHA256SUMS"), encoding="ascii") as f:
+        listed = {name: digest for digest, name in
+                  (line.split("  ", 1) for line in f.read().splitlines())}
+    present = sorted(name for name in os.listdir(folder) if name != "SHA256SUMS")
+    if sorted(listed) != present:
+        raise PackageError("%s: SHA256SUMS lists %s, the folder holds %s"
+                           % (folder, sorted(listed), present))
+    for name, digest in sorted(listed.items()):
+        with open(os.path.join(folder, name), "rb") as f:
+            if hashlib.sha256(f.read()).hexdigest() != digest:
+                raise PackageError("%s: %s differs from its SHA256SUMS line" % (folder, name))
 
 
 def check_version(exe_path, expected):

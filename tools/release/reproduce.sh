@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release twice from copies of the same sources, in two folders whose
 # paths differ (and differ in length), one after the other, in different time
-# zones and locales, without ccache, and checks that qxupdate.exe and the package
-# come out byte for byte the same. A difference names the first differing bytes
-# and the PE headers of both programs.
+# zones and locales, without ccache, and checks that qxupdate.exe, the package and
+# the unpacked folder beside it come out byte for byte the same. A difference names
+# the first differing bytes and the PE headers of both programs.
 # Usage: reproduce.sh SOURCE-DIR     (the CTest test release_reproducible)
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -59,6 +59,15 @@ compare() {
 compare "$a/build/win32/bin/qxupdate.exe" "$b/build/win32/bin/qxupdate.exe"
 zips=("$a"/build/release/qxupdate-*.zip)
 compare "${zips[0]}" "$b/build/release/$(basename "${zips[0]}")"
+# The unpacked folder beside the zip: the same files, each the same bytes.
+folder=${zips[0]%.zip}
+if [ ! -d "$folder" ] || ! diff <(cd "$folder" && ls -A) <(cd "$b/build/release/$(basename "$folder")" && ls -A); then
+  echo "DIFFERENT: the unpacked folders hold different files (or there is none)"
+  status=1
+else
+  for file in "$folder"/*; do compare "$file" "$b/build/release/$(basename "$folder")/$(basename "$file")"; done
+  (cd "$folder" && sha256sum --quiet -c SHA256SUMS) || { echo "DIFFERENT: SHA256SUMS"; status=1; }
+fi
 if [ "$status" != 0 ]; then
   diff <(i686-w64-mingw32-objdump -p "$a/build/win32/bin/qxupdate.exe") \
        <(i686-w64-mingw32-objdump -p "$b/build/win32/bin/qxupdate.exe") || true

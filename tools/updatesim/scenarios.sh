@@ -154,10 +154,10 @@ for LANG_ in en ja; do
   lacks "DIALOG End"
 done
 has 'STATUS "アップデート失敗。"'
-has 'MESSAGE "アップデートに失敗しました。"'
+has 'MESSAGE "アップデートに失敗しました。\r\nアップデートログ: C:\WINDOWS\TEMP\qxupdate.log"'
 run "failed update en" --settings ready --fault send:page=3:status=02:sense=05/26/00
 has 'STATUS "Update Failed."'
-has 'MESSAGE "Update Failed."'
+has 'MESSAGE "Update Failed.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
 
 # --- After the update the drive is asked for its revision ------------------------
 # A drive that accepted every page but kept its firmware: a failed update, told in
@@ -176,10 +176,10 @@ for LANG_ in en ja; do
   grep -q '^revision = "1005"$' "$STATE" || fail "the drive should still run 1005"
   grep -qF 'update failed: the drive reports revision 1005, 1009 was expected' "$STATE.log" || fail "log lacks the failure"
 done
-has 'MESSAGE "アップデート後のドライブのファームウェアはリビジョン 1005 です（1009 になるはずでした）。\r\nファームウェアは更新されていません。\r\n更新ログ: C:\WINDOWS\TEMP\qxupdate.log"'
+has 'MESSAGE "アップデート後、ドライブはリビジョン 1005 を報告しています。予定のリビジョンは 1009 です。\r\nドライブは古いファームウェアのまま動作しています。\r\nOK、続いて中止をクリックし、コンピュータを再起動させてください (再起動しない場合は手動で再起動してください)。その後、もう一度実行してください。\r\nアップデートログ: C:\WINDOWS\TEMP\qxupdate.log"'
 has 'MESSAGE "アップデートに失敗しました。"'
 run "kept revision en again" --settings ready --fault send:page=close:keeprev
-has 'MESSAGE "After the update the drive reports firmware revision 1005, but 1009 was expected.\r\nThe drive still runs firmware that was not updated.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
+has 'MESSAGE "After the update the drive reports firmware revision 1005, but 1009 was expected.\r\nThe drive is still running its old firmware.\r\nClick OK, then CANCEL, and let the computer restart (restart it yourself if it does not); then run the utility again.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
 has 'STATUS "Update Failed."'
 has "ENDCODE 2"
 
@@ -192,7 +192,7 @@ has "DIALOG End en -> 1"
 # One that never answers again: asked a bounded number of times, then a failure.
 run "silent drive" --settings ready --fault send:page=close:settle=forever --log "$WORK/silent.log"
 count 35 "^SCSI E: 12 .* -> 04 sense=06/29/00$"
-has 'MESSAGE "After the update the drive did not answer; firmware revision 1009 was expected.\r\nThe firmware may not have been updated.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
+has 'MESSAGE "After the update the drive did not answer; firmware revision 1009 was expected.\r\nThe firmware may not have been updated. Do not switch off the computer.\r\nClick OK, then CANCEL, and let the computer restart (restart it yourself if it does not); then run the utility again: it tells you whether the drive runs the new firmware.\r\nUpdate log: C:\WINDOWS\TEMP\qxupdate.log"'
 has 'STATUS "Update Failed."'
 lacks "DIALOG End"
 [ "$(grep -c 'INQUIRY (after the update) -> 04 sense 06/29/00' "$WORK/silent.log")" -eq 5 ] || fail "the log should show 5 unanswered tries"

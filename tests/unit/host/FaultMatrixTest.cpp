@@ -275,7 +275,9 @@ Outcome WorkerFailed(bool timedOut, int workerExit) {
   o.end = StartupEnd::RestoredRestart;
   o.endCode = 1;
   o.status = kUpdateFailed;
-  o.boxes = {kUpdateFailed};
+  // After a time-out the box warns that the drive may still be writing.
+  o.boxes = {timedOut ? kUpdateFailed + "\r\n" + Text(TextId::TimedOutAdvice, Language::English)
+                      : kUpdateFailed};
   o.notices = {"Start", "Cancel"};
   o.workerExit = workerExit;
   o.timedOut = timedOut;

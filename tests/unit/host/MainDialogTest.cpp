@@ -186,7 +186,7 @@ TEST(MainDialogAbout, TheAboutBoxSaysWhereTheLogIsInTheUsersLanguage) {
     dialog.SetLog(&log);
     Show(m, dialog, {MainStep::Press(maindlg::kAboutCommandId)});
     EXPECT_EQ(m.dialogs.Shown()[0].controls.at(AboutDialog::kLogId),
-              (language == Language::English ? "Update log: " : "更新ログ: ") +
+              (language == Language::English ? "Update log: " : "アップデートログ: ") +
                   m.logFile.location);
   }
 }
@@ -502,7 +502,9 @@ TEST(MainDialogTimeout, CancelWaitsForTheWorkerBeforeTheDialogEnds) {
   EXPECT_TRUE(cursorWhileWaiting);
   EXPECT_TRUE(refusedWhileWaiting);
   EXPECT_EQ(statusWhileWaiting, Text(TextId::WaitingForWorker, Language::Japanese));
-  EXPECT_EQ(m.Messages(), Names{"アップデートに失敗しました。"});
+  // After the time-out the failure box warns that the drive may still be writing.
+  EXPECT_EQ(m.Messages(), Names{"アップデートに失敗しました。\r\n" +
+                                Text(TextId::TimedOutAdvice, Language::Japanese)});
   EXPECT_EQ(m.DialogNames(), (Names{"Start", "Cancel"}));
 
   EXPECT_TRUE(s.record->ended);

@@ -114,6 +114,34 @@ TEST(UpdateAppStart, Nt4SkipsThePowerCheckAndUsesTheLocalMutexName) {
   EXPECT_FALSE(windows98.device->UsePassThrough());
 }
 
+// Vista (6.0), 7 (6.1) and 10 (10.0): one message in the user's language, and not a
+// single write to the registry, not even to put back a journal an XP start left.
+TEST(UpdateAppStart, WindowsVistaAndLaterAreToldWhereItRunsAndLeftAlone) {
+  for (std::uint32_t major : {6u, 10u}) {
+    for (int codePage : {1252, 932}) {
+      Machine m;
+      m.AddDrive('E', "1005");
+      m.system.version = VersionInfo{major, major == 6 ? 1u : 0u, sys::kPlatformNt};
+      m.system.codePage = codePage;
+      m.registry.PutDword(reg::kCurrentUser, startuptest::kProfileKey, "Changed", 1);
+      const std::size_t writesBefore = m.registry.writeCount();
+      const std::string at = std::to_string(major) + ", code page " + std::to_string(codePage);
+      EXPECT_EQ(m.Run(), StartupEnd::UnsupportedSystem) << at;
+      EXPECT_EQ(m.Messages(), Names{Text(TextId::UnsupportedSystem, LanguageFor(codePage))}) << at;
+      EXPECT_TRUE(m.dialogs.Shown().empty()) << at;
+      EXPECT_EQ(m.system.openMutexCount(), 0u) << at;
+      EXPECT_TRUE(m.system.screenSaverChanges.empty()) << at;
+      EXPECT_EQ(m.registry.writeCount(), writesBefore) << at;
+      EXPECT_TRUE(m.port.Drive('E')->Log().empty()) << at;
+    }
+  }
+  // Windows 2000 and XP (5.x) still run.
+  Machine xp;
+  xp.AddDrive('E', "1005");
+  xp.system.version = VersionInfo{5, 1, sys::kPlatformNt};
+  EXPECT_EQ(xp.Run(), StartupEnd::RestoredRestart);
+}
+
 TEST(UpdateAppStart, ASecondCopyEndsSilentlyWhileTheFirstHoldsTheMutex) {
   auto table = std::make_shared<HostMutexTable>();
   HostSystem first(table);

@@ -2,13 +2,20 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "StartupRig.h"
+#include "device/AspiDevice.h"
 #include "device/StatusTexts.h"
+#include "platform/PassThroughRequest.h"
 #include "text/TextCatalogue.h"
+#include "ui/MainDialog.h"
+#include "update/DownloadWorker.h"
+#include "update/UpdateLog.h"
 
 namespace qx {
 namespace {
@@ -222,6 +229,158 @@ TEST(UserGuide, QuotesEveryStatusTextOfTheDeviceLayer) {
           << guide.path << " has no line for the device text: quote it as " << guide.open
           << message << guide.close << " from the first column of a line, then say what it means";
     }
+  }
+}
+
+// --- The figures the guides give ------------------------------------------------
+// A guide that promises a two-minute wait where the program waits three sends the
+// user to the power switch too early. So each duration, percentage and path a guide
+// states, and the program fixes, is read from the guide and compared with the
+// program's constants, or with what the program does on the simulated machine. A
+// statement reworded so that its pattern no longer finds it fails too: reword the
+// pattern with it.
+
+struct Measured {
+  int settleSeconds = 0;  // from the eject to the first opening page
+  int firstStep = 0;      // the bar's first step, in percent
+  int fastEnd = 0;        // the bar's last position before 100, the drive answering at once
+  int slowEnd = 0;        // ... the drive's pages taking 2 s longer
+};
+
+// One update on the simulated machine; records the eject and the first page after it.
+std::vector<int> RunUpdate(const std::string& fault, std::uint64_t* ejectMs,
+                           std::uint64_t* firstPageMs) {
+  startuptest::Machine m;
+  SimDrive& drive = m.AddDrive('E', "1005");
+  if (!fault.empty()) {
+    EXPECT_TRUE(drive.Faults().Add(fault)) << fault;
+  }
+  bool ejected = false;
+  bool paged = false;
+  drive.SetObserver([&](const SimCommandRecord& record) {
+    if (record.cdb[0] == 0x1B && !ejected) {
+      ejected = true;
+      *ejectMs = m.clock.NowMs();
+    } else if (record.cdb[0] == 0x1D && ejected && !paged) {
+      paged = true;
+      *firstPageMs = m.clock.NowMs();
+    }
+  });
+  m.device->SetUsePassThrough(true);
+  MainDialog dialog(*m.device, m.threads, Language::English);
+  m.mainView.Queue({MainStep::UpdateIfEnabled()});
+  dialog.Show(m.mainView);
+  EXPECT_EQ(drive.Revision(), "1009") << fault;
+  return m.mainView.Shown().back().progressHistory;
+}
+
+int LastBefore100(const std::vector<int>& progress) {
+  return progress.size() >= 2 && progress.back() == 100 ? progress[progress.size() - 2] : -1;
+}
+
+Measured Measure() {
+  Measured m;
+  std::uint64_t eject = 0;
+  std::uint64_t firstPage = 0;
+  const std::vector<int> fast = RunUpdate("", &eject, &firstPage);
+  m.settleSeconds = static_cast<int>((firstPage - eject) / 1000);
+  m.firstStep = fast.size() >= 3 ? fast[2] - fast[1] : -1;
+  m.fastEnd = LastBefore100(fast);
+  std::uint64_t unused = 0;
+  std::uint64_t unusedPage = 0;
+  m.slowEnd = LastBefore100(RunUpdate("send:page=close:delay=2000", &unused, &unusedPage));
+  return m;
+}
+
+// The numbers a pattern's groups capture at its first match; empty when none.
+std::vector<int> Captured(const std::string& text, const std::string& pattern) {
+  std::smatch match;
+  std::vector<int> numbers;
+  if (!std::regex_search(text, match, std::regex(pattern))) return numbers;
+  for (std::size_t i = 1; i < match.size(); ++i) numbers.push_back(std::stoi(match[i].str()));
+  return numbers;
+}
+
+TEST(UserGuide, DurationsAndPercentagesAreTheProgramsOwn) {
+  const Measured measured = Measure();
+  const int timerSeconds = static_cast<int>(download::kTimerPeriodMs / 1000);
+  struct Claim {
+    const char* what;
+    const char* english;
+    const char* japanese;
+    std::vector<int> expected;
+  };
+  const Claim claims[] = {
+      {"the wait for the drive after the eject", R"(waits (\d+) seconds)",
+       R"(準備のため\s*(\d+)\s*秒)", {measured.settleSeconds}},
+      {"the bar's step and the timer", R"(moves (\d+) percent every (\d+) seconds)",
+       R"((\d+)\s*秒ごとに\s*(\d+)%)", {measured.firstStep, timerSeconds}},
+      {"where a normal update leaves the bar", R"(about (\d+) or (\d+)\s+percent)",
+       R"(約\s*(\d+)〜(\d+)%)", {measured.fastEnd, measured.slowEnd}},
+      {"the highest the bar goes before the end", R"(at (\d+) percent at most)",
+       R"(最大\s*(\d+)%)", {2 * download::kLastProgressTick}},
+      {"the update's time-out", R"(not ended after (\d+) minutes)", R"((\d+)\s*分たっても)",
+       {static_cast<int>(download::kTimeoutTick * download::kTimerPeriodMs / 60000)}},
+      {"the longest wait for a silent drive on 2000/XP", R"(at most about (\d+)\s+seconds)",
+       R"(最大約\s*(\d+)\s*秒)", {static_cast<int>(passthrough::kPortTimeoutSeconds)}},
+      {"the longest wait for a silent drive on 98/Me", R"(at most about (\d+)\s+minutes)",
+       R"(最大約\s*(\d+)\s*分)", {static_cast<int>(AspiDevice::kCommandTimeoutSeconds / 60)}},
+      {"the size the log is kept below", R"((\d+) KB)", R"((\d+) KB)",
+       {static_cast<int>(UpdateLog::kKeptBytes / 1024)}},
+  };
+  // The figures themselves must make sense, or the comparison proves nothing.
+  EXPECT_GT(measured.settleSeconds, 0);
+  EXPECT_GT(measured.fastEnd, 0);
+  EXPECT_GT(measured.slowEnd, measured.fastEnd);
+  for (const Guide& guide : kGuides) {
+    const std::string text = ReadSource(guide.path);
+    for (const Claim& claim : claims) {
+      const char* pattern = guide.language == Language::English ? claim.english : claim.japanese;
+      const std::vector<int> said = Captured(text, pattern);
+      ASSERT_FALSE(said.empty()) << guide.path << " no longer says " << claim.what
+                                 << " in the words /" << pattern << "/";
+      std::vector<int> expected = claim.expected;
+      // The Japanese guide names the timer before the step.
+      if (guide.language == Language::Japanese && expected.size() == 2 &&
+          std::string(claim.what) == "the bar's step and the timer") {
+        std::swap(expected[0], expected[1]);
+      }
+      EXPECT_EQ(said, expected) << guide.path << ": " << claim.what << " (/" << pattern << "/)";
+    }
+  }
+}
+
+// The log's file name, and the registry keys the guides send the user to.
+TEST(UserGuide, PathsAreTheProgramsOwn) {
+  const std::string logSource = ReadSource("platform/win32/Win32LogFile.cpp");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(logSource, match, std::regex(R"re(kFileName\[\] = "([^"]+)")re")))
+      << "platform/win32/Win32LogFile.cpp names its file no longer as kFileName";
+  const std::string logName = match[1].str();
+
+  // The keys a preparation leaves, on the simulated machine.
+  startuptest::Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  ASSERT_EQ(m.Run(), StartupEnd::Prepared);
+
+  for (const Guide& guide : kGuides) {
+    const std::string text = ReadSource(guide.path);
+    const std::regex logFile(R"(([A-Za-z0-9_]+\.log)\b)");
+    int logs = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), logFile);
+         it != std::sregex_iterator(); ++it, ++logs) {
+      EXPECT_EQ((*it)[1].str(), logName) << guide.path << ": the update log's name";
+    }
+    EXPECT_GT(logs, 0) << guide.path << " names no log file";
+    const std::regex key(R"(HKEY_CURRENT_USER\\([A-Za-z0-9_\\]+))");
+    int keys = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), key);
+         it != std::sregex_iterator(); ++it, ++keys) {
+      EXPECT_TRUE(m.registry.KeyExists(reg::kCurrentUser, (*it)[1].str()))
+          << guide.path << ": a preparation leaves no key HKEY_CURRENT_USER\\" << (*it)[1].str();
+    }
+    EXPECT_GT(keys, 0) << guide.path << " names no registry key";
   }
 }
 

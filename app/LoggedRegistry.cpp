@@ -98,9 +98,10 @@ RegStatus LoggedRegistry::SetValue(RegKey key, const char* name, std::uint32_t t
   if (!Watched(key)) return inner.SetValue(key, name, type, data, size);
   const std::string old = Describe(key, name);
   RegStatus status = inner.SetValue(key, name, type, data, size);
-  log.Write("registry set " + PathOf(key) + " \"" + (name ? name : "") + "\": " + old + " -> " +
-            (data ? ValueText(type, data, size) : "?") +
-            (status == reg::kSuccess ? "" : " (failed, " + std::to_string(status) + ")"));
+  // Registry texts are in the system's code page, as the log is.
+  log.WriteSystemText("registry set " + PathOf(key) + " \"" + (name ? name : "") + "\": " + old +
+                      " -> " + (data ? ValueText(type, data, size) : "?") +
+                      (status == reg::kSuccess ? "" : " (failed, " + std::to_string(status) + ")"));
   return status;
 }
 
@@ -109,7 +110,8 @@ RegStatus LoggedRegistry::DeleteValue(RegKey key, const char* name) {
   const std::string old = Describe(key, name);
   RegStatus status = inner.DeleteValue(key, name);
   if (status == reg::kSuccess) {
-    log.Write("registry delete " + PathOf(key) + " \"" + (name ? name : "") + "\": " + old);
+    log.WriteSystemText("registry delete " + PathOf(key) + " \"" + (name ? name : "") +
+                        "\": " + old);
   }
   return status;
 }
@@ -117,7 +119,7 @@ RegStatus LoggedRegistry::DeleteValue(RegKey key, const char* name) {
 RegStatus LoggedRegistry::DeleteKey(RegKey key, const char* subKey) {
   RegStatus status = inner.DeleteKey(key, subKey);
   if (status == reg::kSuccess && Watched(key)) {
-    log.Write("registry delete key " + PathOf(key) + "\\" + (subKey ? subKey : ""));
+    log.WriteSystemText("registry delete key " + PathOf(key) + "\\" + (subKey ? subKey : ""));
   }
   return status;
 }

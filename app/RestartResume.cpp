@@ -100,19 +100,29 @@ void RestartResume::RemoveUtilityKeys(const std::string& applicationName,
   parent.Close();
 }
 
-bool RestartResume::RestartSystem(bool isNtFamily) {
+bool RestartResume::RestartSystem(bool isNtFamily, std::string* failure) {
+  auto failed = [&](const char* call) {
+    if (failure != nullptr) *failure = call + (", error " + std::to_string(system.GetLastError()));
+    return false;
+  };
   if (isNtFamily) {
     SysHandle token = 0;
     if (!system.OpenProcessToken(sys::kTokenAdjustPrivileges | sys::kTokenQuery, &token)) {
-      return false;
+      return failed("OpenProcessToken");
     }
     std::uint64_t luid = 0;
-    bool granted = system.LookupPrivilegeValue("SeShutdownPrivilege", &luid) &&
-                   system.AdjustTokenPrivileges(token, luid, sys::kSePrivilegeEnabled);
+    const bool found = system.LookupPrivilegeValue("SeShutdownPrivilege", &luid);
+    const bool granted =
+        found && system.AdjustTokenPrivileges(token, luid, sys::kSePrivilegeEnabled);
+    if (!granted) {
+      // The error before CloseHandle can overwrite it.
+      failed(found ? "AdjustTokenPrivileges" : "LookupPrivilegeValue");
+      system.CloseHandle(token);
+      return false;
+    }
     system.CloseHandle(token);
-    if (!granted) return false;
   }
-  system.ExitWindows(sys::kEwxReboot, 0);
+  if (!system.ExitWindows(sys::kEwxReboot, 0)) return failed("ExitWindowsEx");
   return true;
 }
 

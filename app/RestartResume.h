@@ -29,8 +29,9 @@ class RestartResume {
   void RemoveUtilityKeys(const std::string& applicationName, bool makerKeyPreexisted,
                          bool isNtFamily);
   // Asks for the shutdown privilege on the NT family, then for a restart. Returns
-  // whether the restart request was made (its own result is not looked at).
-  bool RestartSystem(bool isNtFamily);
+  // whether the system took the request; when it did not, *failure (when given) names
+  // the call that failed and the system's error number.
+  bool RestartSystem(bool isNtFamily, std::string* failure = nullptr);
 
   // The resume value as it is stored for a module path.
   static std::string ResumeCommand(const std::string& modulePath);

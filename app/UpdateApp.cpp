@@ -13,6 +13,7 @@
 #include "device/Inquiry.h"
 #include "device/ScsiDevice.h"
 #include "device/VendorPage.h"
+#include "platform/AsciiText.h"
 #include "platform/Threads.h"
 #include "update/UpdateLog.h"
 #include "update/VersionCheck.h"
@@ -62,7 +63,8 @@ UpdateApp::UpdateApp(const Platform& platform, ScsiDevice& device, UpdateAppView
       views(views),
       applicationName(std::move(applicationName)),
       images(images),
-      log(std::make_unique<UpdateLog>(platform.logFile, *platform.threads)) {
+      // Held until this copy holds the single-instance lock (see InitInstance).
+      log(std::make_unique<UpdateLog>(platform.logFile, *platform.threads, true)) {
   if (platform.logFile != nullptr && platform.registry != nullptr) {
     loggedRegistry = std::make_unique<LoggedRegistry>(
         *platform.registry, *log, std::string("HKCU\\Software\\") + kMakerKeyName);
@@ -85,19 +87,27 @@ void UpdateApp::RequestRestart(RestartResume& restart, const char* why) {
   platform.registry->FlushKey(reg::kCurrentUser);
   platform.registry->FlushKey(reg::kLocalMachine);
   log->Write(std::string("restart requested: ") + why);
-  if (!restart.RestartSystem(isNtFamily)) log->Write("the restart request failed");
+  std::string failure;
+  log->Write(restart.RestartSystem(isNtFamily, &failure)
+                 ? "the system accepted the restart request"
+                 : "the restart request failed: " + failure);
 }
 
 void UpdateApp::LogStart(const VersionInfo& version) {
+  // Windows 98 SE says " A ".
+  const std::string servicePack = ascii::Trim(version.servicePack);
   char text[160];
-  std::snprintf(text, sizeof text, "platform %s %u.%u (%s), code page %d (%s)",
+  std::snprintf(text, sizeof text, "platform %s %u.%u build %u%s%s (%s), code page %d (%s)",
                 version.platformId == sys::kPlatformNt ? "Windows NT family"
                                                        : "Windows 95/98/ME",
                 static_cast<unsigned>(version.majorVersion),
                 static_cast<unsigned>(version.minorVersion),
+                static_cast<unsigned>(version.buildNumber),
+                servicePack.empty() ? "" : ", ", servicePack.c_str(),
                 isNtFamily ? "SCSI pass-through" : "ASPI", codePage,
                 language == Language::Japanese ? "Japanese" : "English");
   log->Write(text);
+  if (!isNtFamily) log->Write("ASPI manager: " + device.Aspi().LoadReport());
 }
 
 // From Windows Vista on, the system starts the resume value of the Run key without
@@ -125,10 +135,11 @@ void UpdateApp::ShowPlainMessage(const std::string& text) {
 // The start-up routine, one named step after another; each step that ends the run
 // says how (Finish) and returns false.
 bool UpdateApp::InitInstance() {
-  BeginLog();
+  ReadCodePage();
   if (!DetectPlatform()) return false;
   if (!CheckPower()) return false;
   if (!TakeInstanceLock()) return false;
+  BeginLog();
   PauseScreenSaver();
   if (!CheckForUpdate()) return false;
   TakeResumeEntry();
@@ -138,12 +149,10 @@ bool UpdateApp::InitInstance() {
 
 void UpdateApp::Enter(const char* stepName) { step = stepName; }
 
-void UpdateApp::BeginLog() {
+void UpdateApp::ReadCodePage() {
   Enter(__func__);
   codePage = platform.system->CodePage();
   language = LanguageFor(codePage);
-  log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
-                kModelName);
 }
 
 bool UpdateApp::DetectPlatform() {
@@ -188,6 +197,15 @@ bool UpdateApp::TakeInstanceLock() {
     return Finish(StartupEnd::SecondInstance);
   }
   return true;
+}
+
+// Only the copy that holds the lock writes the log (what came before is held): a
+// second copy started during an update would otherwise trim the first one's log and
+// write its own run into the middle of it.
+void UpdateApp::BeginLog() {
+  Enter(__func__);
+  log->BeginRun(applicationName + " " + Text(TextId::AboutVersion, Language::English) + " for " +
+                kModelName);
 }
 
 void UpdateApp::PauseScreenSaver() {
@@ -329,6 +347,11 @@ bool UpdateApp::MainPath(RestartResume& restart, ProfileStore& profile, ChangeJo
 
   dialog.SetChangedCount(changedCount);
   dialog.SetLog(log.get());
+  char path[kModulePathSize] = {};
+  const std::uint32_t length = platform.system->GetModuleFileName(path, kModulePathSize);
+  const char root[4] = {path[0], ':', '\\', '\0'};
+  dialog.SetProgramFile(length < kModulePathSize ? std::string(path, length) : std::string(),
+                        length >= 2 ? platform.system->GetDriveType(root) : 0);
   log->Write("main dialog, " + std::to_string(changedCount) + " journalled setting(s)");
   dialog.Show(*views.mainDialog);
   mainEndCode = dialog.EndCode();
@@ -410,6 +433,7 @@ int UpdateApp::ExitInstance() {
 DriveCheckResult UpdateApp::CheckDrives() {
   DriveCheckResult result;
   int count = device.ScanDrives();
+  for (const std::string& note : device.ScanNotes()) log->Write("scan: " + note);
   for (int i = 0; i < count; ++i) {
     bool updateNeeded = false;
     if (!CheckOneDrive(i, &updateNeeded)) continue;

@@ -97,10 +97,11 @@ class UpdateApp {
 
  private:
   // The start-up's steps, in their order; those that return false ended the run.
-  void BeginLog();
+  void ReadCodePage();
   bool DetectPlatform();
   bool CheckPower();
   bool TakeInstanceLock();
+  void BeginLog();
   void PauseScreenSaver();
   bool CheckForUpdate();
   void TakeResumeEntry();

@@ -46,11 +46,15 @@ AspiDevice::AspiDevice(const Platform& platform)
     : platform(platform), manager(platform.aspiManager) {
   VersionInfo version;
   if (platform.system == nullptr || !platform.system->GetVersion(&version)) {
+    loadReport = "not loaded: the version query failed";
     ShowMessage(TextId::OsInfoError);
     return;
   }
   // The NT family reaches drives by pass-through; it needs no manager.
-  if (version.platformId != sys::kPlatformWindows) return;
+  if (version.platformId != sys::kPlatformWindows) {
+    loadReport = "not used on the NT family";
+    return;
+  }
   if (manager == nullptr) {
     ShowMessage(TextId::AspiInitFail);
     return;
@@ -58,20 +62,26 @@ AspiDevice::AspiDevice(const Platform& platform)
   const AspiLoadResult found = manager->Load();
   libraryLoaded = found.library;
   if (!found.library || !found.supportInfo) {
+    loadReport = found.library ? "wnaspi32.dll has no GetASPI32SupportInfo"
+                               : "wnaspi32.dll could not be loaded";
     ShowMessage(TextId::AspiInitFail);
     return;
   }
   const std::uint32_t support = manager->GetSupportInfo();
   if (aspi::SupportStatus(support) != aspi::kStatusComplete) {
+    loadReport = Format("wnaspi32.dll loaded, but GetASPI32SupportInfo answered status %02X",
+                        aspi::SupportStatus(support));
     ShowMessage(TextId::AspiInitFail);
     return;
   }
   hostAdapterCount = aspi::SupportAdapterCount(support);
   if (!found.sendCommand) {
+    loadReport = "wnaspi32.dll has no SendASPI32Command";
     ShowMessage(TextId::AspiInitFail);
     return;
   }
   loaded = true;
+  loadReport = Format("wnaspi32.dll loaded, %d host adapter(s)", hostAdapterCount);
 }
 
 AspiDevice::~AspiDevice() {
@@ -325,13 +335,22 @@ CommandStatus AspiDevice::HostAdapterInquiry(std::uint8_t adapter, HostAdapterIn
 }
 
 std::uint8_t AspiDevice::ScanDrives() {
-  if (!loaded) return 0;
+  scanNotes.clear();
+  if (!loaded) {
+    scanNotes.push_back("no drive looked at: the ASPI manager is " + loadReport);
+    return 0;
+  }
   entryCount = 0;
   // The tables hold 7 adapters; a manager that reports more gets the first 7 looked at.
   const int adapters = std::min<int>(hostAdapterCount, aspi::kMaxAdapters);
   for (int adapter = 0; adapter < adapters; ++adapter) {
     HostAdapterInfo info;
-    if (HostAdapterInquiry(static_cast<std::uint8_t>(adapter), &info) != status::kGood) break;
+    const CommandStatus inquired = HostAdapterInquiry(static_cast<std::uint8_t>(adapter), &info);
+    if (inquired != status::kGood) {
+      scanNotes.push_back(Format("host adapter %d: its inquiry answered status %02X; the scan "
+                                 "ends here", adapter, inquired));
+      break;
+    }
     for (std::uint8_t target = 0; target < aspi::kMaxTargets; ++target) {
       if (target == info.scsiId) continue;  // the adapter itself
       hostAdapterNumber = static_cast<std::uint8_t>(adapter);
@@ -363,6 +382,18 @@ std::uint8_t AspiDevice::ScanDrives() {
               0) {
         entries[entryCount] = Format("%d:%d: %s", adapter, target, description.c_str());
         ++entryCount;
+        scanNotes.push_back(Format("%d:%d: listed", adapter, target));
+      } else if (result != status::kGood) {
+        scanNotes.push_back(Format("%d:%d: no answer to INQUIRY (status %02X, host adapter "
+                                   "status %02X, target status %02X)",
+                                   adapter, target, result, hostAdapterStatus, targetStatus));
+      } else if (!inquiry::IsOpticalType(scanBuffer[inquiry::kDeviceTypeOffset])) {
+        scanNotes.push_back(Format("%d:%d: peripheral device type %d, not a CD or DVD device",
+                                   adapter, target,
+                                   scanBuffer[inquiry::kDeviceTypeOffset] & 0x1F));
+      } else {
+        scanNotes.push_back(Format("%d:%d: \"%s\", not the target model", adapter, target,
+                                   description.c_str()));
       }
     }
   }

@@ -71,6 +71,9 @@ class AspiDevice : public ScsiTransport {
   CommandStatus HostAdapterInquiry(std::uint8_t adapter, HostAdapterInfo* info);
 
   bool Loaded() const { return loaded; }
+  // Whether the manager loaded and how many host adapters it reported, or what
+  // stopped it, for the update log.
+  const std::string& LoadReport() const { return loadReport; }
   int HostAdapterCount() const { return hostAdapterCount; }
   std::uint8_t HostAdapterNumber() const { return hostAdapterNumber; }
   std::uint8_t TargetId() const { return targetId; }
@@ -118,6 +121,7 @@ class AspiDevice : public ScsiTransport {
   bool libraryLoaded = false;
   bool loaded = false;
   int hostAdapterCount = 0;
+  std::string loadReport = "not loaded";
   std::uint8_t hostAdapterNumber = 0;
   std::uint8_t targetId = 0;
 

@@ -26,6 +26,9 @@ constexpr int kSenseExtraByte = 19;
 
 constexpr std::size_t kFormatMessageBufferSize = 80;
 
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kDriveTypeNoRootDir = 1;
+
 // The drive tables shared by every PassThroughDevice.
 struct DriveTables {
   std::string entry[PassThroughDevice::kSlotCount];
@@ -120,6 +123,8 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   senseRecord = SenseRecord();
   hostAdapterStatus = 0;
   targetStatus = 0;
+  openError = 0;
+  requestError = 0;
 
   if (driveIndex >= kSlotCount || platform.passThroughPort == nullptr) {
     lastMessage = CatalogueText(TextId::NoDevice);
@@ -149,7 +154,8 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   PassThroughPort& port = *platform.passThroughPort;
   const PortHandle handle = port.Open(DevicePath(tables.entry[driveIndex]).c_str());
   if (handle == kInvalidPortHandle) {
-    SetHandleErrorMessage(port.GetLastError());
+    openError = port.GetLastError();
+    SetHandleErrorMessage(openError);
     return status::kError;
   }
 
@@ -180,6 +186,7 @@ CommandStatus PassThroughDevice::ExecuteOnce(std::uint8_t* cdb, std::uint8_t len
   port.Close(handle);
 
   if (!sent) {
+    requestError = sendError;
     SetRequestErrorMessage(sendError);
     return status::kError;
   }
@@ -227,12 +234,32 @@ std::uint32_t PassThroughDevice::QueryMaxTransfer(std::uint8_t index) {
              : kMaxTransferCeiling;
 }
 
+std::string PassThroughDevice::InquiryFailure(CommandStatus result) const {
+  char text[96];
+  if (openError == kErrorAccessDenied) {
+    return "cannot be opened, error 5 (access denied: administrator rights are needed)";
+  }
+  if (openError != 0) {
+    std::snprintf(text, sizeof text, "cannot be opened, error %u", static_cast<unsigned>(openError));
+  } else if (requestError != 0) {
+    std::snprintf(text, sizeof text, "no answer: the request failed, error %u",
+                  static_cast<unsigned>(requestError));
+  } else if (result == status::kError) {
+    std::snprintf(text, sizeof text, "INQUIRY refused: target status %02X, sense %02X/%02X/%02X",
+                  targetStatus, senseRecord.SenseKey(), senseRecord.Asc(), senseRecord.Ascq());
+  } else {
+    std::snprintf(text, sizeof text, "INQUIRY not sent, status %02X", result);
+  }
+  return text;
+}
+
 std::uint8_t PassThroughDevice::ScanDrives() {
   DriveTables& tables = Tables();
   driveIndex = kProbeSlot;
   lun = 0;
   tables.inUse[kProbeSlot] = 0;
   tables.maxTransfer[kProbeSlot] = kProbeMaxTransfer;
+  scanNotes.clear();
   std::uint8_t count = 0;
   if (platform.passThroughPort == nullptr) return count;
 
@@ -240,16 +267,35 @@ std::uint8_t PassThroughDevice::ScanDrives() {
     std::memset(scanBuffer, 0, sizeof scanBuffer);
     const char root[3] = {letter, ':', '\0'};
     tables.entry[kProbeSlot] = root;
-    if (platform.passThroughPort->GetDriveType(root) != passthrough::kDriveTypeCdrom) continue;
+    auto note = [&](const std::string& what) { scanNotes.push_back(root + (" " + what)); };
+    const std::uint32_t driveType = platform.passThroughPort->GetDriveType(root);
+    if (driveType != passthrough::kDriveTypeCdrom) {
+      // A letter without a drive behind it is not worth a line.
+      if (driveType > kDriveTypeNoRootDir) {
+        note("not a CD-ROM drive (drive type " + std::to_string(driveType) + ")");
+      }
+      continue;
+    }
 
     SetBuffer(scanBuffer, inquiry::kAllocationLength);
-    if (Inquiry(inquiry::kAllocationLength) != status::kGood) continue;
-    if (!inquiry::IsOpticalType(scanBuffer[inquiry::kDeviceTypeOffset])) continue;
+    const CommandStatus answer = Inquiry(inquiry::kAllocationLength);
+    if (answer != status::kGood) {
+      note(InquiryFailure(answer));
+      continue;
+    }
+    const std::uint8_t deviceType = scanBuffer[inquiry::kDeviceTypeOffset];
+    if (!inquiry::IsOpticalType(deviceType)) {
+      note("peripheral device type " + std::to_string(deviceType & 0x1F) +
+           ", not a CD or DVD device");
+      continue;
+    }
 
     // The product field ends early when the drive puts a zero byte in it; such a
     // short product never matches.
-    if (inquiry::FieldText(scanBuffer + inquiry::kProductOffset, inquiry::kProductLength) !=
-        inquiry::kProduct) {
+    const std::string product =
+        inquiry::FieldText(scanBuffer + inquiry::kProductOffset, inquiry::kProductLength);
+    if (product != inquiry::kProduct) {
+      note("product \"" + product + "\", not the target model");
       continue;
     }
 
@@ -258,6 +304,9 @@ std::uint8_t PassThroughDevice::ScanDrives() {
                   reinterpret_cast<const char*>(scanBuffer + inquiry::kVendorOffset));
     tables.entry[count] = entry;
     tables.maxTransfer[count] = QueryMaxTransfer(count);
+    note("listed" + std::string(tables.maxTransfer[count] == 0
+                                    ? ", but its maximum transfer is unknown: " + lastMessage
+                                    : ""));
     ++count;
   }
   return count;

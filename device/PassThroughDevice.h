@@ -41,6 +41,11 @@ class PassThroughDevice : public ScsiTransport {
   std::uint8_t DriveIndex() const { return driveIndex; }
   std::uint8_t TargetStatus() const { return targetStatus; }
   std::uint32_t SenseLength() const { return senseLength; }
+  // The system's error when the last command could not open its drive (5: access
+  // denied, as for a user without administrator rights), or when the port refused
+  // its request (121: no answer in time); 0 otherwise.
+  std::uint32_t OpenError() const { return openError; }
+  std::uint32_t RequestError() const { return requestError; }
 
   // Empties every slot of the module-level tables (entries, maxima, in-use flags).
   static void ResetTables();
@@ -53,11 +58,15 @@ class PassThroughDevice : public ScsiTransport {
  private:
   void SetHandleErrorMessage(std::uint32_t error);
   void SetRequestErrorMessage(std::uint32_t error);
+  // Why the scan's INQUIRY to the probe slot did not answer GOOD, for its note.
+  std::string InquiryFailure(CommandStatus result) const;
   // The catalogue's text `id` in the system's language.
   const std::string& CatalogueText(TextId id) const;
 
   Platform platform;
   std::uint8_t driveIndex = 0;
+  std::uint32_t openError = 0;
+  std::uint32_t requestError = 0;
   // The scan's INQUIRY data; a member so the transfer buffer never dangles after a scan.
   std::uint8_t scanBuffer[256] = {};
 };

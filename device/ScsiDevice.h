@@ -3,6 +3,7 @@
 // operation to the transport chosen once at start-up and does nothing else.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/AspiDevice.h"
 #include "device/CommandStatus.h"
@@ -22,6 +23,8 @@ class ScsiDevice {
   bool UsePassThrough() const { return usePassThrough; }
 
   std::uint8_t ScanDrives();
+  // The last scan's note on each address it looked at (see ScsiTransport).
+  const std::vector<std::string>& ScanNotes() const { return Chosen().ScanNotes(); }
   std::string GetDriveEntry(int index) const;
   void SelectDrive(std::uint8_t index);
   void SetBuffer(std::uint8_t* data, std::uint32_t length);

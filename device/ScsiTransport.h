@@ -4,6 +4,7 @@
 // A transport supplies ExecuteOnce and its drive list.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/CommandStatus.h"
 
@@ -29,6 +30,9 @@ class ScsiTransport {
   virtual ~ScsiTransport() = default;
 
   virtual std::uint8_t ScanDrives() = 0;
+  // What the last scan found at each address it looked at and why it did not list
+  // it, one line each ("E: cannot be opened, error 5 ..."), for the update log.
+  const std::vector<std::string>& ScanNotes() const { return scanNotes; }
   virtual std::string GetDriveEntry(int index) const = 0;
   virtual void SelectDrive(std::uint8_t index) = 0;
 
@@ -88,6 +92,7 @@ class ScsiTransport {
   SenseRecord senseRecord;
   std::string lastMessage;
   std::string commandName;
+  std::vector<std::string> scanNotes;
 
  private:
   CommandStatus ExecuteWithRetry(std::uint8_t* cdb, std::uint8_t length,

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace qx {
 
@@ -8,9 +9,20 @@ using SysHandle = std::uintptr_t;  // 0 means none
 using WindowRef = std::uintptr_t;  // a window, 0 for no owner
 
 struct VersionInfo {
+  VersionInfo() = default;
+  VersionInfo(std::uint32_t major, std::uint32_t minor, std::uint32_t platform,
+              std::uint32_t build = 0, std::string servicePackText = std::string())
+      : majorVersion(major),
+        minorVersion(minor),
+        platformId(platform),
+        buildNumber(build),
+        servicePack(std::move(servicePackText)) {}
+
   std::uint32_t majorVersion = 0;
   std::uint32_t minorVersion = 0;
   std::uint32_t platformId = 0;  // 1: Windows 95/98/ME, 2: NT family
+  std::uint32_t buildNumber = 0;
+  std::string servicePack;  // "Service Pack 2"; " A " on Windows 98 SE; often empty
 };
 
 namespace sys {
@@ -24,6 +36,7 @@ constexpr std::uint32_t kTokenAdjustPrivileges = 0x20;
 constexpr std::uint32_t kTokenQuery = 0x08;
 constexpr std::uint32_t kSePrivilegeEnabled = 2;
 constexpr std::uint32_t kEwxReboot = 2;
+constexpr std::uint32_t kDriveCdrom = 5;
 }  // namespace sys
 
 // Version, power, instance lock, screen saver, module path, code page, restart
@@ -32,7 +45,9 @@ constexpr std::uint32_t kEwxReboot = 2;
 class System {
  public:
   virtual ~System() = default;
-  // GetVersionExA with a 148-byte OSVERSIONINFOA; false when the query fails.
+  // GetVersionExA with a 148-byte OSVERSIONINFOA; false when the query fails. The
+  // build is the low word of dwBuildNumber on Windows 95/98/ME, where the high word
+  // repeats the version.
   virtual bool GetVersion(VersionInfo* info) = 0;
   // GetSystemPowerStatus; false when the query fails.
   virtual bool GetPowerStatus(std::uint8_t* acLineStatus) = 0;
@@ -47,6 +62,10 @@ class System {
   virtual std::uint32_t GetModuleFileName(char* buffer, std::uint32_t size) = 0;
   // The process's multibyte code page (932 selects the Japanese texts).
   virtual int CodePage() = 0;
+  // GetDriveTypeA of a root such as "E:\\"; 5 is DRIVE_CDROM.
+  virtual std::uint32_t GetDriveType(const char* rootName) = 0;
+  // GetLastError: why the last call of this seam that failed did so.
+  virtual std::uint32_t GetLastError() = 0;
   // The restart steps.
   virtual bool OpenProcessToken(std::uint32_t access, SysHandle* token) = 0;
   virtual bool LookupPrivilegeValue(const char* name, std::uint64_t* luid) = 0;

@@ -12,6 +12,8 @@ SimMachine::SimMachine(const SimMachineOptions& options)
   platform.aspiManager = &aspi;
   platform.threads = &clock;
   platform.logFile = &logFile;
+  // The log is written in the machine's ANSI code page, as Windows writes it.
+  logFile.codePage = [this] { return system.codePage; };
   port.SetSleepHook([this](std::uint32_t ms) { clock.Sleep(ms); });
   dialogs.SetAnswerByDefault(true);
 }

@@ -190,6 +190,11 @@ constexpr Entry kEntries[] = {
      "ドライブはまだファームウェアを受け取っている可能性があります。コンピュータの電源を"
      "切らないでください。中止をクリックすると、ドライブが終わるまで待ちます。"},
     {TextId::CheckingDrive, "Checking the drive...", "ドライブを確認しています…"},
+    {TextId::ProgramOnTargetDrive,
+     "This program is running from a CD drive that the update may write to.\r\n"
+     "Copy the program to the hard disk first, and run it from there.",
+     "このプログラムは、アップデートするCD ドライブから実行されている可能性があります。\r\n"
+     "プログラムをハードディスクにコピーしてから、そこで実行してください。"},
 
     {TextId::NotSupport, "Not Support.", "サポートしないCD ドライブです。"},
     {TextId::NotSupportFirmware, "Not support firmware.", "サポートしないファームウェアです。"},

@@ -66,6 +66,7 @@ enum class TextId {
   LogLocation,           // %1 = where the update log is
   TimedOutAdvice,        // under "Update Failed." after the time-out: the worker may still write
   CheckingDrive,         // every page sent; the drive is asked for its new revision
+  ProgramOnTargetDrive,  // Update Start refused: the program runs from the drive to write
 
   // Version check.
   NotSupport,

@@ -1,6 +1,8 @@
 #include "ui/MainDialog.h"
 
 #include "device/ScsiDevice.h"
+#include "platform/AsciiText.h"
+#include "platform/System.h"
 #include "update/UpdateLog.h"
 
 namespace qx {
@@ -47,6 +49,7 @@ void MainDialog::Scan() {
   int remembered = window->DriveSelection();
   window->ClearDriveList();
   int count = device.ScanDrives();
+  for (const std::string& note : device.ScanNotes()) Log("scan: " + note);
   for (int i = 0; i < count; ++i) window->AddDriveEntry(device.GetDriveEntry(i).substr(0, 29));
   if (count != 0) {
     // A selection the new list no longer has would leave nothing selected.
@@ -122,8 +125,32 @@ void MainDialog::ShowAbout() {
   about.Show(window->AboutBox());
 }
 
+// The worker ejects the disc of the drive it writes: a program started from that disc
+// would lose the pages it has not loaded yet, in the middle of the flash. Through
+// pass-through the drive has its letter. An ASPI address names no letter, so on
+// Windows 95/98/ME any CD-ROM drive the program runs from may be the one: refusing
+// there costs a copy to the hard disk, letting it pass may cost the drive.
+std::string MainDialog::ProgramOnTarget(int selection) const {
+  const char letter =
+      programPath.size() >= 2 && programPath[1] == ':' ? ascii::Upper(programPath[0]) : 0;
+  if (letter < 'A' || letter > 'Z') return std::string();  // unknown, or on a share
+  const std::string drive = std::string(1, letter) + ":";
+  if (!device.UsePassThrough()) return programDriveType == sys::kDriveCdrom ? drive : "";
+  const std::string entry = device.GetDriveEntry(selection);
+  return !entry.empty() && ascii::Upper(entry[0]) == letter ? drive : std::string();
+}
+
 void MainDialog::UpdateStart() {
   if (!updateStartEnabled || busy || finished || updateStarted) return;
+  const std::string programDrive = ProgramOnTarget(window->DriveSelection());
+  if (!programDrive.empty()) {
+    // Nothing has been sent: the dialog stays as it was, for CANCEL.
+    Log("update refused: the program runs from " + programDrive +
+        (device.UsePassThrough() ? ", the drive to be updated"
+                                 : ", a CD-ROM drive that may be the one to be updated"));
+    window->ShowMessage(Localized(TextId::ProgramOnTargetDrive));
+    return;
+  }
   updateStarted = true;
 
   selectedImageIndex = 0;

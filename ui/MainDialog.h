@@ -105,6 +105,13 @@ class MainDialog {
   MainDialog& operator=(const MainDialog&) = delete;
 
   void SetChangedCount(int count) { changedCount = count; }
+  // Where the program's own file is: its path (ANSI code page, as the system gave it)
+  // and the drive type of its root. Update Start is refused when that may be the
+  // drive to be written.
+  void SetProgramFile(const std::string& path, std::uint32_t driveType) {
+    programPath = path;
+    programDriveType = driveType;
+  }
   // The update log, or null for none; not owned.
   void SetLog(UpdateLog* updateLog) { log = updateLog; }
   int ChangedCount() const { return changedCount; }
@@ -149,6 +156,9 @@ class MainDialog {
   void EnableUpdateStart(bool enabled);
   void ShowAbout();
   void UpdateStart();
+  // The program's drive ("E:") when the update of drive `selection` would eject the
+  // disc the program runs from; empty otherwise.
+  std::string ProgramOnTarget(int selection) const;
   void StartFailure(bool deviceRefusal);
   void HandleOutcome(MonitorOutcome outcome);
   void ConfirmUpdate();
@@ -190,6 +200,8 @@ class MainDialog {
   bool listEnabled = false;
   bool updateStarted = false;  // one start per dialog
   std::string caption;
+  std::string programPath;
+  std::uint32_t programDriveType = 0;
 };
 
 }  // namespace qx

@@ -63,19 +63,63 @@ std::string UpdateLog::DropOldestRuns(const std::string& text, std::size_t limit
   return keep == std::string::npos ? std::string() : text.substr(keep + 1);
 }
 
-void UpdateLog::BeginRun(const std::string& title) {
-  if (file == nullptr) return;
-  std::string old;
-  // Room for this run: it is kept whole, the older ones make way for it.
-  if (file->Read(&old) && old.size() > kKeptBytes) file->Replace(DropOldestRuns(old, kKeptBytes));
-  Write(kRunMark + title);
+std::string UpdateLog::OneLine(const std::string& text) {
+  std::string line;
+  line.reserve(text.size());
+  bool broken = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      broken = true;
+      continue;
+    }
+    if (broken && !line.empty()) line += ' ';
+    broken = false;
+    line += c;
+  }
+  return line;
 }
 
-void UpdateLog::Write(const std::string& text) { WriteAt(threads.Time(), text); }
+void UpdateLog::BeginRun(const std::string& title) {
+  holding = false;
+  if (file == nullptr) {
+    held.clear();
+    return;
+  }
+  std::string tail;
+  std::uint64_t size = 0;
+  // Room for this run: it is kept whole, the older ones make way for it.
+  if (file->ReadTail(kTrimReadBytes, &tail, &size) && size > kKeptBytes) {
+    if (size > tail.size()) {
+      // The part read may begin inside a line; that line goes with the rest.
+      const std::size_t end = tail.find('\n');
+      tail.erase(0, end == std::string::npos ? tail.size() : end + 1);
+    }
+    file->Replace(DropOldestRuns(tail, kKeptBytes));
+  }
+  const std::int64_t now = threads.Time();
+  Put(held.empty() || held.front().seconds > now ? now : held.front().seconds,
+      kRunMark + title + ", times in UTC", LogText::SystemAnsi);
+  for (const HeldLine& line : held) Put(line.seconds, line.text, line.encoding);
+  held.clear();
+}
+
+void UpdateLog::Write(const std::string& text) { Put(threads.Time(), text, LogText::Utf8); }
+
+void UpdateLog::WriteSystemText(const std::string& text) {
+  Put(threads.Time(), text, LogText::SystemAnsi);
+}
 
 void UpdateLog::WriteAt(std::int64_t seconds, const std::string& text) {
+  Put(seconds, text, LogText::Utf8);
+}
+
+void UpdateLog::Put(std::int64_t seconds, const std::string& text, LogText encoding) {
   if (file == nullptr) return;
-  file->Append(TimeText(seconds) + " " + text + "\n");
+  if (holding) {
+    held.push_back(HeldLine{seconds, text, encoding});
+    return;
+  }
+  file->Append(TimeText(seconds) + " " + OneLine(text) + "\n", encoding);
 }
 
 void UpdateLog::Command(const std::string& what, CommandStatus result, ScsiDevice& device) {

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/AsciiText.h"
+
 namespace qx {
 
 namespace {
@@ -86,7 +88,7 @@ std::uint32_t HostSystem::GetModuleFileName(char* buffer, std::uint32_t size) {
 bool HostSystem::OpenProcessToken(std::uint32_t access, SysHandle* token) {
   privilegeSteps.push_back("OpenProcessToken " + std::to_string(access));
   Record("PRIVILEGE " + privilegeSteps.back());
-  if (!openTokenSucceeds) return false;
+  if (!openTokenSucceeds) return Refuse();
   openToken = nextHandle;
   nextHandle += 4;
   *token = openToken;
@@ -97,7 +99,7 @@ bool HostSystem::LookupPrivilegeValue(const char* name, std::uint64_t* luid) {
   std::string privilege = name ? name : "";
   privilegeSteps.push_back("LookupPrivilegeValue " + privilege);
   Record("PRIVILEGE " + privilegeSteps.back());
-  if (!lookupPrivilegeSucceeds || privilege != "SeShutdownPrivilege") return false;
+  if (!lookupPrivilegeSucceeds || privilege != "SeShutdownPrivilege") return Refuse();
   *luid = kShutdownPrivilegeLuid;
   return true;
 }
@@ -106,15 +108,21 @@ bool HostSystem::AdjustTokenPrivileges(SysHandle token, std::uint64_t luid,
                                        std::uint32_t attributes) {
   privilegeSteps.push_back("AdjustTokenPrivileges " + std::to_string(attributes));
   Record("PRIVILEGE " + privilegeSteps.back());
-  return adjustPrivilegesSucceeds && token != 0 && token == openToken &&
-         luid == kShutdownPrivilegeLuid;
+  return (adjustPrivilegesSucceeds && token != 0 && token == openToken &&
+          luid == kShutdownPrivilegeLuid) ||
+         Refuse();
 }
 
 bool HostSystem::ExitWindows(std::uint32_t flags, std::uint32_t reason) {
   ++restartRequests;
   lastExitFlags = flags;
   Record("RESTART " + std::to_string(flags) + " " + std::to_string(reason));
-  return exitWindowsSucceeds;
+  return exitWindowsSucceeds || Refuse();
+}
+
+std::uint32_t HostSystem::GetDriveType(const char* rootName) {
+  auto found = driveTypes.find(ascii::Upper(std::string(rootName != nullptr ? rootName : "")));
+  return found != driveTypes.end() ? found->second : 1;
 }
 
 void HostSystem::CloseHandle(SysHandle handle) {

@@ -34,7 +34,7 @@ class HostSystem : public System {
   ~HostSystem() override;  // process end: its mutex handles close
 
   // --- Answers (set before the run) --------------------------------------
-  VersionInfo version{5, 1, sys::kPlatformNt};
+  VersionInfo version{5, 1, sys::kPlatformNt, 2600, "Service Pack 2"};
   bool versionQueryFails = false;
   std::uint8_t acLineStatus = 1;
   bool powerQueryFails = false;
@@ -46,6 +46,10 @@ class HostSystem : public System {
   bool lookupPrivilegeSucceeds = true;
   bool adjustPrivilegesSucceeds = true;
   bool exitWindowsSucceeds = true;
+  // What GetLastError reports after one of the calls above was made to fail.
+  std::uint32_t refusalError = 5;
+  // The drive type of each root ("C:\\"); a root not listed has none (1).
+  std::map<std::string, std::uint32_t> driveTypes{{"C:\\", 3}};
   // Answers a message box; without one every box answers 1 (IDOK).
   std::function<int(WindowRef owner, const std::string& text, const std::string& caption,
                     std::uint32_t flags)>
@@ -85,6 +89,8 @@ class HostSystem : public System {
   bool SetScreenSaverActive(std::uint32_t active) override;
   std::uint32_t GetModuleFileName(char* buffer, std::uint32_t size) override;
   int CodePage() override { return codePage; }
+  std::uint32_t GetDriveType(const char* rootName) override;
+  std::uint32_t GetLastError() override { return lastError; }
   bool OpenProcessToken(std::uint32_t access, SysHandle* token) override;
   bool LookupPrivilegeValue(const char* name, std::uint64_t* luid) override;
   bool AdjustTokenPrivileges(SysHandle token, std::uint64_t luid,
@@ -97,11 +103,16 @@ class HostSystem : public System {
 
  private:
   void Record(const std::string& line);
+  bool Refuse() {
+    lastError = refusalError;
+    return false;
+  }
 
   std::shared_ptr<HostMutexTable> mutexTable;
   std::map<SysHandle, std::string> ownMutexes;
   SysHandle nextHandle = 0x40;
   SysHandle openToken = 0;
+  std::uint32_t lastError = 0;
 };
 
 }  // namespace qx

@@ -7,14 +7,17 @@ namespace qx {
 
 // The update log at %TEMP%\qxupdate.log, through the ANSI file calls Windows 98 SE
 // has. Each call opens and closes the file, so nothing stays open across a restart
-// and a half-written log is never held back. Lines are written with CR LF.
+// and a half-written log is never held back. Lines are written with CR LF, in the
+// system's ANSI code page.
 class Win32LogFile : public LogFile {
  public:
   Win32LogFile();
+  // A log at `ansiPath` instead (in the ANSI code page).
+  explicit Win32LogFile(std::string ansiPath) : path(std::move(ansiPath)) {}
 
-  bool Read(std::string* text) override;
+  bool ReadTail(std::size_t maxBytes, std::string* text, std::uint64_t* size) override;
   bool Replace(const std::string& text) override;
-  bool Append(const std::string& text) override;
+  bool Append(const std::string& text, LogText encoding) override;
   std::string Location() override;
 
  private:

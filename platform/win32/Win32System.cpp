@@ -27,6 +27,10 @@ bool Win32System::GetVersion(VersionInfo* info) {
   info->majorVersion = version.dwMajorVersion;
   info->minorVersion = version.dwMinorVersion;
   info->platformId = version.dwPlatformId;
+  info->buildNumber = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS
+                          ? LOWORD(version.dwBuildNumber)
+                          : version.dwBuildNumber;
+  info->servicePack = FromAnsi(version.szCSDVersion);
   return true;
 }
 
@@ -71,6 +75,12 @@ std::uint32_t Win32System::GetModuleFileName(char* buffer, std::uint32_t size) {
 }
 
 int Win32System::CodePage() { return _getmbcp(); }
+
+std::uint32_t Win32System::GetDriveType(const char* rootName) {
+  return ::GetDriveTypeA(rootName);
+}
+
+std::uint32_t Win32System::GetLastError() { return ::GetLastError(); }
 
 bool Win32System::OpenProcessToken(std::uint32_t access, SysHandle* token) {
   HANDLE handle = nullptr;

@@ -19,6 +19,8 @@ class Win32System : public System {
   // page itself (Wine), English either way. No fallback to GetACP is needed: a 0
   // can only mean a single-byte code page.
   int CodePage() override;
+  std::uint32_t GetDriveType(const char* rootName) override;
+  std::uint32_t GetLastError() override;
   bool OpenProcessToken(std::uint32_t access, SysHandle* token) override;
   bool LookupPrivilegeValue(const char* name, std::uint64_t* luid) override;
   bool AdjustTokenPrivileges(SysHandle token, std::uint64_t luid,

@@ -31,10 +31,13 @@ import sys
 import time
 import zipfile
 
+import peflags
+
 RT_DIALOG = 5
 RT_VERSION = 16
 RT_MANIFEST = 24
 ABOUT_DIALOG = 100  # res/resource.h IDD_ABOUTBOX
+RUN_FROM_SWAP = peflags.REMOVABLE_RUN_FROM_SWAP | peflags.NET_RUN_FROM_SWAP
 NOTEPAD_LIMIT = 65535  # bytes: the edit control of Windows 95/98/ME Notepad holds no more
 
 GUIDES = [
@@ -210,6 +213,9 @@ def pack(exe_path, docs, out, epoch):
     with open(exe_path, "rb") as f:
         exe = f.read()
     version = program_version(exe)
+    # A program built without the post-link step would page from the disc it ejects.
+    if peflags.characteristics(exe) & RUN_FROM_SWAP != RUN_FROM_SWAP:
+        raise PackageError("%s: not marked to run from the swap file (peflags.py mark)" % exe_path)
     files = {"qxupdate.exe": exe}
     for source, name, encoding in GUIDES:
         files[name] = notepad_text(os.path.join(docs, source), encoding)
@@ -304,7 +310,7 @@ def main():
             pack(args.exe, args.docs, args.out, args.epoch)
         else:
             check_version(args.exe, args.version)
-    except (PackageError, OSError) as error:
+    except (PackageError, peflags.PeError, OSError) as error:
         print("package.py: %s" % error, file=sys.stderr)
         return 1
     return 0

@@ -24,7 +24,7 @@ bool ValidAddress(const std::string& address, bool nt) {
          ParseNumber(address.substr(colon + 1), 10, 15, &v);
 }
 
-// ADDR=REV[,code=XX][,letter=HH][,vendor=TEXT][,product=TEXT][,type=N]
+// ADDR=REV[,code=XX][,letter=HH][,vendor=TEXT][,product=TEXT][,type=N][,openerror=N]
 bool ParseDrive(const std::string& text, bool nt, SimDriveOption* drive, std::string* error) {
   std::size_t eq = text.find('=');
   if (eq == std::string::npos) {
@@ -62,6 +62,8 @@ bool ParseDrive(const std::string& text, bool nt, SimDriveOption* drive, std::st
       drive->config.product = value;
     } else if (key == "type" && ParseNumber(value, 10, 31, &number)) {
       drive->config.deviceType = static_cast<std::uint8_t>(number);
+    } else if (key == "openerror" && nt && ParseNumber(value, 10, 0xFFFFFFFFul, &number)) {
+      drive->openError = static_cast<std::uint32_t>(number);
     } else {
       *error = "bad --drive item: " + item;
       return false;
@@ -76,7 +78,7 @@ const char* UpdateSimUsage() {
   return "usage: updatesim [--platform nt|9x] [--major N] [--lang en|ja]\n"
          "                 [--power ac|battery|unknown|fail] [--exe NAME]\n"
          "                 [--drive ADDR=REV[,code=XX][,letter=HH][,vendor=TEXT][,product=TEXT]"
-         "[,type=N]]...\n"
+         "[,type=N][,openerror=N]]...\n"
          "                 [--settings needs-change|ready]\n"
          "                 [--answer terms=agree|decline] [--answer reboot=ok|cancel]\n"
          "                 [--answer main=update|cancel|close]\n"

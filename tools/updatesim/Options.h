@@ -11,6 +11,7 @@ namespace qx {
 struct SimDriveOption {
   std::string address;  // "E" on nt, "1:0" on 9x
   SimDriveConfig config;
+  std::uint32_t openError = 0;  // nt: opening the drive fails with this system error
 };
 
 struct UpdateSimOptions {

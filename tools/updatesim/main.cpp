@@ -221,6 +221,7 @@ int Run(const UpdateSimOptions& options) {
       SimDriveEntry entry;
       entry.address = option.address;
       entry.config = option.config;
+      entry.openError = option.openError;
       drives.push_back(entry);
     }
   }
@@ -230,7 +231,11 @@ int Run(const UpdateSimOptions& options) {
   machine.platform.threads = &threads;
 
   HostSystem& system = machine.system;
-  system.version = VersionInfo{options.major, 0, nt ? sys::kPlatformNt : sys::kPlatformWindows};
+  // As Windows 2000 SP4 (NT 4.0 SP6 with --major 4) or Windows 98 SE report themselves.
+  system.version =
+      nt ? VersionInfo{options.major, 0, sys::kPlatformNt, options.major >= 5 ? 2195u : 1381u,
+                       options.major >= 5 ? "Service Pack 4" : "Service Pack 6"}
+         : VersionInfo{options.major, 10, sys::kPlatformWindows, 2222, " A "};
   switch (options.power) {
     case UpdateSimOptions::Power::Ac: system.acLineStatus = 1; break;
     case UpdateSimOptions::Power::Battery: system.acLineStatus = 0; break;
@@ -238,7 +243,9 @@ int Run(const UpdateSimOptions& options) {
     case UpdateSimOptions::Power::Fail: system.powerQueryFails = true; break;
   }
   system.codePage = options.japanese ? 932 : 1252;
-  system.modulePath = "C:\\Program Files\\Velmora\\" + options.exe + ".exe";
+  // The system gives the program's file name in its ANSI code page.
+  const std::string exe = HostLogFile::ToCodePage(options.exe, system.codePage);
+  system.modulePath = "C:\\Program Files\\Velmora\\" + exe + ".exe";
   system.screenSaverActive = 1;
   system.messageBoxAnswer = [&](WindowRef, const std::string& text, const std::string&,
                                 std::uint32_t) {
@@ -298,7 +305,7 @@ int Run(const UpdateSimOptions& options) {
     UpdateAppViews views = machine.Views();
     views.notices = &router;
     views.terms = &router;
-    UpdateApp app(machine.platform, machine.Device(), views, options.exe);
+    UpdateApp app(machine.platform, machine.Device(), views, exe);
     app.InitInstance();
     app.ExitInstance();
     // Nothing may still be talking to the drives when they are saved.

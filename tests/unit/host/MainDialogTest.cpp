@@ -218,6 +218,63 @@ TEST(MainDialogUpdate, SuccessEndsWithTheEndNoticeAndTheJournalDecidesTheCode) {
   }
 }
 
+// The update ejects the disc of the drive it writes: a program started from that disc
+// would lose the pages it has not loaded yet, in the middle of the flash.
+TEST(MainDialogUpdate, UpdateStartIsRefusedWhenTheProgramRunsFromTheDriveToBeWritten) {
+  for (Language language : {Language::English, Language::Japanese}) {
+    Machine m;
+    SimDrive& e = m.AddDrive('E', "1005");
+    SimDrive& f = m.AddDrive('F', "1005");
+    UpdateLog log(&m.logFile, m.threads);
+    MainDialog dialog(*m.device, m.threads, language);
+    dialog.SetLog(&log);
+    dialog.SetProgramFile("e:\\qxupdate.exe", drivetype::kCdrom);
+    Showing s = Show(m, dialog, {MainStep::Press(maindlg::kUpdateStartId)});
+    EXPECT_EQ(m.Messages(), Names{Text(TextId::ProgramOnTargetDrive, language)});
+    EXPECT_TRUE(m.dialogs.Shown().empty());  // no Start notice
+    EXPECT_EQ(SentPages(e), 0);
+    // Nothing happened: the user can still leave, with the journal as it decides.
+    EXPECT_TRUE(s.record->UpdateStartEnabled());
+    EXPECT_FALSE(s.record->disabled.count(maindlg::kCancelId) &&
+                 s.record->disabled.at(maindlg::kCancelId));
+    EXPECT_EQ(s.endCode, 0);
+    EXPECT_NE(m.logFile.text.find("update refused: the program runs from E:, the drive to be "
+                                  "updated"),
+              std::string::npos)
+        << m.logFile.text;
+
+    // From E: the same program may update F:.
+    m.mainView.Queue({MainStep::Select(1), MainStep::UpdateIfEnabled()});
+    m.system.messageBoxes.clear();
+    MainDialog other(*m.device, m.threads, language);
+    other.SetProgramFile("E:\\qxupdate.exe", drivetype::kCdrom);
+    EXPECT_EQ(other.Show(m.mainView), 1);
+    EXPECT_EQ(SentPages(f), 7);
+    EXPECT_EQ(SentPages(e), 0);
+  }
+
+  // Windows 95/98/ME: an ASPI address names no drive letter, so a program on any
+  // CD-ROM drive may be on the one to be written, and a program on the hard disk is not.
+  for (std::uint32_t driveType : {drivetype::kCdrom, drivetype::kFixed}) {
+    SimMachine windows98({RegistryFlavor::Windows9x, nullptr, std::string()});
+    windows98.system.version = VersionInfo{4, 10, sys::kPlatformWindows, 2222, " A "};
+    windows98.system.modulePath = "D:\\QXUPDATE\\QXUPDATE.EXE";
+    windows98.system.driveTypes["D:\\"] = driveType;
+    SimDrive& drive = windows98.AddAspiDrive(1, 0);
+    UpdateApp app(windows98.platform, windows98.Device(), windows98.Views(), "QXUPDATE");
+    windows98.mainView.Queue({MainStep::UpdateIfEnabled(), MainStep::Press(maindlg::kCancelId)});
+    app.InitInstance();
+    app.ExitInstance();
+    const bool refused = driveType == drivetype::kCdrom;
+    EXPECT_EQ(windows98.system.messageBoxes.empty(), !refused);
+    if (refused) {
+      EXPECT_EQ(windows98.system.messageBoxes[0].text,
+                Text(TextId::ProgramOnTargetDrive, Language::English));
+    }
+    EXPECT_EQ(SentPages(drive), refused ? 0 : 7) << driveType;
+  }
+}
+
 TEST(MainDialogUpdate, WhileUpdatingEverythingIsLockedAndTheCursorWaits) {
   Machine m;
   m.AddDrive('E', "1005");

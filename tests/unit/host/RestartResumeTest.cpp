@@ -136,7 +136,9 @@ TEST(RestartResume, ShutdownPrivilegeIsAskedForOnNtOnly) {
 
   Rig refused;
   refused.system.adjustPrivilegesSucceeds = false;
-  EXPECT_FALSE(refused.restart.RestartSystem(true));
+  std::string failure;
+  EXPECT_FALSE(refused.restart.RestartSystem(true, &failure));
+  EXPECT_EQ(failure, "AdjustTokenPrivileges, error 5");
   EXPECT_EQ(0, refused.system.restartRequests);
   Rig unknown;
   unknown.system.lookupPrivilegeSucceeds = false;

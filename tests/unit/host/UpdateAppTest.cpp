@@ -3,6 +3,7 @@
 #include "app/UpdateApp.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <string>
 #include <utility>
@@ -58,6 +59,7 @@ TEST(UpdateAppStart, SilentEndsLeaveNoTrace) {
     EXPECT_TRUE(m.system.screenSaverChanges.empty()) << c.name;
     EXPECT_EQ(m.registry.writeCount(), 0u) << c.name;
     EXPECT_TRUE(m.port.Drive('E')->Log().empty()) << c.name;
+    EXPECT_EQ(m.logFile.text, "") << c.name;
   }
 }
 
@@ -149,7 +151,14 @@ TEST(UpdateAppStart, ASecondCopyEndsSilentlyWhileTheFirstHoldsTheMutex) {
 
   Machine second(table);
   second.AddDrive('E', "1005");
+  // The first copy's log, long enough to be trimmed: the second copy leaves it alone.
+  std::string firstLog;
+  while (firstLog.size() <= UpdateLog::kKeptBytes) {
+    firstLog += "2005-12-01 00:00:00 command 1D SEND DIAGNOSTIC page C0 01 -> 01\n";
+  }
+  second.logFile.text = firstLog;
   EXPECT_EQ(second.Run(), StartupEnd::SecondInstance);
+  EXPECT_EQ(second.logFile.text, firstLog);
   EXPECT_TRUE(second.system.messageBoxes.empty());
   EXPECT_TRUE(second.dialogs.Shown().empty());
   EXPECT_TRUE(second.system.screenSaverChanges.empty());
@@ -500,8 +509,9 @@ TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
     const std::string& log = m.logFile.text;
     std::size_t at = 0;
     for (const char* event : {
-             "==== qxupdate Ver.5.2.0 for DVD-ROM QX-M4471",
-             "platform Windows NT family 5.1 (SCSI pass-through), code page 1252 (English)",
+             "==== qxupdate Ver.5.2.0 for DVD-ROM QX-M4471, times in UTC",
+             "platform Windows NT family 5.1 build 2600, Service Pack 2 (SCSI pass-through), "
+             "code page 1252 (English)",
              "power: AC line status 1 (on AC power)",
              "drive E:   VELMORA DVD-ROM QX-M4471: vendor \"VELMORA \" product \"DVD-ROM "
              "QX-M4471\" revision \"1005\"",
@@ -510,7 +520,7 @@ TEST(UpdateAppFlow, TheRestartCycleEndsWithTheMachineAsItWas) {
              "registry set HKLM\\SYSTEM\\CurrentControlSet\\Services\\Cdrom \"Autorun\": 0x1 -> 0x0",
              "registry set HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\run \"qxupdate\": "
              "(none) -> \"C:\\qxupdate\\qxupdate.exe\"",
-             "restart requested", "end: Prepared",
+             "restart requested", "the system accepted the restart request", "end: Prepared",
              "==== qxupdate", "started again after the restart",
              "update start: drive E:   VELMORA DVD-ROM QX-M4471, image 0 version 1009",
              "command 1E PREVENT ALLOW MEDIUM REMOVAL allow -> 01",
@@ -554,6 +564,105 @@ TEST(UpdateAppFlow, TheLogDropsItsOldestRunsFirst) {
   const std::size_t thisRun = log.rfind('\n', mark) + 1;
   EXPECT_EQ(old.compare(old.size() - thisRun, thisRun, log, 0, thisRun), 0);
   EXPECT_NE(log.find("end: FirmwareCurrent", thisRun), std::string::npos);
+}
+
+// Without administrator rights every CD drive refuses to open, and the user sees only
+// "Target CD-Drive not found.": the log must say which drive it was and why.
+TEST(UpdateAppLog, TheScanNamesEveryDriveLookedAtAndWhyItWasLeftOut) {
+  Machine m;
+  m.port.AddOtherDrive('C', drivetype::kFixed);
+  m.port.AddUnopenableDrive('D', win32error::kAccessDenied);
+  ASSERT_TRUE(m.AddDrive('E', "1005").Faults().Add("inquiry:hang"));
+  SimDriveConfig other;
+  other.product = "DVD-ROM XY-0000 ";
+  m.port.AddDrive('F', other);
+  m.AddDrive('G', "1009");
+  EXPECT_EQ(m.Run(), StartupEnd::FirmwareCurrent);
+  std::size_t at = 0;
+  for (const char* line : {
+           "scan: C: not a CD-ROM drive (drive type 3)",
+           "scan: D: cannot be opened, error 5 (access denied: administrator rights are needed)",
+           "scan: E: no answer: the request failed, error 121",
+           "scan: F: product \"DVD-ROM XY-0000 \", not the target model",
+           "scan: G: listed", "end: FirmwareCurrent"}) {
+    at = m.logFile.text.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << m.logFile.text;
+  }
+
+  // Windows 95/98/ME: whether the ASPI manager loaded, its adapters and their targets.
+  SimMachine windows98({RegistryFlavor::Windows9x, nullptr, std::string()});
+  windows98.system.version = VersionInfo{4, 10, sys::kPlatformWindows, 2222, " A "};
+  windows98.AddAspiDrive(1, 0);
+  windows98.Device();
+  UpdateApp app(windows98.platform, windows98.Device(), windows98.Views(), "qxupdate");
+  windows98.mainView.Queue({MainStep::Press(maindlg::kCancelId)});
+  app.InitInstance();
+  app.ExitInstance();
+  at = 0;
+  for (const char* line : {"platform Windows 95/98/ME 4.10 build 2222, A (ASPI)",
+                           "ASPI manager: wnaspi32.dll loaded, 2 host adapter(s)",
+                           "scan: 0:0: no answer to INQUIRY", "scan: 1:0: listed"}) {
+    at = windows98.logFile.text.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << windows98.logFile.text;
+  }
+}
+
+// A restart the system refuses leaves the machine waiting for the user: the log says
+// why, with the system's error.
+TEST(UpdateAppLog, ARefusedRestartIsLoggedWithItsError) {
+  Machine m;
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  m.system.exitWindowsSucceeds = false;
+  m.system.refusalError = 1314;  // ERROR_PRIVILEGE_NOT_HELD
+  EXPECT_EQ(m.Run(), StartupEnd::Prepared);
+  EXPECT_NE(m.logFile.text.find("the restart request failed: ExitWindowsEx, error 1314"),
+            std::string::npos)
+      << m.logFile.text;
+}
+
+// A CP932 text back in UTF-8; false when some byte sequence is no CP932.
+bool FromCodePage932(const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string input = in;
+  std::string buffer(in.size() * 3 + 16, '\0');
+  char* inPtr = input.data();
+  std::size_t inLeft = input.size();
+  char* outPtr = buffer.data();
+  std::size_t outLeft = buffer.size();
+  const std::size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  if (rc == static_cast<std::size_t>(-1) || inLeft != 0) return false;
+  out->assign(buffer.data(), buffer.size() - outLeft);
+  return true;
+}
+
+// On a Japanese system the registry holds Shift-JIS and the catalogue's texts are
+// UTF-8: the log holds both in the one code page Notepad reads, one line per event.
+TEST(UpdateAppLog, AJapaneseLogIsShiftJisThroughoutOneLinePerEvent) {
+  Machine m;
+  m.system.codePage = 932;
+  // "C:\更新\qxupdate.exe" as the system gives it: Shift-JIS.
+  m.system.modulePath = "C:\\\x8D\x58\x90\x56\\qxupdate.exe";
+  m.AddDrive('E', "1005");
+  m.SettingsInTheWay();
+  ASSERT_EQ(m.Run(), StartupEnd::Prepared);
+  // After the restart the drive can no longer be opened when Update Start checks it:
+  // its message is the catalogue's Japanese text with a line break in it.
+  m.mainView.Queue({MainStep::Call([&m] { m.port.AddUnopenableDrive('E', 5); }),
+                    MainStep::Press(maindlg::kUpdateStartId), MainStep::Press(maindlg::kCancelId)});
+  m.Run();
+  std::string log;
+  ASSERT_TRUE(FromCodePage932(m.logFile.text, &log)) << m.logFile.text;
+  EXPECT_NE(log.find("\"C:\\更新\\qxupdate.exe\""), std::string::npos) << log;
+  EXPECT_NE(log.find("update refused: the drive did not answer the start check: "
+                     "ハンドル取得に失敗しました: 5 "),
+            std::string::npos)
+      << log;
+  for (std::size_t line = 0; line < log.size(); line = log.find('\n', line) + 1) {
+    EXPECT_EQ(log.compare(line, 3, "200"), 0) << log.substr(line, 60);
+  }
 }
 
 // After the restart the drive may be gone, or brought up to date some other way. The

@@ -1,38 +1,21 @@
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 
+#include "IconvText.h"
 #include "ui/TermsDialog.h"
 #include "text/TextCatalogue.h"
 
 namespace qx {
 namespace {
 
-// Converts with iconv; false when some character has no place in the target code page.
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string input = in;
-  std::string buffer(in.size() * 4 + 16, '\0');
-  char* inPtr = input.data();
-  std::size_t inLeft = input.size();
-  char* outPtr = buffer.data();
-  std::size_t outLeft = buffer.size();
-  const std::size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  if (rc == static_cast<std::size_t>(-1) || inLeft != 0) return false;
-  out.assign(buffer.data(), buffer.size() - outLeft);
-  return true;
-}
-
 // Windows shows the Japanese texts through the ANSI calls under code page 932, so each
 // must survive the trip to Shift-JIS and back without a character lost or replaced.
 void ExpectRoundTrip(const std::string& text, const std::string& what) {
   std::string sjis;
-  ASSERT_TRUE(Convert("CP932", "UTF-8", text, sjis)) << what;
+  ASSERT_TRUE(ConvertText("CP932", "UTF-8", text, sjis)) << what;
   std::string back;
-  ASSERT_TRUE(Convert("UTF-8", "CP932", sjis, back)) << what;
+  ASSERT_TRUE(ConvertText("UTF-8", "CP932", sjis, back)) << what;
   EXPECT_EQ(back, text) << what;
 }
 
@@ -47,15 +30,15 @@ TEST(ShiftJisText, EveryJapaneseTextSurvivesCodePage932) {
 TEST(ShiftJisText, ConversionCheckCatchesCharactersOutsideShiftJis) {
   // Guards the test above: a character Shift-JIS cannot hold must be reported.
   std::string out;
-  EXPECT_FALSE(Convert("CP932", "UTF-8", "\xF0\x9F\x98\x80", out));  // an emoji
-  EXPECT_TRUE(Convert("CP932", "UTF-8", "アップデート中…", out));
+  EXPECT_FALSE(ConvertText("CP932", "UTF-8", "\xF0\x9F\x98\x80", out));  // an emoji
+  EXPECT_TRUE(ConvertText("CP932", "UTF-8", "アップデート中…", out));
   EXPECT_EQ(out.size(), 16u);  // eight double-byte characters
 }
 
 TEST(ShiftJisText, JapaneseTermsFitTheEditControlInShiftJisBytes) {
   // The ANSI edit control counts bytes; the text must not be cut.
   std::string sjis;
-  ASSERT_TRUE(Convert("CP932", "UTF-8", TermsDialog(Language::Japanese).TermsText(), sjis));
+  ASSERT_TRUE(ConvertText("CP932", "UTF-8", TermsDialog(Language::Japanese).TermsText(), sjis));
   EXPECT_LE(sjis.size(), TermsDialog::kMaxTextChars);
 }
 

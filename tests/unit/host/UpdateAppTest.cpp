@@ -3,12 +3,12 @@
 #include "app/UpdateApp.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "IconvText.h"
 #include "StartupRig.h"
 #include "update/UpdateLog.h"
 
@@ -621,23 +621,6 @@ TEST(UpdateAppLog, ARefusedRestartIsLoggedWithItsError) {
       << m.logFile.text;
 }
 
-// A CP932 text back in UTF-8; false when some byte sequence is no CP932.
-bool FromCodePage932(const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string input = in;
-  std::string buffer(in.size() * 3 + 16, '\0');
-  char* inPtr = input.data();
-  std::size_t inLeft = input.size();
-  char* outPtr = buffer.data();
-  std::size_t outLeft = buffer.size();
-  const std::size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  if (rc == static_cast<std::size_t>(-1) || inLeft != 0) return false;
-  out->assign(buffer.data(), buffer.size() - outLeft);
-  return true;
-}
-
 // On a Japanese system the registry holds Shift-JIS and the catalogue's texts are
 // UTF-8: the log holds both in the one code page Notepad reads, one line per event.
 TEST(UpdateAppLog, AJapaneseLogIsShiftJisThroughoutOneLinePerEvent) {
@@ -654,7 +637,7 @@ TEST(UpdateAppLog, AJapaneseLogIsShiftJisThroughoutOneLinePerEvent) {
                     MainStep::Press(maindlg::kUpdateStartId), MainStep::Press(maindlg::kCancelId)});
   m.Run();
   std::string log;
-  ASSERT_TRUE(FromCodePage932(m.logFile.text, &log)) << m.logFile.text;
+  ASSERT_TRUE(ConvertText("UTF-8", "CP932", m.logFile.text, log)) << m.logFile.text;
   EXPECT_NE(log.find("\"C:\\更新\\qxupdate.exe\""), std::string::npos) << log;
   EXPECT_NE(log.find("update refused: the drive did not answer the start check: "
                      "ハンドル取得に失敗しました: 5 "),

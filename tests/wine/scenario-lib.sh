@@ -115,14 +115,39 @@ CDROM='HKLM\SYSTEM\CurrentControlSet\Services\Cdrom'
 RUNKEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 MAKERKEY='HKCU\Software\Velmora_ODD'
 
-# The data of one registry value as reg.exe prints it, empty when it is absent. (Every
-# reader in these scripts' pipes reads to the end: under pipefail a reader that stops
-# early can fail the writer with SIGPIPE, and with it the scenario, at random.)
-reg_value() {
-  { "$WINE" reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' |
-    awk -v name="$2" '$1 == name && !found { $1 = ""; $2 = ""; sub(/^ +/, ""); print; found = 1 }'
+# reg.exe's answer to `reg query ARGS...`, in REG_OUT; status 0 when the key (and the
+# value) exist, 1 when reg.exe answers that it cannot find them (its status 1, in
+# whatever language the prefix speaks). Any other end of reg.exe is the tool failing,
+# not an answer, and a plain query would read it as "absent". It is asked again (a
+# read changes nothing, and a value really absent stays absent), and after three
+# failures the scenario fails with what reg.exe said. Its notes go to standard error,
+# since the callers' standard output is the value.
+reg_query() {  # ARGS...
+  local try status
+  for try in 1 2 3; do
+    status=0
+    REG_OUT=$(WINEDEBUG=fixme-all "$WINE" reg query "$@" 2>&1) || status=$?
+    REG_OUT=$(printf '%s\n' "$REG_OUT" | tr -d '\r')
+    [ "$status" = 0 ] && return 0
+    [ "$status" = 1 ] && return 1
+    log "reg query $*: exited with $status (try $try):
+$REG_OUT" >&2
+  done
+  # Often called inside $(...): end the scenario itself, not only that subshell.
+  printf 'FAILED: reg query %s: exited with %s three times:\n%s\n' "$*" "$status" "$REG_OUT" >&2
+  kill -TERM $$
+  exit 1
 }
-reg_key_exists() { "$WINE" reg query "$1" >/dev/null 2>&1; }
+
+# The data of one registry value as reg.exe prints it, empty when it is absent. (Every
+# reader in these scripts reads to the end: under pipefail a reader that stops early
+# can fail the writer with SIGPIPE, and with it the scenario, at random.)
+reg_value() {
+  reg_query "$1" /v "$2" || return 0
+  awk -v name="$2" '$1 == name && !found { $1 = ""; $2 = ""; sub(/^ +/, ""); print; found = 1 }' \
+    <<<"$REG_OUT"
+}
+reg_key_exists() { reg_query "$1"; }
 
 expect_value() {  # KEY VALUE EXPECTED
   local got

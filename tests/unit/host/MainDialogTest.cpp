@@ -22,6 +22,16 @@ struct Showing {
   const MainDialogRecord* record = nullptr;
 };
 
+// The main dialog writing the machine's update log, as the start-up hands it over.
+struct LoggedDialog {
+  LoggedDialog(Machine& m, Language language)
+      : log(&m.logFile, m.threads), dialog(*m.device, m.threads, language) {
+    dialog.SetLog(&log);
+  }
+  UpdateLog log;
+  MainDialog dialog;
+};
+
 Showing Show(Machine& m, MainDialog& dialog, MainScript script) {
   m.device->SetUsePassThrough(true);
   m.mainView.Queue(std::move(script));
@@ -181,9 +191,8 @@ TEST(MainDialogAbout, TheAboutBoxSaysWhereTheLogIsInTheUsersLanguage) {
   for (Language language : {Language::English, Language::Japanese}) {
     Machine m;
     m.AddDrive('E', "1005");
-    UpdateLog log(&m.logFile, m.threads);
-    MainDialog dialog(*m.device, m.threads, language);
-    dialog.SetLog(&log);
+    LoggedDialog logged(m, language);
+    MainDialog& dialog = logged.dialog;
     Show(m, dialog, {MainStep::Press(maindlg::kAboutCommandId)});
     EXPECT_EQ(m.dialogs.Shown()[0].controls.at(AboutDialog::kLogId),
               (language == Language::English ? "Update log: " : "アップデートログ: ") +
@@ -225,9 +234,8 @@ TEST(MainDialogUpdate, UpdateStartIsRefusedWhenTheProgramRunsFromTheDriveToBeWri
     Machine m;
     SimDrive& e = m.AddDrive('E', "1005");
     SimDrive& f = m.AddDrive('F', "1005");
-    UpdateLog log(&m.logFile, m.threads);
-    MainDialog dialog(*m.device, m.threads, language);
-    dialog.SetLog(&log);
+    LoggedDialog logged(m, language);
+    MainDialog& dialog = logged.dialog;
     dialog.SetProgramFile("e:\\qxupdate.exe", drivetype::kCdrom);
     Showing s = Show(m, dialog, {MainStep::Press(maindlg::kUpdateStartId)});
     EXPECT_EQ(m.Messages(), Names{Text(TextId::ProgramOnTargetDrive, language)});
@@ -341,9 +349,8 @@ TEST(MainDialogConfirm, ADriveWithoutTheNewRevisionFailsTheUpdate) {
       Machine m;
       SimDrive& drive = m.AddDrive('E', "1005");
       ASSERT_TRUE(drive.Faults().Add(fault));
-      UpdateLog log(&m.logFile, m.threads);
-      MainDialog dialog(*m.device, m.threads, language);
-      dialog.SetLog(&log);
+      LoggedDialog logged(m, language);
+      MainDialog& dialog = logged.dialog;
       Showing s = Show(m, dialog,
                        {MainStep::Press(maindlg::kUpdateStartId), MainStep::RunUntilIdle(),
                         MainStep::Press(maindlg::kUpdateStartId)});
@@ -381,9 +388,8 @@ TEST(MainDialogConfirm, ADriveStillRestartingIsAskedAgainUntilItAnswers) {
   Machine m;
   SimDrive& drive = m.AddDrive('E', "1005");
   ASSERT_TRUE(drive.Faults().Add("send:page=close:settle=9"));
-  UpdateLog log(&m.logFile, m.threads);
-  MainDialog dialog(*m.device, m.threads, Language::English);
-  dialog.SetLog(&log);
+  LoggedDialog logged(m, Language::English);
+  MainDialog& dialog = logged.dialog;
   Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
   EXPECT_EQ(s.result, 1);
   EXPECT_EQ(m.DialogNames(), (Names{"Start", "End"}));
@@ -404,9 +410,8 @@ TEST(MainDialogConfirm, AnOldRevisionJustAfterTheClosingPageIsAskedAgain) {
   Machine m;
   SimDrive& drive = m.AddDrive('E', "1005");
   ASSERT_TRUE(drive.Faults().Add("send:page=close:oldrev=2"));
-  UpdateLog log(&m.logFile, m.threads);
-  MainDialog dialog(*m.device, m.threads, Language::English);
-  dialog.SetLog(&log);
+  LoggedDialog logged(m, Language::English);
+  MainDialog& dialog = logged.dialog;
   Showing s = Show(m, dialog, {MainStep::UpdateIfEnabled()});
   EXPECT_EQ(m.DialogNames(), (Names{"Start", "End"}));
   EXPECT_TRUE(m.Messages().empty());
@@ -434,9 +439,8 @@ TEST(MainDialogConfirm, ADriveThatHangsAfterThePagesNeverHoldsTheWindow) {
   m.mainView.SetLog([&](const std::string& line) {
     if (line == "STATUS \"Update Failed.\"" && failedAtMs == 0) failedAtMs = m.threads.NowMs();
   });
-  UpdateLog log(&m.logFile, m.threads);
-  MainDialog dialog(*m.device, m.threads, Language::English);
-  dialog.SetLog(&log);
+  LoggedDialog logged(m, Language::English);
+  MainDialog& dialog = logged.dialog;
   m.mainView.SetProbeSessionEnd(false);
   const std::string checking = Text(TextId::CheckingDrive, Language::English);
   bool busyWhileAsking = false, refusedWhileAsking = false;
@@ -478,9 +482,8 @@ TEST(MainDialogUpdate, TheLogNamesThePageBeingWrittenWhileTheWorkerRuns) {
   Machine m;
   SimDrive& drive = m.AddDrive('E', "1005");
   ASSERT_TRUE(drive.Faults().Add("send:page=3:delay=20000"));
-  UpdateLog log(&m.logFile, m.threads);
-  MainDialog dialog(*m.device, m.threads, Language::English);
-  dialog.SetLog(&log);
+  LoggedDialog logged(m, Language::English);
+  MainDialog& dialog = logged.dialog;
   std::string lastLineDuringPage3;
   Show(m, dialog,
        {MainStep::Press(maindlg::kUpdateStartId), MainStep::Call([&] {

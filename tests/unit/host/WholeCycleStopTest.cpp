@@ -7,6 +7,7 @@
 // start has nothing left to do.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -388,55 +389,56 @@ struct Cycle {
   }
 };
 
-TEST(WholeCycleStops, EverySettingComesBackAfterAnyStop) {
+// One test per machine, so that the machines' runs share the processors.
+class WholeCycleStops : public testing::TestWithParam<Case> {};
+
+TEST_P(WholeCycleStops, EverySettingComesBackAfterAnyStop) {
   std::size_t points = 0;
   std::size_t cases = 0;
   std::size_t settingsLost = 0;
   std::size_t failedCases = 0;
   std::size_t emptyMakerKeys = 0;
   const bool list = std::getenv("QX_LIST_STOP_POINTS") != nullptr;
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    Cycle cycle(c);
-    // The cycle without a stop, from the first start to the last: where each start
-    // begins, and every effect it makes.
-    std::vector<Disk> disks;
-    std::vector<std::vector<std::string>> labels;
-    Disk disk = cycle.FirstDisk();
-    cycle.newRevision = "?";
-    for (int n = 0; n < kMaxStarts; ++n) {
-      disks.push_back(disk);
-      labels.emplace_back();
-      Effects effects;
-      effects.labels = &labels.back();
-      StartOutcome outcome = cycle.Start(disk, effects, Stop::None);
-      if (effects.registryWrites == 0 && !effects.restartRequested &&
-          outcome.end != StartupEnd::LeftAsIs && outcome.end != StartupEnd::PreparationFailed) {
-        break;
-      }
+  const Case& c = GetParam();
+  Cycle cycle(c);
+  // The cycle without a stop, from the first start to the last: where each start
+  // begins, and every effect it makes.
+  std::vector<Disk> disks;
+  std::vector<std::vector<std::string>> labels;
+  Disk disk = cycle.FirstDisk();
+  cycle.newRevision = "?";
+  for (int n = 0; n < kMaxStarts; ++n) {
+    disks.push_back(disk);
+    labels.emplace_back();
+    Effects effects;
+    effects.labels = &labels.back();
+    StartOutcome outcome = cycle.Start(disk, effects, Stop::None);
+    if (effects.registryWrites == 0 && !effects.restartRequested &&
+        outcome.end != StartupEnd::LeftAsIs && outcome.end != StartupEnd::PreparationFailed) {
+      break;
     }
-    cycle.newRevision = disk.drives[0].config.revision;
-    ASSERT_NE(cycle.oldRevision, cycle.newRevision) << "the cycle never updates the drive";
-    std::size_t lostHere = 0;
-    const std::vector<std::string> clean =
-        cycle.RunOn(disks[0], 0, Stop::None, &lostHere, &emptyMakerKeys);
-    EXPECT_TRUE(clean.empty()) << "without a stop: " << testing::PrintToString(clean);
+  }
+  cycle.newRevision = disk.drives[0].config.revision;
+  ASSERT_NE(cycle.oldRevision, cycle.newRevision) << "the cycle never updates the drive";
+  std::size_t lostHere = 0;
+  const std::vector<std::string> clean =
+      cycle.RunOn(disks[0], 0, Stop::None, &lostHere, &emptyMakerKeys);
+  EXPECT_TRUE(clean.empty()) << "without a stop: " << testing::PrintToString(clean);
 
-    for (std::size_t start = 0; start < disks.size(); ++start) {
-      for (std::size_t at = 0; at < labels[start].size(); ++at) {
-        const std::string point = std::string(c.name) + ", start " + std::to_string(start + 1) +
-                                  ", before " + labels[start][at];
-        if (list) std::printf("%s\n", point.c_str());
-        ++points;
-        for (Stop stop : kStops) {
-          ++cases;
-          std::vector<std::string> problems =
-              cycle.RunOn(disks[start], at, stop, &settingsLost, &emptyMakerKeys);
-          if (problems.empty()) continue;
-          ++failedCases;
-          ADD_FAILURE() << point << " (" << StopName(stop) << "):\n  "
-                        << testing::PrintToString(problems);
-        }
+  for (std::size_t start = 0; start < disks.size(); ++start) {
+    for (std::size_t at = 0; at < labels[start].size(); ++at) {
+      const std::string point = std::string(c.name) + ", start " + std::to_string(start + 1) +
+                                ", before " + labels[start][at];
+      if (list) std::printf("%s\n", point.c_str());
+      ++points;
+      for (Stop stop : kStops) {
+        ++cases;
+        std::vector<std::string> problems =
+            cycle.RunOn(disks[start], at, stop, &settingsLost, &emptyMakerKeys);
+        if (problems.empty()) continue;
+        ++failedCases;
+        ADD_FAILURE() << point << " (" << StopName(stop) << "):\n  "
+                      << testing::PrintToString(problems);
       }
     }
   }
@@ -447,6 +449,15 @@ TEST(WholeCycleStops, EverySettingComesBackAfterAnyStop) {
   RecordProperty("settingsLost", static_cast<int>(settingsLost));
   EXPECT_EQ(0u, settingsLost);
 }
+
+INSTANTIATE_TEST_SUITE_P(Machines, WholeCycleStops, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& info) {
+                           std::string name;
+                           for (const char* p = info.param.name; *p; ++p) {
+                             if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace qx

@@ -1,50 +1,57 @@
 #!/usr/bin/env bash
-# Builds the release twice from copies of the same sources, in two folders whose
-# paths differ (and differ in length), one after the other, in different time
-# zones and locales, without ccache, and checks that qxupdate.exe, the package and
-# the unpacked folder beside it come out byte for byte the same. A difference names
-# the first differing bytes and the PE headers of both programs.
-# Usage: reproduce.sh SOURCE-DIR     (the CTest test release_reproducible)
+# Checks that the release comes out byte for byte the same from a second, clean build
+# of a copy of the same sources: qxupdate.exe, the package and the unpacked folder
+# beside it. The first build is the tree's own (the program the other tests ran);
+# the second is made after it, from a copy in a folder whose path differs (and
+# differs in length), in another time zone and locale, without ccache. A difference
+# names the first differing bytes and the PE headers of both programs.
+# Usage: reproduce.sh SOURCE-DIR BUILD-DIR     (the CTest test release_reproducible)
 set -euo pipefail
 src=$(cd "$1" && pwd)
+tree_build=$(cd "$2" && pwd)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qx-reproduce.XXXXXX")
 cleanup() { [ -n "${QX_KEEP_REPRODUCE:-}" ] || rm -rf "$work"; }
 trap cleanup EXIT
 
-# The sources as they are in the tree (changes not yet committed included), without
-# any build or the repository's history.
-copy() {
-  mkdir -p "$1"
-  tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$1" -xf -
-}
-a=$work/a
-b=$work/second-folder/with-a-longer-path
-copy "$a"
-copy "$b"
-
 # Both packages carry the time of the sources, which is what SOURCE_DATE_EPOCH
 # is for; everything else about the two builds differs where it can.
 epoch=$(git -C "$src" log -1 --format=%ct 2>/dev/null || echo 1133395200)
 
-build() {
-  local dir=$1 zone=$2 locale=$3
-  echo "== build in $dir (TZ=$zone, LC_ALL=$locale, $(date -u +%H:%M:%S) UTC)"
-  (
-    cd "$dir"
-    # An object from a shared cache would hide a compiler that embeds a path or a time.
-    unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
-    export CCACHE_DISABLE=1 TZ=$zone LC_ALL=$locale SOURCE_DATE_EPOCH=$epoch QX_SKIP_SETUP=1
-    nice scripts/release
-  ) > "$work/$(basename "$dir").log" 2>&1 || { cat "$work/$(basename "$dir").log"; exit 1; }
-  tail -n 11 "$work/$(basename "$dir").log"
-}
-second_locale=C.UTF-8
-locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$' && second_locale=ja_JP.UTF-8
-build "$a" UTC C.UTF-8
+# The tree's own build, brought up to date first (a no-op after a build), and packed
+# as scripts/release packs it. An object its compiler cache gave cannot hide a
+# compiler that embeds a path or a time: the second build takes nothing from a cache.
+echo "== the tree's own build ($tree_build)"
+cmake --build "$tree_build" --target qxupdate >"$work/tree.log" 2>&1 || { cat "$work/tree.log"; exit 1; }
+a=$work/a
+mkdir -p "$a/build/win32/bin"
+cp "$tree_build/bin/qxupdate.exe" "$a/build/win32/bin/"
+"$src/tools/release/package.py" pack --exe "$a/build/win32/bin/qxupdate.exe" --docs "$src/docs" \
+  --out "$a/build/release" --epoch "$epoch" >>"$work/tree.log" 2>&1 || { cat "$work/tree.log"; exit 1; }
+
+# The sources as they are in the tree (changes not yet committed included), without
+# any build or the repository's history.
+b=$work/second-folder/with-a-longer-path
+mkdir -p "$b"
+tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$b" -xf -
+
+# A time zone and a locale other than the first build's.
+zone=Asia/Tokyo
+[ "$(date +%z)" != "$(TZ=$zone date +%z)" ] || zone=America/New_York
+locale=C.UTF-8
+if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$' && [[ "${LC_ALL:-${LANG:-}}" != ja_JP* ]]; then
+  locale=ja_JP.UTF-8
+fi
 # PE and zip time stamps count whole seconds: make sure the clock has moved on.
 sleep 2
-build "$b" Asia/Tokyo "$second_locale"
+echo "== build in $b (TZ=$zone, LC_ALL=$locale, $(date -u +%H:%M:%S) UTC)"
+(
+  cd "$b"
+  unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
+  export CCACHE_DISABLE=1 TZ=$zone LC_ALL=$locale SOURCE_DATE_EPOCH=$epoch QX_SKIP_SETUP=1
+  nice scripts/release
+) > "$work/second.log" 2>&1 || { cat "$work/second.log"; exit 1; }
+tail -n 11 "$work/second.log"
 
 status=0
 compare() {
